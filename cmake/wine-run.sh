@@ -1,0 +1,29 @@
+#!/bin/sh
+# Runs a Windows program under Wine in the given prefix, with the Japanese
+# ANSI code page (932) in force. Makes the prefix on first use.
+# usage: wine-run.sh PREFIX PROGRAM [ARGS...]
+set -e
+prefix=$1
+shift
+export WINEPREFIX="$prefix"
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+if [ -z "${DISPLAY:-}" ]; then
+  echo "wine-run.sh: no X display (DISPLAY is empty); start Xvfb first" >&2
+  exit 1
+fi
+if [ ! -f "$prefix/system.reg" ]; then
+  mkdir -p "$(dirname "$prefix")"
+  (
+    flock 9
+    if [ ! -f "$prefix/system.reg" ]; then
+      wineboot -i >/dev/null 2>&1
+      wineserver -w
+    fi
+  ) 9>"$prefix.lock"
+fi
+# Keep the server alive between the test programs of one run (warm starts),
+# and let it end by itself shortly after the last one.
+wineserver -p15 >/dev/null 2>&1 || true
+exec wine "$@"
