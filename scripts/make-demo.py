@@ -1,0 +1,58 @@
+#!/usr/bin/env python3
+"""Writes a demo game folder and a demo update package for it.
+
+usage: make-demo.py ROOT BASE_URL
+
+ROOT/game     the installed game: update.log (version 1.00), old data files
+ROOT/www/demo the online package served at BASE_URL: update.qdv, MD5.txt,
+              readme.txt and the new files under their source paths
+"""
+import hashlib
+import os
+import sys
+
+TITLE = "フェルンの冒険"
+
+
+def sjis(text):
+    return text.encode("cp932")
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def main():
+    root, base_url = sys.argv[1], sys.argv[2]
+    game = os.path.join(root, "game")
+    www = os.path.join(root, "www", "demo")
+
+    write(os.path.join(game, "update.log"), sjis(
+        "[GAME_UPDATE]\r\nURL=%s\r\n[UPDATE_INFO]\r\nUPDATE_VER=1.00\r\n"
+        "UPDATE_DAY=2026/11/01\r\nUPDATE_TITLE=%s\r\n" % (base_url, TITLE)))
+    write(os.path.join(game, "data", "map01.dat"), b"old map\r\n" * 100)
+    write(os.path.join(game, "game.ini"), b"[GAME]\r\nLEVEL=1\r\n")
+
+    # Files of the update: (source path, target path, content).
+    files = [
+        ("files/map01.dat", "data\\map01.dat", bytes(range(256)) * 4096),
+        ("files/music.ogg", "data\\music.ogg", os.urandom(3 * 1024 * 1024)),
+        ("files/game.ini", "game.ini", b"[GAME]\r\nLEVEL=2\r\n"),
+    ]
+    lines = ["[UPDATE_VER]", "NAME=%s" % TITLE, "VER=1.01", "DAY=2026/12/07", "[UPDATE_FILE]"]
+    for n, (source, target, content) in enumerate(files, 1):
+        write(os.path.join(www, *source.split("/")), content)
+        lines.append("FILE%03d=%s,%s,%d,%s" % (n, source, target, len(content),
+                                               hashlib.md5(content).hexdigest()))
+    definition = sjis("\r\n".join(lines) + "\r\n")
+    write(os.path.join(www, "update.qdv"), definition)
+    write(os.path.join(www, "MD5.txt"), hashlib.md5(definition).hexdigest().encode())
+    write(os.path.join(www, "readme.txt"), sjis(
+        "フェルンの冒険 修正ファイル ver.1.01\r\n\r\n・マップ01の不具合を修正しました。\r\n"
+        "・BGMを追加しました。\r\n"))
+
+
+if __name__ == "__main__":
+    main()

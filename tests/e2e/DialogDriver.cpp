@@ -1,0 +1,143 @@
+#include "tests/e2e/DialogDriver.h"
+
+#include <commctrl.h>
+
+namespace DialogDriver {
+
+namespace {
+
+struct Search {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK MatchProcess(HWND window, LPARAM param)
+{
+    Search* search = reinterpret_cast<Search*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char className[16] = {};
+    GetClassNameA(window, className, sizeof className);
+    if (owner == search->processId && lstrcmpA(className, "#32770") == 0 &&
+        IsWindowVisible(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+HWND FindDialog(DWORD processId, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        Search search = {processId, nullptr};
+        EnumWindows(MatchProcess, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr || GetTickCount() - start > timeoutMs)
+            return search.found;
+        Sleep(20);
+    }
+}
+
+HWND FindDialogByTitle(DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        HWND found = FindWindowA("#32770", "オンラインアップデート[ver.1.01]");
+        if (found != nullptr || GetTickCount() - start > timeoutMs)
+            return found;
+        Sleep(20);
+    }
+}
+
+bool IsEnabled(HWND dialog, int itemId)
+{
+    return IsWindowEnabled(GetDlgItem(dialog, itemId)) != FALSE;
+}
+
+std::string Buttons(HWND dialog)
+{
+    std::string state;
+    state += IsEnabled(dialog, kUpdate) ? 'U' : '-';
+    state += IsEnabled(dialog, kExit) ? 'E' : '-';
+    state += IsEnabled(dialog, kReadme) ? 'R' : '-';
+    state += IsEnabled(dialog, kBrowse) ? 'B' : '-';
+    return state;
+}
+
+bool WaitForButtons(HWND dialog, const std::string& expected, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (Buttons(dialog) != expected) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+std::vector<std::string> Lines(HWND dialog)
+{
+    // The W message: Wine hands the A form of LB_GETTEXT across processes
+    // back as UTF-16, so ask for UTF-16 and convert it ourselves.
+    HWND list = GetDlgItem(dialog, kMessages);
+    std::vector<std::string> lines;
+    const int count = static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        const int length = static_cast<int>(SendMessageW(list, LB_GETTEXTLEN, i, 0));
+        if (length < 0)
+            break;
+        std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
+        SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&wide[0]));
+        char text[1024] = {};
+        WideCharToMultiByte(932, 0, wide.c_str(), -1, text, sizeof text - 1, nullptr, nullptr);
+        lines.emplace_back(text);
+    }
+    return lines;
+}
+
+int RowCount(HWND dialog)
+{
+    return static_cast<int>(SendMessageA(GetDlgItem(dialog, kFileList), LVM_GETITEMCOUNT, 0, 0));
+}
+
+std::string Cell(HWND dialog, int row, int column)
+{
+    // List-view messages are not marshalled across processes: the item record
+    // and its text buffer must live in the dialog's process.
+    HWND list = GetDlgItem(dialog, kFileList);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(list, &processId);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE,
+                                 FALSE, processId);
+    if (process == nullptr)
+        return std::string();
+    constexpr SIZE_T kTextSize = 256;
+    char* remote = static_cast<char*>(VirtualAllocEx(process, nullptr, sizeof(LVITEMA) + kTextSize,
+                                                     MEM_COMMIT, PAGE_READWRITE));
+    std::string result;
+    if (remote != nullptr) {
+        LVITEMA item = {};
+        item.mask = LVIF_TEXT;
+        item.iItem = row;
+        item.iSubItem = column;
+        item.pszText = remote + sizeof(LVITEMA);
+        item.cchTextMax = kTextSize;
+        WriteProcessMemory(process, remote, &item, sizeof item, nullptr);
+        SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(remote));
+        char text[kTextSize] = {};
+        ReadProcessMemory(process, remote + sizeof(LVITEMA), text, kTextSize - 1, nullptr);
+        result = text;
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    }
+    CloseHandle(process);
+    return result;
+}
+
+void Press(HWND dialog, int itemId)
+{
+    SendMessageA(GetDlgItem(dialog, itemId), BM_CLICK, 0, 0);
+}
+
+}  // namespace DialogDriver

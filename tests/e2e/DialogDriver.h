@@ -1,0 +1,45 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Drives a running Fernup.exe from another process, as a user would: finds
+// its dialog, reads the buttons and the message list, presses buttons.
+namespace DialogDriver {
+
+constexpr int kFileList = 1001;
+constexpr int kUpdate = 1002;
+constexpr int kExit = 1003;
+constexpr int kMessages = 1004;
+constexpr int kOfflinePath = 1005;
+constexpr int kBrowse = 1006;
+constexpr int kReadme = 1007;
+
+// The dialog of the process, or null when it has none within timeoutMs.
+HWND FindDialog(DWORD processId, DWORD timeoutMs);
+
+// The program's dialog found by its title, or null within timeoutMs.
+HWND FindDialogByTitle(DWORD timeoutMs);
+
+bool IsEnabled(HWND dialog, int itemId);
+
+// "UERB" style summary of the four buttons in the order Update, Exit, Readme,
+// Browse: the letter when enabled, "-" when disabled.
+std::string Buttons(HWND dialog);
+
+// Waits until Buttons() equals expected; false on time-out.
+bool WaitForButtons(HWND dialog, const std::string& expected, DWORD timeoutMs);
+
+// Lines of the message list, as Shift-JIS text.
+std::vector<std::string> Lines(HWND dialog);
+
+// Text of one cell of the file list (row, column), as Shift-JIS text.
+std::string Cell(HWND dialog, int row, int column);
+int RowCount(HWND dialog);
+
+// Presses a button the way a mouse click does (ignored when it is disabled).
+void Press(HWND dialog, int itemId);
+
+}  // namespace DialogDriver

@@ -1,0 +1,297 @@
+// The real program under Wine, as a user meets it: started in a game folder,
+// fetching its definition from nginx, updating when Update is pressed.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/CMd5.h"
+#include "support/FormatText.h"
+#include "tests/e2e/DialogDriver.h"
+
+using namespace DialogDriver;
+
+namespace {
+
+constexpr DWORD kWindowTimeout = 20000;
+constexpr DWORD kUpdateTimeout = 60000;
+
+std::string ReadAll(const std::string& path)
+{
+    std::string data;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return "<missing>";
+    char buffer[65536];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        data.append(buffer, got);
+    std::fclose(file);
+    return data;
+}
+
+void WriteAll(const std::string& path, const std::string& data)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(nullptr, file) << path;
+    std::fwrite(data.data(), 1, data.size(), file);
+    std::fclose(file);
+}
+
+std::string Md5Of(const std::string& data)
+{
+    char hex[CMd5::kHexSize];
+    Md5Hex(data.data(), static_cast<uint32_t>(data.size()), hex);
+    return hex;
+}
+
+std::string Pattern(size_t size, unsigned seed)
+{
+    std::string data(size, '\0');
+    unsigned value = seed;
+    for (char& c : data) {
+        value = value * 1103515245u + 12345u;
+        c = static_cast<char>(value >> 16);
+    }
+    return data;
+}
+
+int ServerPort()
+{
+    return std::stoi(ReadAll(std::string(FERNUP_E2E_DIR) + "\\port"));
+}
+
+struct PackageFile {
+    std::string source;  // under the package folder, "/"-separated
+    std::string target;  // under the game folder, "\\"-separated
+    std::string content;
+};
+
+const char kTitle[] = "フェルンの冒険";
+
+// A package published under www\<name>\ and a game folder that points at it.
+class UpdateScenario {
+public:
+    explicit UpdateScenario(const std::string& name) : m_name(name)
+    {
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof temp, temp);
+        m_game = std::string(temp) + "fernup-e2e-" + name + "-" + std::to_string(GetTickCount()) +
+                 "\\";
+        CreateDirectoryA(m_game.c_str(), nullptr);
+        CreateDirectoryA((m_game + "data").c_str(), nullptr);
+        m_www = std::string(FERNUP_E2E_DIR) + "\\www\\" + name + "\\";
+        CreateDirectoryA(m_www.c_str(), nullptr);
+        CreateDirectoryA((m_www + "files").c_str(), nullptr);
+        m_baseAddress = "http://127.0.0.1:" + std::to_string(ServerPort()) + "/" + name + "/";
+    }
+
+    ~UpdateScenario()
+    {
+        if (m_process.hProcess != nullptr) {
+            if (WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT)
+                TerminateProcess(m_process.hProcess, 1);
+            CloseHandle(m_process.hProcess);
+            CloseHandle(m_process.hThread);
+        }
+    }
+
+    void WriteLog(const std::string& version)
+    {
+        m_log = "[GAME_UPDATE]\r\nURL=" + m_baseAddress +
+                "\r\n[UPDATE_INFO]\r\nUPDATE_VER=" + version +
+                "\r\nUPDATE_DAY=2026/11/01\r\nUPDATE_TITLE=" + kTitle + "\r\n";
+        WriteAll(m_game + "update.log", m_log);
+    }
+
+    // Publishes the files and a definition listing them; corrupt spoils MD5.txt.
+    void Publish(const std::vector<PackageFile>& files, const std::string& version,
+                 bool corruptDigest = false)
+    {
+        m_files = files;
+        std::string definition = std::string("[UPDATE_VER]\r\nNAME=") + kTitle + "\r\nVER=" +
+                                 version + "\r\nDAY=2026/12/07\r\n[UPDATE_FILE]\r\n";
+        int n = 1;
+        for (const PackageFile& file : files) {
+            WriteAll(m_www + "files\\" + file.source.substr(file.source.rfind('/') + 1),
+                     file.content);
+            char key[16];
+            FormatText(key, sizeof key, "FILE%z3", n++);
+            definition += std::string(key) + "=" + file.source + "," + file.target + "," +
+                          std::to_string(file.content.size()) + "," + Md5Of(file.content) +
+                          "\r\n";
+        }
+        WriteAll(m_www + "update.qdv", definition);
+        m_definitionDigest = Md5Of(definition);
+        WriteAll(m_www + "MD5.txt", corruptDigest ? std::string(32, '0') : m_definitionDigest);
+        WriteAll(m_www + "readme.txt", "readme of " + m_name + "\r\n");
+    }
+
+    HWND Start()
+    {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        char commandLine[] = FERNUP_EXE;
+        EXPECT_TRUE(CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
+                                   m_game.c_str(), &startup, &m_process));
+        return FindDialog(m_process.dwProcessId, kWindowTimeout);
+    }
+
+    // Exit code of the program once it has ended within the time, else -1.
+    long ExitCode(DWORD timeoutMs)
+    {
+        if (WaitForSingleObject(m_process.hProcess, timeoutMs) != WAIT_OBJECT_0)
+            return -1;
+        DWORD code = 0;
+        GetExitCodeProcess(m_process.hProcess, &code);
+        return static_cast<long>(code);
+    }
+
+    std::string m_name;
+    std::string m_game;
+    std::string m_www;
+    std::string m_baseAddress;
+    std::string m_log;
+    std::string m_definitionDigest;
+    std::vector<PackageFile> m_files;
+    PROCESS_INFORMATION m_process = {};
+};
+
+std::string LastLines(HWND dialog, size_t count)
+{
+    std::vector<std::string> lines = Lines(dialog);
+    std::string text;
+    for (size_t i = lines.size() > count ? lines.size() - count : 0; i < lines.size(); ++i)
+        text += lines[i] + "\n";
+    return text;
+}
+
+std::string AllLines(HWND dialog)
+{
+    return LastLines(dialog, 1000);
+}
+
+}  // namespace
+
+TEST(EndToEnd, OnlineUpdateInstallsEveryFileAndRecordsTheNewState)
+{
+    UpdateScenario scenario("online-ok");
+    scenario.WriteLog("1.00");
+    WriteAll(scenario.m_game + "data\\map01.dat", "old map");
+    WriteAll(scenario.m_game + "orvaCheck.cfg",
+             "[FILE_CHECK_LIST]\r\nFILE0001=DATA\\MAP01.DAT:0123\r\nFILE0002=keep.txt:"
+             "00000000000000000000000000000000\r\n");
+    scenario.Publish({{"files/map01.dat", "data\\map01.dat", Pattern(700000, 1)},
+                      {"files/music.ogg", "data\\music.ogg", Pattern(2100000, 2)},
+                      {"files/empty.txt", "empty.txt", ""}},
+                     "1.01");
+
+    HWND dialog = scenario.Start();
+    ASSERT_NE(nullptr, dialog);
+    ASSERT_TRUE(WaitForButtons(dialog, "UERB", kWindowTimeout)) << Buttons(dialog) << "\n"
+                                                                << AllLines(dialog);
+    EXPECT_EQ("タイトル　：フェルンの冒険\n"
+              "公開日　　：2026/11/01 -> 2026/12/07\n"
+              "バージョン：1.00 -> 1.01\n"
+              "新しい修正ファイルがあります。\n",
+              AllLines(dialog));
+    ASSERT_EQ(3, RowCount(dialog));
+    EXPECT_EQ("map01.dat", Cell(dialog, 0, 0));
+    EXPECT_EQ("   2,100,000", Cell(dialog, 1, 1));
+    EXPECT_EQ("  0%", Cell(dialog, 1, 2));
+
+    Press(dialog, kUpdate);
+    EXPECT_EQ("----", Buttons(dialog));
+    // A second press while the update runs is ignored (the button is off, and
+    // the command itself does nothing while a task exists).
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(kUpdate, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, kUpdate)));
+    ASSERT_TRUE(WaitForButtons(dialog, "-ER-", kUpdateTimeout)) << AllLines(dialog);
+
+    EXPECT_EQ("-------------------------------------------\n"
+              "アップデート実行中\n"
+              "アップデートが正常に完了しました。\n",
+              LastLines(dialog, 3));
+    std::vector<std::string> lines = Lines(dialog);
+    EXPECT_EQ(7u, lines.size()) << AllLines(dialog);
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ("100%", Cell(dialog, row, 2)) << row;
+        EXPECT_EQ("100%", Cell(dialog, row, 3)) << row;
+    }
+
+    for (const PackageFile& file : scenario.m_files)
+        EXPECT_TRUE(ReadAll(scenario.m_game + file.target) == file.content) << file.target;
+    std::string log = ReadAll(scenario.m_game + "update.log");
+    EXPECT_NE(std::string::npos, log.find("UPDATE_VER=1.01")) << log;
+    EXPECT_NE(std::string::npos, log.find("UPDATE_DAY=2026/12/07")) << log;
+    EXPECT_NE(std::string::npos, log.find("URL=" + scenario.m_baseAddress)) << log;
+    EXPECT_NE(std::string::npos, log.find(std::string("UPDATE_TITLE=") + kTitle)) << log;
+
+    std::string checkList = ReadAll(scenario.m_game + "orvaCheck.cfg");
+    // The listed name keeps its spelling; only the digest changes.
+    EXPECT_NE(std::string::npos,
+              checkList.find("FILE0001=DATA\\MAP01.DAT:" + Md5Of(scenario.m_files[0].content)))
+        << checkList;
+    EXPECT_NE(std::string::npos, checkList.find("FILE0002=keep.txt:0000")) << checkList;
+    EXPECT_NE(std::string::npos,
+              checkList.find("FILE0003=data\\music.ogg:" + Md5Of(scenario.m_files[1].content)))
+        << checkList;
+    EXPECT_NE(std::string::npos, checkList.find("FILE0004=empty.txt:" + Md5Of("")))
+        << checkList;
+
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
+              GetFileAttributesA((std::string(temp) + scenario.m_definitionDigest).c_str()))
+        << "the work folder is removed after the update";
+
+    Press(dialog, kExit);
+    EXPECT_EQ(0, scenario.ExitCode(10000));
+}
+
+TEST(EndToEnd, RejectedDefinitionLeavesTheGameFolderAsItWas)
+{
+    UpdateScenario scenario("bad-digest");
+    scenario.WriteLog("1.00");
+    WriteAll(scenario.m_game + "data\\map01.dat", "old map");
+    scenario.Publish({{"files/map01.dat", "data\\map01.dat", Pattern(1000, 3)}}, "1.01", true);
+
+    HWND dialog = scenario.Start();
+    ASSERT_NE(nullptr, dialog);
+    ASSERT_TRUE(WaitForButtons(dialog, "-E-B", kWindowTimeout)) << Buttons(dialog);
+    EXPECT_EQ("－－－定義ファイル取得中－－－\n定義ファイルが取得できませんでした。\n",
+              AllLines(dialog));
+    EXPECT_EQ(0, RowCount(dialog));
+    EXPECT_EQ("old map", ReadAll(scenario.m_game + "data\\map01.dat"));
+    EXPECT_EQ(scenario.m_log, ReadAll(scenario.m_game + "update.log"));
+    EXPECT_EQ("<missing>", ReadAll(scenario.m_game + "orvaCheck.cfg"));
+
+    PostMessageA(dialog, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0, scenario.ExitCode(10000));
+}
+
+TEST(EndToEnd, ClosingWhileTheUpdateRunsEndsTheProgramCleanly)
+{
+    UpdateScenario scenario("close-running");
+    scenario.WriteLog("1.00");
+    std::vector<PackageFile> files;
+    for (int i = 0; i < 40; ++i)
+        files.push_back({"files/part" + std::to_string(i) + ".bin",
+                         "data\\part" + std::to_string(i) + ".bin", Pattern(300000, 10 + i)});
+    scenario.Publish(files, "1.01");
+
+    HWND dialog = scenario.Start();
+    ASSERT_NE(nullptr, dialog);
+    ASSERT_TRUE(WaitForButtons(dialog, "UERB", kWindowTimeout)) << Buttons(dialog);
+    Press(dialog, kUpdate);
+    Sleep(300);
+    ASSERT_EQ("----", Buttons(dialog)) << "the update should still be running";
+    // The close box works while every button is disabled.
+    PostMessageA(dialog, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0, scenario.ExitCode(15000));
+    std::string log = ReadAll(scenario.m_game + "update.log");
+    EXPECT_EQ(scenario.m_log, log) << "an update that did not finish records nothing";
+}

@@ -1,0 +1,168 @@
+// The main dialog's side of its two worker tasks: starting them, polling them
+// from timer 1, taking over their results, painting the update's progress and
+// releasing them. Everything here runs on the dialog's thread.
+#include "updater/CFernupDlg.h"
+
+#include "framework/CWinThreadMaster.h"
+#include "support/ByteArea.h"
+#include "support/CMd5.h"
+#include "support/FormatText.h"
+#include "support/TextRoutines.h"
+#include "updater/CFernupTask.h"
+#include "updater/CInitUpdateTask.h"
+
+namespace {
+
+constexpr UINT_PTR kHeartbeatTimer = 1;
+constexpr UINT kHeartbeatMs = 100;
+constexpr uint32_t kWaitForever = 0xFFFFFFFF;
+
+// Only after its finished flag: the task sends nothing more, so waiting for
+// its thread cannot block on a message that the dialog would have to answer.
+template <class Task>
+void ReleaseFinishedTask(Task*& task)
+{
+    CTaskController controller;
+    controller.Attach(task);
+    controller.Stop();
+    controller.Wait(kWaitForever);
+    delete task;
+    task = nullptr;
+}
+
+void PaintStep(CWinListCtrl& list, UpdateFileEntry& entry, int column, int32_t& state,
+               const int32_t& percent)
+{
+    const int32_t seen = LoadProgress(state);
+    if (seen != kStateRunning && seen != kStateEnded)
+        return;
+    char cell[8];
+    FormatText(cell, sizeof cell, "%d3%c", LoadProgress(percent), '%');
+    list.SetCellText(entry.row, column, cell);
+    if (entry.scrolled == 0) {
+        list.ScrollIntoView(entry.row, 0);
+        entry.scrolled = 1;
+    }
+    if (seen == kStateEnded) {
+        FormatText(cell, sizeof cell, "%d3%c", 100, '%');
+        list.SetCellText(entry.row, column, cell);
+        // The task does not touch this step of this entry once it wrote 2.
+        StoreProgress(state, kStateShown);
+        entry.scrolled = 0;
+    }
+}
+
+}  // namespace
+
+void CFernupDlg::StartFetch()
+{
+    SetTimer(m_hWnd, kHeartbeatTimer, kHeartbeatMs, nullptr);
+
+    char address[256];
+    FormatText(address, sizeof address, "%supdate.qdv", m_baseAddress);
+    m_fetchTask = new CInitUpdateTask(address);
+    m_fetchTask->m_messageList = &m_messageList;
+
+    CTaskController controller;
+    controller.Attach(m_fetchTask);
+    controller.Start();
+    if (!m_fetchTask->HasThread()) {
+        // Without its thread the task would never finish and the dialog would
+        // wait for it for ever; report it as the fetch failure it is.
+        delete m_fetchTask;
+        m_fetchTask = nullptr;
+        m_messageList.AppendLine("定義ファイルが取得できませんでした。");
+        EnableButtons(false, true, false, true);
+    }
+}
+
+void CFernupDlg::OnTimer()
+{
+    if (m_fetchTask != nullptr && m_fetchTask->IsFinished()) {
+        char* definition = m_fetchTask->m_definitionText;
+        const uint32_t definitionLength = m_fetchTask->m_definitionLength;
+        m_fetchTask->m_definitionText = nullptr;
+        m_fetchTask->m_definitionLength = 0;
+        FreeArea(m_readmeText);
+        m_readmeText = m_fetchTask->m_readmeText;
+        m_readmeLength = m_fetchTask->m_readmeLength;
+        m_fetchTask->m_readmeText = nullptr;
+        m_fetchTask->m_readmeLength = 0;
+        const int32_t failure = m_fetchTask->GetFailureCode();
+        ReleaseFinishedTask(m_fetchTask);
+
+        if (failure != 0 || definition == nullptr) {
+            FreeArea(definition);
+            EnableButtons(false, true, false, true);
+        } else {
+            Md5Hex(definition, definitionLength, m_definitionDigest);
+            if (CheckDefinition(definition, definitionLength))
+                EnableButtons(true, true, true, true);
+            else
+                EnableButtons(false, true, false, true);
+        }
+        Repaint();
+    }
+
+    if (m_updateTask != nullptr && m_updateTask->IsFinished()) {
+        ReleaseFinishedTask(m_updateTask);
+        EnableButtons(false, true, true, false);
+        FillFileList();
+        return;
+    }
+
+    if (m_updateTask != nullptr) {
+        for (UpdateFileEntry* entry = m_entries; entry != nullptr; entry = entry->next) {
+            PaintStep(m_fileList, *entry, 2, entry->downloadState, entry->downloadPercent);
+            PaintStep(m_fileList, *entry, 3, entry->transferState, entry->transferPercent);
+        }
+    }
+}
+
+void CFernupDlg::StartUpdate()
+{
+    // Never two tasks at once: the fetch must have been taken over first.
+    if (m_updateTask != nullptr || m_fetchTask != nullptr)
+        return;
+
+    m_updateTask = new CFernupTask(m_baseAddress, m_entries);
+    CopyText(m_updateTask->m_gameFolder, sizeof m_updateTask->m_gameFolder, m_gameFolder);
+    CopyText(m_updateTask->m_offlineFolder, sizeof m_updateTask->m_offlineFolder, m_offlineFolder);
+    CopyText(m_updateTask->m_definitionDigest, sizeof m_updateTask->m_definitionDigest,
+             m_definitionDigest);
+    m_updateTask->m_messageList = &m_messageList;
+    CopyText(m_updateTask->m_newDay, sizeof m_updateTask->m_newDay, m_newDay);
+    CopyText(m_updateTask->m_newVersion, sizeof m_updateTask->m_newVersion, m_newVersion);
+    m_updateTask->m_offline = m_offline;
+
+    CTaskController controller;
+    controller.Attach(m_updateTask);
+    controller.Start();
+    if (!m_updateTask->HasThread()) {
+        delete m_updateTask;
+        m_updateTask = nullptr;
+        m_messageList.AppendLine("アップデートに失敗しました。");
+        EnableButtons(false, true, true, false);
+        Repaint();
+        return;
+    }
+    EnableButtons(false, false, false, false);
+    Repaint();
+}
+
+void CFernupDlg::ReleaseTasks()
+{
+    KillTimer(m_hWnd, kHeartbeatTimer);
+    // A task still running is left alone: it may be blocked sending a line to
+    // this thread. It, the file entries and the dialog object stay allocated
+    // until the process ends (see HasRunningTask).
+    if (m_updateTask != nullptr && m_updateTask->IsFinished())
+        ReleaseFinishedTask(m_updateTask);
+    if (m_fetchTask != nullptr && m_fetchTask->IsFinished())
+        ReleaseFinishedTask(m_fetchTask);
+}
+
+bool CFernupDlg::HasRunningTask() const
+{
+    return m_updateTask != nullptr || m_fetchTask != nullptr;
+}
