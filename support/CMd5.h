@@ -6,6 +6,8 @@
 // hexadecimal characters and compares digests only as such text.
 // Order of calls: construct, Update any number of times, FinalHex once,
 // Release, destroy. One object digests one input; inputs are under 4 GiB.
+// Should the constructor get no memory for its block, Update does nothing and
+// FinalHex writes an empty text, which equals no digest text.
 class CMd5 {
 public:
     static constexpr uint32_t kHexSize = 33;  // 32 characters and the zero

@@ -1,0 +1,93 @@
+#include "support/FileRoutines.h"
+
+#include <windows.h>
+
+#include "support/ByteArea.h"
+
+bool FileExists(const char* path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    FindClose(search);
+    return true;
+}
+
+uint32_t FileSizeOf(const char* path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return kNoFileSize;
+    }
+    FindClose(search);
+    if (found.nFileSizeHigh != 0) {
+        return kNoFileSize;
+    }
+    return found.nFileSizeLow;
+}
+
+char* ReadWholeFile(const char* path, uint32_t* length)
+{
+    const uint32_t size = FileSizeOf(path);
+    if (size == kNoFileSize) {
+        return nullptr;
+    }
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_RANDOM_ACCESS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    // Freed by the caller with FreeArea; here only when the read falls short.
+    char* area = static_cast<char*>(AllocArea(size));
+    uint32_t total = 0;
+    if (area != nullptr) {
+        while (total < size) {
+            DWORD read = 0;
+            if (!ReadFile(file, area + total, size - total, &read, nullptr) || read == 0) {
+                break;
+            }
+            total += read;
+        }
+    }
+    CloseHandle(file);
+    if (area != nullptr && total != size) {
+        // The file shrank or could not be read: no area with undefined bytes.
+        FreeArea(area);
+        area = nullptr;
+    }
+    if (area != nullptr && length != nullptr) {
+        *length = size;
+    }
+    return area;
+}
+
+uint32_t WriteWholeFile(const char* path, const void* data, int startMode, int32_t offset,
+                        uint32_t length, int createMode)
+{
+    const DWORD disposition = (createMode == kCreateOrTruncate) ? CREATE_ALWAYS : OPEN_ALWAYS;
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, disposition,
+                              FILE_FLAG_RANDOM_ACCESS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    switch (startMode) {
+    case kFromStart:
+        SetFilePointer(file, offset, nullptr, FILE_BEGIN);
+        break;
+    case kFromCurrent:
+        SetFilePointer(file, offset, nullptr, FILE_CURRENT);
+        break;
+    case kFromEnd:
+        SetFilePointer(file, offset, nullptr, FILE_END);
+        break;
+    default:
+        break;  // other modes write where the file was opened, at its start
+    }
+    DWORD written = 0;
+    WriteFile(file, data, length, &written, nullptr);
+    CloseHandle(file);
+    return written;
+}
