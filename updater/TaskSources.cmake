@@ -1,3 +1,12 @@
 # HTTP fetch, the two worker tasks, the check list.
-set(FERNUP_TASK_CORE_SOURCES)
-set(FERNUP_TASK_WIN_SOURCES)
+set(FERNUP_TASK_CORE_SOURCES
+  CheckListRecords.cpp
+  CompanionAddress.cpp
+  TargetPath.cpp
+)
+set(FERNUP_TASK_WIN_SOURCES
+  HttpFetch.cpp
+  CheckList.cpp
+  CInitUpdateTask.cpp
+  CFernupTask.cpp
+)

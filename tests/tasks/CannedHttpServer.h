@@ -1,0 +1,63 @@
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+// A loopback HTTP server with canned replies, for the faults a real server
+// will not produce on demand. It answers one connection at a time on
+// 127.0.0.1 at an ephemeral port; Start returns once it listens.
+class CannedHttpServer {
+public:
+    // What happens after the canned bytes are sent.
+    enum class Ending {
+        Close,  // an orderly close
+        Reset,  // a pause (so the client is waiting in a read), then a reset
+        Stall,  // nothing more for stallMs, then an orderly close
+    };
+
+    struct Reply {
+        std::string bytes;  // status line, headers and body, as sent
+        Ending ending = Ending::Close;
+        uint32_t stallMs = 0;
+    };
+
+    CannedHttpServer();
+    ~CannedHttpServer();
+    CannedHttpServer(const CannedHttpServer&) = delete;
+    CannedHttpServer& operator=(const CannedHttpServer&) = delete;
+
+    bool Start();
+    void Stop();  // also ends a stall at once
+
+    // A 200 reply with Content-Length (declaredLength, or the body's length
+    // when negative) and the body; the connection closes after it.
+    static Reply Ok(const std::string& body, int64_t declaredLength = -1,
+                    Ending ending = Ending::Close, uint32_t stallMs = 0);
+
+    // Paths not set answer 404 with a small page.
+    void SetReply(const std::string& path, const Reply& reply);
+
+    uint16_t Port() const { return m_port; }
+    std::string Address(const std::string& path) const;
+
+    // Request heads received so far, in order.
+    std::vector<std::string> Requests();
+
+private:
+    static DWORD WINAPI ThreadMain(void* self);
+    void Serve();
+    void Answer(SOCKET client);
+
+    SOCKET m_listener;
+    uint16_t m_port;
+    HANDLE m_thread;
+    HANDLE m_stopEvent;  // manual reset; ends stalls and the accept loop
+    CRITICAL_SECTION m_lock;
+    std::map<std::string, Reply> m_replies;
+    std::vector<std::string> m_requests;
+};

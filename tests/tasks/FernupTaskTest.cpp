@@ -1,0 +1,503 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "CannedHttpServer.h"
+#include "TaskTestSupport.h"
+#include "support/ByteArea.h"
+#include "updater/CFernupTask.h"
+#include "updater/HttpFetch.h"
+
+namespace {
+
+using Ending = CannedHttpServer::Ending;
+using Lines = std::vector<std::string>;
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+const std::string kRule(43, '-');
+const char* const kRunning = "アップデート実行中";
+const char* const kDone = "アップデートが正常に完了しました。";
+const char* const kFailed = "アップデートに失敗しました。";
+const char* const kNoInternet = "インターネットが利用出来ません。";
+const char* const kNoSession = "インターネットに接続出来ませんでした。";
+const char* const kUnsafePath = "不正なファイルパスが含まれています。";
+const char* const kCannotOpen = "ファイルが開けませんでした。";
+const char* const kCannotDownload = "ダウンロードを行うことが出来ませんでした。";
+const char* const kBrokenOff = "ダウンロードが中断されました。";
+const char* const kBadDownload = "正常にダウンロードが行われませんでした。";
+const char* const kCopyFailed = "ファイルの転送に失敗しました。";
+const char* const kBadInstall = "正常に転送が行われませんでした。";
+
+const std::string kLog =
+    "[GAME_UPDATE]\r\nURL=http://example.invalid/game/\r\n"
+    "[UPDATE_INFO]\r\nUPDATE_VER=1.00\r\nUPDATE_DAY=2024/01/01\r\nUPDATE_TITLE=テスト\r\n"
+    "NOTE=kept\r\n[OTHER]\r\nKEY=value\r\n";
+const std::string kUpdatedLog =
+    "[GAME_UPDATE]\r\nURL=http://example.invalid/game/\r\n"
+    "[UPDATE_INFO]\r\nUPDATE_VER=1.10\r\nUPDATE_DAY=2024/05/01\r\nUPDATE_TITLE=テスト\r\n"
+    "NOTE=kept\r\n[OTHER]\r\nKEY=value\r\n";
+
+DWORD WINAPI NotConnected(DWORD)
+{
+    return ERROR_NOT_CONNECTED;
+}
+
+HINTERNET WINAPI NoSession(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD)
+{
+    return nullptr;
+}
+
+class FernupTaskTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_server.Start());
+        ASSERT_TRUE(WriteBytes(m_game / "update.log", kLog));
+        ASSERT_TRUE(CreateDirectoryA((m_game / "data").c_str(), nullptr));
+        // Each test names its own work folder, as each definition would.
+        m_digest = Md5Of(UniqueName("definition"));
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof(temp), temp);
+        m_workFolder = std::string(temp) + m_digest + "\\";
+    }
+
+    void TearDown() override
+    {
+        m_server.Stop();
+        g_attemptConnect = InternetAttemptConnect;
+        g_internetOpen = InternetOpenA;
+        RemoveTree(m_workFolder);
+        DeleteFileA(m_workFolder.substr(0, m_workFolder.size() - 1).c_str());
+    }
+
+    // Sets the fields the dialog sets before the start.
+    void Prepare(CFernupTask* task, MessageListWindow* messages, bool offline)
+    {
+        CopyInto(task->m_gameFolder, m_game.Path());
+        CopyInto(task->m_offlineFolder, m_offline.Path());
+        CopyInto(task->m_definitionDigest, m_digest);
+        CopyInto(task->m_newVersion, "1.10");
+        CopyInto(task->m_newDay, "2024/05/01");
+        task->m_offline = offline ? 1 : 0;
+        task->m_messageList = messages->List();
+    }
+
+    template <size_t N>
+    static void CopyInto(char (&field)[N], const std::string& text)
+    {
+        ASSERT_LT(text.size(), N);
+        std::copy(text.begin(), text.end(), field);
+        field[text.size()] = '\0';
+    }
+
+    struct Outcome {
+        int32_t code;
+        Lines lines;
+    };
+
+    Outcome Update(const std::string& base, const EntryChain& entries, bool offline)
+    {
+        MessageListWindow messages;
+        CFernupTask task(base.c_str(), entries.Head());
+        Prepare(&task, &messages, offline);
+        EXPECT_TRUE(RunTask(&task)) << "the update did not finish";
+        return {task.GetFailureCode(), messages.Lines()};
+    }
+
+    static Lines Failure(const char* line)
+    {
+        return {kRule, kRunning, line, kFailed};
+    }
+
+    std::string Installed(const std::string& target)
+    {
+        std::string bytes;
+        EXPECT_TRUE(ReadBytes(m_game / target, &bytes)) << target << " is not installed";
+        return bytes;
+    }
+
+    CannedHttpServer m_server;
+    ScratchFolder m_game{"game"};
+    ScratchFolder m_offline{"offline"};
+    std::string m_digest;
+    std::string m_workFolder;
+};
+
+TEST_F(FernupTaskTest, OnlineUpdateFromRealServer)
+{
+    NginxSite site = FindNginx();
+    ASSERT_NE(0, site.port) << "the nginx fixture is not running";
+    const std::string folder = UniqueName("update");
+    const std::string root = site.root + folder + "\\";
+    ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((root + "sub").c_str(), nullptr));
+    const std::string a = TestBytes(20, 300000), b = TestBytes(21, 7000), c = "テキスト\r\n";
+    ASSERT_TRUE(WriteBytes(root + "a.dat", a));
+    ASSERT_TRUE(WriteBytes(root + "sub\\b.bin", b));
+    ASSERT_TRUE(WriteBytes(root + "c.txt", c));
+    // "ソ" ends in the byte of "\": the folder and the name must stay whole.
+    const std::string sjisFolder = "データソ";
+    ASSERT_TRUE(CreateDirectoryA((m_game / sjisFolder).c_str(), nullptr));
+    ASSERT_TRUE(WriteBytes(m_game / "data\\b.bin", "old contents"));
+
+    EntryChain entries;
+    entries.Add("a.dat", "a.dat", 300000, Md5Of(a));
+    entries.Add("sub/b.bin", "data\\b.bin", 7000, Md5Of(b));
+    entries.Add("c.txt", sjisFolder + "\\ソフト.txt", static_cast<int32_t>(c.size()), Md5Of(c));
+
+    Outcome outcome = Update(site.Address(folder + "/"), entries, false);
+    EXPECT_EQ(0, outcome.code);
+    EXPECT_EQ((Lines{kRule, kRunning, kDone}), outcome.lines);
+    EXPECT_TRUE(a == Installed("a.dat"));
+    EXPECT_TRUE(b == Installed("data\\b.bin"));
+    EXPECT_TRUE(c == Installed(sjisFolder + "\\ソフト.txt"));
+    std::string log, checkList;
+    ReadBytes(m_game / "update.log", &log);
+    EXPECT_EQ(kUpdatedLog, log);
+    ReadBytes(m_game / "orvaCheck.cfg", &checkList);
+    EXPECT_EQ("[FILE_CHECK_LIST]\r\nFILE0001=a.dat:" + Md5Of(a) + "\r\nFILE0002=data\\b.bin:" +
+                  Md5Of(b) + "\r\nFILE0003=" + sjisFolder + "\\ソフト.txt:" + Md5Of(c) + "\r\n",
+              checkList);
+    EXPECT_FALSE(PathExists(m_workFolder)) << "work folder left: " << m_workFolder;
+    // Nothing else in the game folder: no copy left half-way.
+    Files files = Snapshot(m_game.Path());
+    Lines names;
+    for (const auto& file : files)
+        names.push_back(file.first);
+    std::sort(names.begin(), names.end());
+    Lines expected = {"a.dat", "data\\", "data\\b.bin", "orvaCheck.cfg", "update.log",
+                      sjisFolder + "\\", sjisFolder + "\\ソフト.txt"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, names);
+    for (UpdateFileEntry* e = entries.Head(); e != nullptr; e = e->next) {
+        EXPECT_EQ(100, LoadProgress(e->downloadPercent)) << e->targetPath;
+        EXPECT_EQ(kStateEnded, LoadProgress(e->downloadState)) << e->targetPath;
+        EXPECT_EQ(100, LoadProgress(e->transferPercent)) << e->targetPath;
+        EXPECT_EQ(kStateEnded, LoadProgress(e->transferState)) << e->targetPath;
+    }
+    RemoveTree(root);
+}
+
+TEST_F(FernupTaskTest, OfflineUpdateMergesCheckListAndKeepsPackage)
+{
+    const std::string x = TestBytes(30, 5000), y = TestBytes(31, 100), empty;
+    ASSERT_TRUE(WriteBytes(m_offline / "x.dat", x));
+    ASSERT_TRUE(WriteBytes(m_offline / "y.dat", y));
+    ASSERT_TRUE(WriteBytes(m_offline / "empty.dat", empty));
+    ASSERT_TRUE(WriteBytes(m_offline / "update.qdv", "definition"));
+    const std::string stale(32, '0');
+    // FILE0003 is missing, so FILE0004 is never read and stays as it is.
+    const std::string checkList = "[FILE_CHECK_LIST]\r\nFILE0001=Data\\X.DAT:" + stale +
+                                  "\r\nFILE0002=other.dat:" + stale + "\r\nFILE0004=y.dat:" +
+                                  stale + "\r\n";
+    ASSERT_TRUE(WriteBytes(m_game / "orvaCheck.cfg", checkList));
+    // A read-only installed file is replaced all the same.
+    ASSERT_TRUE(WriteBytes(m_game / "y.dat", "old"));
+    ASSERT_TRUE(SetFileAttributesA((m_game / "y.dat").c_str(), FILE_ATTRIBUTE_READONLY));
+    Files package = Snapshot(m_offline.Path());
+
+    EntryChain entries;
+    entries.Add("ignored", "data\\x.dat", 5000, Md5Of(x));
+    entries.Add("ignored", "y.dat", 100, Md5Of(y));
+    entries.Add("ignored", "data\\empty.dat", 0, Md5Of(empty));
+
+    Outcome outcome = Update(m_server.Address("/"), entries, true);
+    EXPECT_EQ(0, outcome.code);
+    EXPECT_EQ((Lines{kRule, kRunning, kDone}), outcome.lines);
+    EXPECT_TRUE(x == Installed("data\\x.dat"));
+    EXPECT_TRUE(y == Installed("y.dat"));
+    EXPECT_TRUE(Installed("data\\empty.dat").empty());
+    EXPECT_EQ(0u, GetFileAttributesA((m_game / "y.dat").c_str()) & FILE_ATTRIBUTE_READONLY);
+    std::string log, merged;
+    ReadBytes(m_game / "update.log", &log);
+    EXPECT_EQ(kUpdatedLog, log);
+    ReadBytes(m_game / "orvaCheck.cfg", &merged);
+    EXPECT_EQ("[FILE_CHECK_LIST]\r\nFILE0001=Data\\X.DAT:" + Md5Of(x) + "\r\nFILE0002=other.dat:" +
+                  stale + "\r\nFILE0004=y.dat:" + stale + "\r\nFILE0003=y.dat:" + Md5Of(y) +
+                  "\r\nFILE0005=data\\empty.dat:" + Md5Of(empty) + "\r\n",
+              merged);
+    EXPECT_EQ(package, Snapshot(m_offline.Path())) << "the package folder changed";
+    EXPECT_TRUE(m_server.Requests().empty()) << "an offline update fetched something";
+}
+
+TEST_F(FernupTaskTest, FetchPhaseFailureLeavesGameFolderAsItWas)
+{
+    const std::string good = TestBytes(40, 3000), bad = TestBytes(41, 3000);
+    ASSERT_TRUE(WriteBytes(m_game / "data\\good.dat", "installed"));
+    ASSERT_TRUE(WriteBytes(m_game / "orvaCheck.cfg", "[FILE_CHECK_LIST]\r\nFILE0001=x:y\r\n"));
+    m_server.SetReply("/good.dat", CannedHttpServer::Ok(good));
+    m_server.SetReply("/bad.dat", CannedHttpServer::Ok(bad));
+    m_server.SetReply("/reset.dat", CannedHttpServer::Ok(bad.substr(0, 1000), 3000, Ending::Reset));
+    m_server.SetReply("/short.dat", CannedHttpServer::Ok(bad.substr(0, 1000), 3000));
+    std::string upper = Md5Of(bad);
+    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+
+    struct Case {
+        const char* what;
+        std::string source;  // of the failing second entry
+        std::string md5;
+        std::string base;
+        AttemptConnectProc attempt;
+        InternetOpenProc open;
+        int32_t code;
+        const char* line;
+        bool workFolderStays;  // created before the failure and left, empty
+    };
+    const std::string base = m_server.Address("/");
+    const Case cases[] = {
+        {"no Internet", "bad.dat", Md5Of(bad), base, NotConnected, InternetOpenA, 1, kNoInternet,
+         true},
+        {"no session", "bad.dat", Md5Of(bad), base, InternetAttemptConnect, NoSession, 2,
+         kNoSession, true},
+        {"download breaks off", "reset.dat", Md5Of(bad), base, InternetAttemptConnect,
+         InternetOpenA, 4, kBrokenOff, false},
+        {"server refuses", "bad.dat", Md5Of(bad), RefusedAddress("/"), InternetAttemptConnect,
+         InternetOpenA, 5, kCannotDownload, false},
+        {"error page", "missing.dat", Md5Of(bad), base, InternetAttemptConnect, InternetOpenA, 5,
+         kBadDownload, false},
+        {"body ends early", "short.dat", Md5Of(bad), base, InternetAttemptConnect, InternetOpenA,
+         5, kBadDownload, false},
+        {"upper-case digest", "bad.dat", upper, base, InternetAttemptConnect, InternetOpenA, 5,
+         kBadDownload, false},
+        {"digest emptied by the check", "bad.dat", "", base, InternetAttemptConnect,
+         InternetOpenA, 5, kBadDownload, false},
+    };
+    const Files before = Snapshot(m_game.Path());
+    for (const Case& c : cases) {
+        EntryChain entries;
+        entries.Add("good.dat", "data\\good.dat", 3000, Md5Of(good));
+        entries.Add(c.source, "data\\bad.dat", 3000, c.md5);
+        entries.Add("good.dat", "data\\later.dat", 3000, Md5Of(good));
+        g_attemptConnect = c.attempt;
+        g_internetOpen = c.open;
+        // The refused case has no server behind it; the first entry still
+        // must not be installed.
+        Outcome outcome = Update(c.base, entries, false);
+        g_attemptConnect = InternetAttemptConnect;
+        g_internetOpen = InternetOpenA;
+        EXPECT_EQ(c.code, outcome.code) << c.what;
+        EXPECT_EQ(Failure(c.line), outcome.lines) << c.what;
+        EXPECT_TRUE(before == Snapshot(m_game.Path())) << c.what << ": the game folder changed";
+        if (c.workFolderStays) {
+            EXPECT_TRUE(Snapshot(m_workFolder).empty()) << c.what;
+            EXPECT_TRUE(PathExists(m_workFolder)) << c.what;
+            RemoveDirectoryA(m_workFolder.c_str());
+        } else {
+            EXPECT_FALSE(PathExists(m_workFolder)) << c.what << ": work folder left";
+        }
+    }
+}
+
+TEST_F(FernupTaskTest, UnsafePathRefusedBeforeAnything)
+{
+    const std::string bytes = "payload";
+    m_server.SetReply("/a.dat", CannedHttpServer::Ok(bytes));
+    const std::pair<std::string, std::string> cases[] = {
+        {"a.dat", "..\\escaped.dat"},
+        {"a.dat", "data\\..\\..\\escaped.dat"},
+        {"a.dat", "C:\\escaped.dat"},
+        {"a.dat", "\\\\server\\share\\escaped.dat"},
+        {"a.dat", "\\escaped.dat"},
+        {"a.dat", ""},
+        {"../a.dat", "data\\a.dat"},
+        {"sub/%2e%2e/%2e%2e/a.dat", "data\\a.dat"},
+    };
+    const Files before = Snapshot(m_game.Path());
+    for (const auto& c : cases) {
+        EntryChain entries;
+        entries.Add("a.dat", "data\\first.dat", 7, Md5Of(bytes));
+        entries.Add(c.first, c.second, 7, Md5Of(bytes));
+        Outcome outcome = Update(m_server.Address("/"), entries, false);
+        EXPECT_EQ(9, outcome.code) << c.first << " -> " << c.second;
+        EXPECT_EQ(Failure(kUnsafePath), outcome.lines) << c.first << " -> " << c.second;
+        EXPECT_TRUE(before == Snapshot(m_game.Path())) << c.second;
+        EXPECT_FALSE(PathExists(m_workFolder)) << "work folder made for " << c.second;
+    }
+    EXPECT_TRUE(m_server.Requests().empty()) << "fetched despite an unsafe path";
+
+    // Offline the source path is not used; the target path still counts.
+    EntryChain entries;
+    entries.Add("../../anything", "..\\escaped.dat", 7, Md5Of(bytes));
+    ASSERT_TRUE(WriteBytes(m_offline / "escaped.dat", bytes));
+    Outcome outcome = Update(m_server.Address("/"), entries, true);
+    EXPECT_EQ(9, outcome.code);
+    EXPECT_EQ(Failure(kUnsafePath), outcome.lines);
+}
+
+TEST_F(FernupTaskTest, WorkFileThatCannotBeCreatedFailsWithCode21)
+{
+    // A file where the work folder should be.
+    const std::string blocker = m_workFolder.substr(0, m_workFolder.size() - 1);
+    ASSERT_TRUE(WriteBytes(blocker, "in the way"));
+    m_server.SetReply("/a.dat", CannedHttpServer::Ok("abc"));
+    EntryChain entries;
+    entries.Add("a.dat", "a.dat", 3, Md5Of("abc"));
+    const Files before = Snapshot(m_game.Path());
+    Outcome outcome = Update(m_server.Address("/"), entries, false);
+    EXPECT_EQ(21, outcome.code);
+    EXPECT_EQ(Failure(kCannotOpen), outcome.lines);
+    EXPECT_TRUE(before == Snapshot(m_game.Path()));
+    EXPECT_TRUE(m_server.Requests().empty());
+    DeleteFileA(blocker.c_str());
+}
+
+TEST_F(FernupTaskTest, OfflineFileMissingFailsItsCheck)
+{
+    ASSERT_TRUE(WriteBytes(m_offline / "here.dat", "here"));
+    EntryChain entries;
+    entries.Add("", "here.dat", 4, Md5Of("here"));
+    entries.Add("", "data\\absent.dat", 4, Md5Of("gone"));
+    const Files before = Snapshot(m_game.Path());
+    const Files package = Snapshot(m_offline.Path());
+    Outcome outcome = Update(m_server.Address("/"), entries, true);
+    EXPECT_EQ(5, outcome.code);
+    EXPECT_EQ(Failure(kBadDownload), outcome.lines);
+    EXPECT_TRUE(before == Snapshot(m_game.Path()));
+    EXPECT_TRUE(package == Snapshot(m_offline.Path()));
+}
+
+TEST_F(FernupTaskTest, InstallFailureKeepsEarlierFilesAndRecordsNothing)
+{
+    const std::string one = TestBytes(50, 2000), two = TestBytes(51, 2000);
+    ASSERT_TRUE(WriteBytes(m_offline / "one.dat", one));
+    ASSERT_TRUE(WriteBytes(m_offline / "two.dat", two));
+    ASSERT_TRUE(WriteBytes(m_game / "data\\two.dat", "old two"));
+    EntryChain entries;
+    entries.Add("", "data\\one.dat", 2000, Md5Of(one));
+    entries.Add("", "nofolder\\two.dat", 2000, Md5Of(two));
+    entries.Add("", "data\\two.dat", 2000, Md5Of(two));
+    Outcome outcome = Update(m_server.Address("/"), entries, true);
+    EXPECT_EQ(21, outcome.code);
+    EXPECT_EQ(Failure(kCannotOpen), outcome.lines);
+    EXPECT_TRUE(one == Installed("data\\one.dat"));
+    EXPECT_EQ("old two", Installed("data\\two.dat"));
+    EXPECT_FALSE(PathExists(m_game / "nofolder"));
+    std::string log;
+    ReadBytes(m_game / "update.log", &log);
+    EXPECT_EQ(kLog, log);
+    EXPECT_FALSE(PathExists(m_game / "orvaCheck.cfg"));
+    EXPECT_EQ(kStateEnded, entries.At(0)->transferState);
+    EXPECT_EQ(kStateRunning, entries.At(1)->transferState);
+    EXPECT_EQ(kStateNotBegun, entries.At(2)->transferState);
+}
+
+TEST_F(FernupTaskTest, SharedWorkFileNameFailsInstalledCheck)
+{
+    const std::string first = TestBytes(60, 1500), second = TestBytes(61, 1500);
+    m_server.SetReply("/first.dat", CannedHttpServer::Ok(first));
+    m_server.SetReply("/second.dat", CannedHttpServer::Ok(second));
+    ASSERT_TRUE(CreateDirectoryA((m_game / "other").c_str(), nullptr));
+    EntryChain entries;
+    entries.Add("first.dat", "data\\same.dat", 1500, Md5Of(first));
+    entries.Add("second.dat", "other\\same.dat", 1500, Md5Of(second));
+    Outcome outcome = Update(m_server.Address("/"), entries, false);
+    EXPECT_EQ(8, outcome.code);
+    EXPECT_EQ(Failure(kBadInstall), outcome.lines);
+    // The later download replaced the shared copy before the install.
+    EXPECT_TRUE(second == Installed("data\\same.dat"));
+    EXPECT_FALSE(PathExists(m_game / "other\\same.dat"));
+    std::string log;
+    ReadBytes(m_game / "update.log", &log);
+    EXPECT_EQ(kLog, log);
+    EXPECT_FALSE(PathExists(m_workFolder)) << "work folder left";
+}
+
+TEST_F(FernupTaskTest, EmptyFileListGoesStraightToRecord)
+{
+    EntryChain entries;
+    Outcome outcome = Update(m_server.Address("/"), entries, false);
+    EXPECT_EQ(0, outcome.code);
+    EXPECT_EQ((Lines{kRule, kRunning, kDone}), outcome.lines);
+    std::string log;
+    ReadBytes(m_game / "update.log", &log);
+    EXPECT_EQ(kUpdatedLog, log);
+    EXPECT_FALSE(PathExists(m_workFolder));
+}
+
+TEST_F(FernupTaskTest, SecondRunChangesNothing)
+{
+    ASSERT_TRUE(WriteBytes(m_offline / "x.dat", "x"));
+    EntryChain entries;
+    entries.Add("", "x.dat", 1, Md5Of("x"));
+    MessageListWindow messages;
+    CFernupTask task(m_server.Address("/").c_str(), entries.Head());
+    Prepare(&task, &messages, true);
+    ASSERT_TRUE(RunTask(&task));
+    ASSERT_EQ(0, task.GetFailureCode());
+    const Files after = Snapshot(m_game.Path());
+    ASSERT_TRUE(DeleteFileA((m_offline / "x.dat").c_str()));
+
+    EXPECT_EQ(0, task.Run());
+    EXPECT_EQ(0, task.GetFailureCode());
+    EXPECT_EQ((Lines{kRule, kRunning, kDone}), messages.Lines());
+    EXPECT_TRUE(after == Snapshot(m_game.Path()));
+}
+
+// Steps driven one at a time, for faults a whole run cannot reach on demand.
+class FernupTaskStepTest : public FernupTaskTest {
+protected:
+    void PrepareSteps(CFernupTask* task, MessageListWindow* messages, const std::string& work)
+    {
+        Prepare(task, messages, true);
+        CopyInto(task->m_workFolder, work);
+        // Class 4 reads through a plain buffer, freed by the destructor.
+        task->m_osClass = 4;
+        task->m_readBuffer = static_cast<unsigned char*>(AllocArea(8192));
+        task->m_readBufferSize = 8192;
+    }
+};
+
+// A file of the kernel's: its size says 4096 bytes, a read gives far fewer.
+const char* const kShortFolder = "Z:\\sys\\devices\\system\\cpu\\";
+const char* const kShortName = "online";
+
+TEST_F(FernupTaskStepTest, FileShorterThanItsSizeEndsCopyAndHash)
+{
+    if (!PathExists(std::string(kShortFolder) + kShortName))
+        GTEST_SKIP() << "needs Wine's Z: drive over a Linux /sys";
+    ASSERT_TRUE(WriteBytes(m_game / "online", "installed before"));
+    EntryChain entries;
+    UpdateFileEntry* entry = entries.Add("", kShortName, 4096, std::string(32, '0'));
+
+    MessageListWindow messages;
+    CFernupTask task(m_server.Address("/").c_str(), entries.Head());
+    PrepareSteps(&task, &messages, kShortFolder);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(5, task.VerifyDownloaded(entry));
+    EXPECT_EQ(100, entry->downloadPercent);
+    EXPECT_EQ(kStateEnded, entry->downloadState);
+
+    task.m_failureCode = 0;
+    EXPECT_EQ(7, task.TransferFile(entry));
+    EXPECT_LT(GetTickCount() - start, 5000u) << "a short read did not end the loop";
+    EXPECT_EQ((Lines{kBadDownload, kCopyFailed}), messages.Lines());
+    // The installed file is as it was and no copy is left beside it.
+    EXPECT_EQ("installed before", Installed("online"));
+    Files files = Snapshot(m_game.Path());
+    EXPECT_EQ(3u, files.size()) << "a copy was left in the game folder";
+}
+
+TEST_F(FernupTaskStepTest, TransferWithoutSourceOrFolderFailsWithCode21)
+{
+    ASSERT_TRUE(WriteBytes(m_offline / "present.dat", "present"));
+    struct Case {
+        const char* target;
+    };
+    const Case cases[] = {{"data\\absent.dat"}, {"nofolder\\present.dat"}};
+    for (const Case& c : cases) {
+        EntryChain entries;
+        UpdateFileEntry* entry = entries.Add("", c.target, 7, Md5Of("present"));
+        MessageListWindow messages;
+        CFernupTask task(m_server.Address("/").c_str(), entries.Head());
+        PrepareSteps(&task, &messages, m_offline.Path());
+        EXPECT_EQ(21, task.TransferFile(entry)) << c.target;
+        EXPECT_EQ(Lines{kCannotOpen}, messages.Lines()) << c.target;
+        EXPECT_EQ(kStateRunning, entry->transferState) << c.target;
+    }
+    EXPECT_FALSE(PathExists(m_game / "nofolder"));
+    EXPECT_FALSE(PathExists(m_game / "data\\absent.dat"));
+}
+
+}  // namespace

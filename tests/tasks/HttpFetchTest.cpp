@@ -1,0 +1,356 @@
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <string>
+
+#include "CannedHttpServer.h"
+#include "TaskTestSupport.h"
+#include "framework/CWinThreadMaster.h"
+#include "support/ByteArea.h"
+#include "updater/HttpFetch.h"
+
+namespace {
+
+using Ending = CannedHttpServer::Ending;
+
+// Restores the seams of HttpFetch.h whatever a test does to them.
+class HttpFetchTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_server.Start());
+        m_session = OpenSession("Fernup");
+        ASSERT_NE(nullptr, m_session);
+    }
+    void TearDown() override
+    {
+        if (m_session != nullptr)
+            InternetCloseHandle(m_session);
+        m_server.Stop();
+        g_httpTimeoutMs = 30000;
+        g_attemptConnect = InternetAttemptConnect;
+        g_internetOpen = InternetOpenA;
+    }
+
+    // Fetches into memory; the area is released here, its bytes returned.
+    FetchOutcome ToMemory(const std::string& address, uint32_t capacity, std::string* body,
+                          bool* gotArea = nullptr)
+    {
+        char* area = reinterpret_cast<char*>(1);
+        uint32_t received = 12345;
+        FetchOutcome outcome =
+            FetchToMemory(&m_task, m_session, address.c_str(), capacity, &area, &received);
+        if (gotArea != nullptr)
+            *gotArea = area != nullptr;
+        body->assign(area != nullptr ? area : "", area != nullptr ? received : 0);
+        if (area == nullptr) {
+            EXPECT_EQ(0u, received) << "no area, yet bytes reported";
+        }
+        FreeArea(area);
+        return outcome;
+    }
+
+    struct FileResult {
+        FetchOutcome outcome;
+        std::string bytes;
+        int32_t state;
+        int32_t percent;
+    };
+
+    FileResult ToFile(const std::string& address, uint32_t declaredSize)
+    {
+        ScratchFolder folder("fetch");
+        std::string path = folder / "download.bin";
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_NE(INVALID_HANDLE_VALUE, file);
+        FileResult result{};
+        result.outcome = FetchToFile(&m_task, m_session, address.c_str(), file, declaredSize,
+                                     result.state, result.percent);
+        // The file stays open for the caller.
+        DWORD written = 0;
+        EXPECT_TRUE(WriteFile(file, "", 0, &written, nullptr)) << "file closed by the fetch";
+        CloseHandle(file);
+        ReadBytes(path, &result.bytes);
+        return result;
+    }
+
+    CannedHttpServer m_server;
+    CWinThreadMaster m_task;  // never started: its pauses return at once
+    HINTERNET m_session = nullptr;
+};
+
+DWORD WINAPI Reachable(DWORD)
+{
+    return ERROR_SUCCESS;
+}
+DWORD WINAPI NotConnected(DWORD)
+{
+    return ERROR_NOT_CONNECTED;
+}
+
+HINTERNET WINAPI NoSession(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD)
+{
+    return nullptr;
+}
+DWORD WINAPI OddSuccess(DWORD)
+{
+    return 1;
+}
+
+TEST_F(HttpFetchTest, CheckInternetIsTrueOnlyForZero)
+{
+    const std::pair<AttemptConnectProc, bool> cases[] = {
+        {Reachable, true}, {NotConnected, false}, {OddSuccess, false}};
+    for (const auto& c : cases) {
+        g_attemptConnect = c.first;
+        EXPECT_EQ(c.second, CheckInternet());
+    }
+}
+
+TEST_F(HttpFetchTest, SessionIsDirectWithAgentAndTimeouts)
+{
+    g_httpTimeoutMs = 4321;
+    HINTERNET session = OpenSession("FernupTask");
+    ASSERT_NE(nullptr, session);
+
+    char agent[64] = {};
+    DWORD size = sizeof(agent);
+    ASSERT_TRUE(InternetQueryOptionA(session, INTERNET_OPTION_USER_AGENT, agent, &size));
+    EXPECT_STREQ("FernupTask", agent);
+
+    char proxy[256] = {};
+    size = sizeof(proxy);
+    ASSERT_TRUE(InternetQueryOptionA(session, INTERNET_OPTION_PROXY, proxy, &size));
+    EXPECT_EQ(static_cast<DWORD>(INTERNET_OPEN_TYPE_DIRECT),
+              reinterpret_cast<INTERNET_PROXY_INFO*>(proxy)->dwAccessType);
+
+    DWORD timeout = 0;
+    size = sizeof(timeout);
+    ASSERT_TRUE(InternetQueryOptionA(session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, &size));
+    EXPECT_EQ(4321u, timeout);
+
+    timeout = 0;
+    size = sizeof(timeout);
+    BOOL known = InternetQueryOptionA(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, &size);
+    if (RunningUnderWine()) {
+        // Wine 8 accepts the receive time-out of a session without keeping it.
+        EXPECT_FALSE(known) << "Wine now keeps the receive time-out: check it like Windows";
+    } else {
+        ASSERT_TRUE(known);
+        EXPECT_EQ(4321u, timeout);
+    }
+    InternetCloseHandle(session);
+
+    // The agent goes out with every request.
+    m_server.SetReply("/agent", CannedHttpServer::Ok("x"));
+    std::string body;
+    ASSERT_EQ(FetchDone, ToMemory(m_server.Address("/agent"), 16, &body));
+    std::vector<std::string> requests = m_server.Requests();
+    ASSERT_EQ(1u, requests.size());
+    EXPECT_NE(std::string::npos, requests[0].find("\r\nUser-Agent: Fernup\r\n")) << requests[0];
+}
+
+TEST_F(HttpFetchTest, OpenSessionGivesNullWhenPlatformRefuses)
+{
+    g_internetOpen = NoSession;
+    EXPECT_EQ(nullptr, OpenSession("Fernup"));
+}
+
+TEST_F(HttpFetchTest, FetchToMemoryOutcomes)
+{
+    const std::string small = "hello";
+    const std::string large = TestBytes(1, 40000);
+    const std::string exact = TestBytes(2, 8192);
+    const std::string oversize = TestBytes(3, 10000);
+    m_server.SetReply("/small", CannedHttpServer::Ok(small));
+    m_server.SetReply("/large", CannedHttpServer::Ok(large));
+    m_server.SetReply("/exact", CannedHttpServer::Ok(exact));
+    m_server.SetReply("/oversize", CannedHttpServer::Ok(oversize));
+    m_server.SetReply("/empty", CannedHttpServer::Ok(""));
+
+    struct Case {
+        std::string address;
+        uint32_t capacity;
+        FetchOutcome outcome;
+        std::string body;
+    };
+    const Case cases[] = {
+        {m_server.Address("/small"), 65536, FetchDone, small},
+        {m_server.Address("/large"), 65536, FetchDone, large},
+        {m_server.Address("/exact"), 8192, FetchDone, exact},
+        // Never past the area: the excess is dropped.
+        {m_server.Address("/oversize"), 8192, FetchDone, oversize.substr(0, 8192)},
+        {m_server.Address("/large"), 100, FetchDone, large.substr(0, 100)},
+        {m_server.Address("/empty"), 8192, FetchDone, ""},
+        // The status is not examined: the error page is the body.
+        {m_server.Address("/missing"), 8192, FetchDone,
+         "<html><body>404 Not Found</body></html>"},
+        {RefusedAddress("/small"), 8192, FetchCannotOpen, ""},
+    };
+    for (const Case& c : cases) {
+        std::string body;
+        bool gotArea = false;
+        EXPECT_EQ(c.outcome, ToMemory(c.address, c.capacity, &body, &gotArea)) << c.address;
+        EXPECT_EQ(c.body.size(), body.size()) << c.address;
+        EXPECT_TRUE(c.body == body) << c.address << ": bytes differ";
+        EXPECT_EQ(c.outcome != FetchCannotOpen, gotArea) << c.address;
+    }
+}
+
+TEST_F(HttpFetchTest, FetchToMemoryKeepsWhatArrivedBeforeBreak)
+{
+    const std::string body = TestBytes(8, 20000);
+    m_server.SetReply("/broken", CannedHttpServer::Ok(body.substr(0, 3000), 40000, Ending::Reset));
+    std::string fetched;
+    bool gotArea = false;
+    EXPECT_EQ(FetchBrokenOff, ToMemory(m_server.Address("/broken"), 65536, &fetched, &gotArea));
+    EXPECT_TRUE(gotArea);
+    // A read waits for all it asked for, so the bytes of the read that broke
+    // off are lost with it: what is kept is a prefix of what was sent.
+    EXPECT_LE(fetched.size(), 3000u);
+    EXPECT_TRUE(body.compare(0, fetched.size(), fetched) == 0) << "not a prefix";
+}
+
+TEST_F(HttpFetchTest, FetchToFileOutcomes)
+{
+    const std::string body = TestBytes(4, 300000);
+    m_server.SetReply("/whole", CannedHttpServer::Ok(body));
+    // The server ends the body early: an orderly close before the declared size.
+    m_server.SetReply("/short", CannedHttpServer::Ok(body.substr(0, 5000), 300000));
+    m_server.SetReply("/broken", CannedHttpServer::Ok(body.substr(0, 5000), 300000, Ending::Reset));
+    m_server.SetReply("/longer", CannedHttpServer::Ok(body.substr(0, 5000)));
+    m_server.SetReply("/empty", CannedHttpServer::Ok(""));
+
+    struct Case {
+        std::string address;
+        uint32_t declared;
+        FetchOutcome outcome;
+        std::string bytes;
+        int32_t state;
+        int32_t percent;
+    };
+    const Case cases[] = {
+        {m_server.Address("/whole"), 300000, FetchDone, body, 1, 85},
+        {m_server.Address("/short"), 300000, FetchDone, body.substr(0, 5000), 1, 1},
+        {m_server.Address("/broken"), 300000, FetchBrokenOff, body.substr(0, 5000), 1, 1},
+        {m_server.Address("/empty"), 0, FetchDone, "", 1, 0},
+        {m_server.Address("/missing"), 39, FetchDone, "<html><body>404 Not Found</body></html>",
+         1, 85},
+        {RefusedAddress("/whole"), 100, FetchCannotOpen, "", 0, 0},
+    };
+    for (const Case& c : cases) {
+        DWORD start = GetTickCount();
+        FileResult result = ToFile(c.address, c.declared);
+        EXPECT_EQ(c.outcome, result.outcome) << c.address;
+        EXPECT_EQ(c.bytes.size(), result.bytes.size()) << c.address;
+        EXPECT_TRUE(c.bytes == result.bytes) << c.address << ": bytes differ";
+        EXPECT_EQ(c.state, result.state) << c.address;
+        EXPECT_EQ(c.percent, result.percent) << c.address;
+        EXPECT_LT(GetTickCount() - start, 5000u) << c.address << " did not end with the body";
+    }
+}
+
+TEST_F(HttpFetchTest, FetchToFileStopsAtDeclaredSizeAndShowsExcess)
+{
+    const std::string body = TestBytes(5, 5000);
+    m_server.SetReply("/longer", CannedHttpServer::Ok(body));
+
+    // More than declared is kept up to the end of the read that reached it.
+    FileResult result = ToFile(m_server.Address("/longer"), 1000);
+    EXPECT_EQ(FetchDone, result.outcome);
+    ASSERT_GE(result.bytes.size(), 1000u);
+    EXPECT_TRUE(body.compare(0, result.bytes.size(), result.bytes) == 0) << "not a prefix";
+    EXPECT_GT(result.percent, 85) << "85 is passed only when more than declared arrives";
+    EXPECT_LE(result.percent, 100);
+
+    // Declared 0: the first read that gives bytes ends it.
+    result = ToFile(m_server.Address("/longer"), 0);
+    EXPECT_EQ(FetchDone, result.outcome);
+    EXPECT_FALSE(result.bytes.empty());
+    EXPECT_TRUE(body.compare(0, result.bytes.size(), result.bytes) == 0) << "not a prefix";
+    EXPECT_EQ(100, result.percent);
+}
+
+TEST_F(HttpFetchTest, StalledBodyEndsAfterTimeout)
+{
+    g_httpTimeoutMs = 300;
+    HINTERNET session = OpenSession("Fernup");
+    ASSERT_NE(nullptr, session);
+    const uint32_t stallMs = 2500;
+    m_server.SetReply("/stall", CannedHttpServer::Ok("0123456789", 1000, Ending::Stall, stallMs));
+
+    char* area = nullptr;
+    uint32_t received = 0;
+    DWORD start = GetTickCount();
+    FetchOutcome outcome = FetchToMemory(&m_task, session, m_server.Address("/stall").c_str(),
+                                         65536, &area, &received);
+    DWORD elapsed = GetTickCount() - start;
+    FreeArea(area);
+    InternetCloseHandle(session);
+
+    if (RunningUnderWine()) {
+        // Wine 8's WinINet keeps no receive time-out (session or request), so
+        // the read waits until the server gives up and then sees an ordinary
+        // end of the body. On Windows the time-out ends it.
+        EXPECT_EQ(FetchDone, outcome);
+        EXPECT_GE(elapsed, stallMs - 100);
+        EXPECT_EQ(10u, received);
+    } else {
+        EXPECT_EQ(FetchBrokenOff, outcome);
+        EXPECT_LT(elapsed, stallMs - 500);
+    }
+}
+
+// The files of the Internet cache whose names begin with stem.
+int CountCacheCopies(const std::string& folder, const std::string& stem)
+{
+    int count = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            count += CountCacheCopies(folder + "\\" + name, stem);
+        else if (name.compare(0, stem.size(), stem) == 0)
+            ++count;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return count;
+}
+
+TEST_F(HttpFetchTest, DownloadsLeaveNoCopyInInternetCache)
+{
+    char cache[MAX_PATH];
+    ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_INTERNET_CACHE, nullptr, 0, cache));
+    const std::string stem = UniqueName("cachecheck");
+    const std::string body = TestBytes(6, 20000);
+    for (const char* kind : {"memory", "file", "control"})
+        m_server.SetReply("/" + stem + kind + ".bin", CannedHttpServer::Ok(body));
+
+    std::string fetched;
+    ASSERT_EQ(FetchDone, ToMemory(m_server.Address("/" + stem + "memory.bin"), 65536, &fetched));
+    ASSERT_EQ(FetchDone, ToFile(m_server.Address("/" + stem + "file.bin"), 20000).outcome);
+    EXPECT_EQ(0, CountCacheCopies(cache, stem + "memory")) << "cache: " << cache;
+    EXPECT_EQ(0, CountCacheCopies(cache, stem + "file")) << "cache: " << cache;
+
+    // Without INTERNET_FLAG_NO_CACHE_WRITE the same download leaves a copy
+    // there, so the search above does look where the platform writes.
+    HINTERNET request =
+        InternetOpenUrlA(m_session, m_server.Address("/" + stem + "control.bin").c_str(), nullptr,
+                         0, INTERNET_FLAG_RELOAD | INTERNET_FLAG_RAW_DATA, 0);
+    ASSERT_NE(nullptr, request);
+    char buffer[8192];
+    DWORD got = 0;
+    while (InternetReadFile(request, buffer, sizeof(buffer), &got) && got > 0) {
+    }
+    InternetCloseHandle(request);
+    EXPECT_EQ(1, CountCacheCopies(cache, stem + "control")) << "cache: " << cache;
+}
+
+}  // namespace

@@ -1,0 +1,261 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "CannedHttpServer.h"
+#include "TaskTestSupport.h"
+#include "updater/CInitUpdateTask.h"
+#include "updater/HttpFetch.h"
+
+namespace {
+
+using Ending = CannedHttpServer::Ending;
+using Lines = std::vector<std::string>;
+
+const char* const kFetching = "－－－定義ファイル取得中－－－";
+const char* const kNoInternet = "インターネットが利用出来ません。";
+const char* const kNotFetched = "定義ファイルが取得できませんでした。";
+const char* const kBrokenOff = "定義ファイルの取得が中断されました。";
+
+class InitUpdateTaskTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_server.Start()); }
+    void TearDown() override
+    {
+        m_server.Stop();
+        g_attemptConnect = InternetAttemptConnect;
+        g_internetOpen = InternetOpenA;
+    }
+
+    // Serves a package under /pkg/ with the given three bodies.
+    void Serve(const std::string& definition, const std::string& digest, const std::string& readme)
+    {
+        m_server.SetReply("/pkg/update.qdv", CannedHttpServer::Ok(definition));
+        m_server.SetReply("/pkg/MD5.txt", CannedHttpServer::Ok(digest));
+        m_server.SetReply("/pkg/readme.txt", CannedHttpServer::Ok(readme));
+    }
+
+    struct Outcome {
+        int32_t code;
+        Lines lines;
+        std::string definition;
+        std::string readme;
+        bool definitionHeld;  // a definition area was delivered
+        bool readmeHeld;
+    };
+
+    Outcome Fetch(const std::string& address)
+    {
+        MessageListWindow messages;
+        CInitUpdateTask task(address.c_str());
+        task.m_messageList = messages.List();
+        EXPECT_TRUE(RunTask(&task)) << "the task did not finish";
+        Outcome outcome{};
+        outcome.code = task.GetFailureCode();
+        outcome.lines = messages.Lines();
+        outcome.definitionHeld = task.m_definitionText != nullptr;
+        outcome.readmeHeld = task.m_readmeText != nullptr;
+        if (task.m_definitionText != nullptr)
+            outcome.definition.assign(task.m_definitionText, task.m_definitionLength);
+        else
+            EXPECT_EQ(0u, task.m_definitionLength);
+        if (task.m_readmeText != nullptr)
+            outcome.readme.assign(task.m_readmeText, task.m_readmeLength);
+        else
+            EXPECT_EQ(0u, task.m_readmeLength);
+        return outcome;
+    }
+
+    CannedHttpServer m_server;
+};
+
+TEST_F(InitUpdateTaskTest, FetchesPackageFromRealServer)
+{
+    NginxSite site = FindNginx();
+    ASSERT_NE(0, site.port) << "the nginx fixture is not running";
+    const std::string folder = UniqueName("init");
+    ASSERT_TRUE(CreateDirectoryA((site.root + folder).c_str(), nullptr));
+    const std::string definition =
+        "[UPDATE_VER]\r\nNAME=テスト\r\nVER=1.10\r\nDAY=2024/05/01\r\n[UPDATE_FILE]\r\n";
+    const std::string readme = "お読みください\r\n" + TestBytes(9, 20000);
+    const std::string base = site.root + folder + "\\";
+    ASSERT_TRUE(WriteBytes(base + "update.qdv", definition));
+    ASSERT_TRUE(WriteBytes(base + "MD5.txt", Md5Of(definition)));
+    ASSERT_TRUE(WriteBytes(base + "readme.txt", readme));
+
+    Outcome outcome = Fetch(site.Address(folder + "/update.qdv"));
+    EXPECT_EQ(0, outcome.code);
+    EXPECT_EQ(Lines{kFetching}, outcome.lines);
+    EXPECT_TRUE(definition == outcome.definition) << outcome.definition;
+    EXPECT_TRUE(readme == outcome.readme) << "readme differs, " << outcome.readme.size() << " bytes";
+    RemoveTree(base);
+}
+
+TEST_F(InitUpdateTaskTest, RejectsAndBreaksWithCodeAndOneLine)
+{
+    const std::string definition = "[UPDATE_VER]\r\nNAME=x\r\n";
+    const std::string digest = Md5Of(definition);
+    std::string upper = digest;
+    for (char& c : upper)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    const std::string readme = TestBytes(10, 20000);
+    const std::string oversizeDefinition = TestBytes(11, 70000);
+
+    struct Case {
+        const char* what;
+        CannedHttpServer::Reply definition, digest, readme;
+        int32_t code;
+        const char* line;
+    };
+    using Server = CannedHttpServer;
+    const Case cases[] = {
+        {"digest with a line end", Server::Ok(definition), Server::Ok(digest + "\n"),
+         Server::Ok(readme), 2, kNotFetched},
+        {"digest with CR LF", Server::Ok(definition), Server::Ok(digest + "\r\n"),
+         Server::Ok(readme), 2, kNotFetched},
+        {"upper-case digest", Server::Ok(definition), Server::Ok(upper), Server::Ok(readme), 2,
+         kNotFetched},
+        {"digest of other bytes", Server::Ok(definition), Server::Ok(Md5Of("other")),
+         Server::Ok(readme), 2, kNotFetched},
+        {"definition cut at its area", Server::Ok(oversizeDefinition),
+         Server::Ok(Md5Of(oversizeDefinition)), Server::Ok(readme), 2, kNotFetched},
+        {"readme breaks off", Server::Ok(definition), Server::Ok(digest),
+         Server::Ok(readme.substr(0, 2000), 20000, Ending::Reset), 3, kBrokenOff},
+        {"digest breaks off", Server::Ok(definition), Server::Ok(digest.substr(0, 10), 32, Ending::Reset),
+         Server::Ok(readme), 3, kBrokenOff},
+        {"definition breaks off", Server::Ok(definition.substr(0, 5), 400, Ending::Reset),
+         Server::Ok(digest), Server::Ok(readme), 3, kBrokenOff},
+    };
+    for (const Case& c : cases) {
+        m_server.SetReply("/pkg/update.qdv", c.definition);
+        m_server.SetReply("/pkg/MD5.txt", c.digest);
+        m_server.SetReply("/pkg/readme.txt", c.readme);
+        Outcome outcome = Fetch(m_server.Address("/pkg/update.qdv"));
+        EXPECT_EQ(c.code, outcome.code) << c.what;
+        EXPECT_EQ((Lines{kFetching, c.line}), outcome.lines) << c.what;
+        EXPECT_FALSE(outcome.definitionHeld) << c.what;
+        EXPECT_FALSE(outcome.readmeHeld) << c.what;
+    }
+}
+
+TEST_F(InitUpdateTaskTest, MissingFilesFailWithCodeTwo)
+{
+    const std::string definition = "[UPDATE_VER]\r\n";
+    struct Case {
+        const char* what;
+        std::string address;
+        size_t requests;  // how far the fetch went
+    };
+    Serve(definition, Md5Of(definition), "readme");
+    const Case cases[] = {
+        // The server's error page is taken as MD5.txt and is not 32 bytes.
+        {"no MD5.txt on the server", m_server.Address("/nodigest/update.qdv"), 3},
+        {"server refuses", RefusedAddress("/pkg/update.qdv"), 0},
+        {"address without a slash", "update.qdv", 0},
+    };
+    for (const Case& c : cases) {
+        size_t before = m_server.Requests().size();
+        Outcome outcome = Fetch(c.address);
+        EXPECT_EQ(2, outcome.code) << c.what;
+        EXPECT_EQ((Lines{kFetching, kNotFetched}), outcome.lines) << c.what;
+        EXPECT_FALSE(outcome.definitionHeld || outcome.readmeHeld) << c.what;
+        EXPECT_EQ(c.requests, m_server.Requests().size() - before) << c.what;
+    }
+}
+
+TEST_F(InitUpdateTaskTest, AcceptsEmptyDefinitionAndCutsLongReadme)
+{
+    const std::string readme = TestBytes(12, 40000);
+    Serve("", Md5Of(""), readme);
+    Outcome outcome = Fetch(m_server.Address("/pkg/update.qdv"));
+    EXPECT_EQ(0, outcome.code);
+    EXPECT_EQ(Lines{kFetching}, outcome.lines);
+    EXPECT_TRUE(outcome.definitionHeld);
+    EXPECT_EQ(0u, outcome.definition.size());
+    EXPECT_EQ(32768u, outcome.readme.size());
+    EXPECT_TRUE(readme.compare(0, 32768, outcome.readme) == 0) << "readme is not its first bytes";
+}
+
+TEST_F(InitUpdateTaskTest, FetchesInOrderWithFernupAgent)
+{
+    const std::string definition = "[UPDATE_VER]\r\nVER=1.00\r\n";
+    Serve(definition, Md5Of(definition), "");
+    Outcome outcome = Fetch(m_server.Address("/pkg/update.qdv"));
+    EXPECT_EQ(0, outcome.code);
+    std::vector<std::string> requests = m_server.Requests();
+    ASSERT_EQ(3u, requests.size());
+    const char* const paths[] = {"GET /pkg/update.qdv ", "GET /pkg/MD5.txt ",
+                                 "GET /pkg/readme.txt "};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(0u, requests[i].find(paths[i])) << requests[i];
+        EXPECT_NE(std::string::npos, requests[i].find("\r\nUser-Agent: Fernup\r\n")) << requests[i];
+    }
+}
+
+DWORD WINAPI NotConnected(DWORD)
+{
+    return ERROR_NOT_CONNECTED;
+}
+
+HINTERNET WINAPI NoSession(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD)
+{
+    return nullptr;
+}
+
+TEST_F(InitUpdateTaskTest, WithoutInternetOnlyOneLine)
+{
+    Serve("x", Md5Of("x"), "r");
+    g_attemptConnect = NotConnected;
+    Outcome outcome = Fetch(m_server.Address("/pkg/update.qdv"));
+    EXPECT_EQ(1, outcome.code);
+    EXPECT_EQ(Lines{kNoInternet}, outcome.lines);
+    EXPECT_FALSE(outcome.definitionHeld || outcome.readmeHeld);
+    EXPECT_EQ(0u, m_server.Requests().size());
+}
+
+TEST_F(InitUpdateTaskTest, SessionThatCannotOpenFailsWithCodeTwo)
+{
+    Serve("x", Md5Of("x"), "r");
+    g_internetOpen = NoSession;
+    Outcome outcome = Fetch(m_server.Address("/pkg/update.qdv"));
+    EXPECT_EQ(2, outcome.code);
+    EXPECT_EQ((Lines{kFetching, kNotFetched}), outcome.lines);
+    EXPECT_EQ(0u, m_server.Requests().size());
+}
+
+TEST_F(InitUpdateTaskTest, SecondRunChangesNothing)
+{
+    const std::string definition = "[UPDATE_VER]\r\n";
+    Serve(definition, Md5Of(definition), "readme");
+    MessageListWindow messages;
+    CInitUpdateTask task(m_server.Address("/pkg/update.qdv").c_str());
+    task.m_messageList = messages.List();
+    ASSERT_TRUE(RunTask(&task));
+    ASSERT_EQ(0, task.GetFailureCode());
+    char* definitionText = task.m_definitionText;
+    char* readmeText = task.m_readmeText;
+
+    EXPECT_EQ(0, task.Run());
+    EXPECT_TRUE(task.IsFinished());
+    EXPECT_EQ(0, task.GetFailureCode());
+    EXPECT_EQ(definitionText, task.m_definitionText);
+    EXPECT_EQ(definition.size(), task.m_definitionLength);
+    EXPECT_EQ(readmeText, task.m_readmeText);
+    EXPECT_EQ(6u, task.m_readmeLength);
+    EXPECT_EQ(Lines{kFetching}, messages.Lines());
+    EXPECT_EQ(3u, m_server.Requests().size());
+}
+
+TEST_F(InitUpdateTaskTest, ConstructorCopiesAddressAtMost255Characters)
+{
+    const std::string address = "http://host/" + std::string(300, 'a');
+    CInitUpdateTask task(address.c_str());
+    EXPECT_EQ(address.substr(0, 255), std::string(task.m_definitionAddress));
+    EXPECT_FALSE(task.IsFinished());
+    EXPECT_EQ(0, task.GetFailureCode());
+    EXPECT_EQ(nullptr, task.m_definitionText);
+    EXPECT_EQ(nullptr, task.m_readmeText);
+}
+
+}  // namespace

@@ -1,0 +1,268 @@
+#include "TaskTestSupport.h"
+
+#include <winsock2.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "framework/CWinThreadMaster.h"
+#include "support/ByteArea.h"
+#include "support/CMd5.h"
+#include "support/TextRoutines.h"
+
+MessageListWindow::MessageListWindow()
+{
+    m_window = CreateWindowExA(0, "LISTBOX", "", WS_OVERLAPPEDWINDOW | LBS_NOINTEGRALHEIGHT, 0, 0,
+                               400, 300, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    m_list.m_hWnd = m_window;
+}
+
+MessageListWindow::~MessageListWindow()
+{
+    m_list.m_hWnd = nullptr;
+    DestroyWindow(m_window);
+}
+
+std::vector<std::string> MessageListWindow::Lines() const
+{
+    std::vector<std::string> lines;
+    LRESULT count = SendMessageA(m_window, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        LRESULT length = SendMessageA(m_window, LB_GETTEXTLEN, i, 0);
+        std::string line(static_cast<size_t>(length) + 1, '\0');
+        SendMessageA(m_window, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&line[0]));
+        line.resize(std::strlen(line.c_str()));
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool RunTaskToEnd(CWinThreadMaster* task, bool (*finished)(CWinThreadMaster*), uint32_t timeoutMs)
+{
+    CTaskController controller;
+    controller.Attach(task);
+    controller.Start();
+    DWORD start = GetTickCount();
+    bool done = false;
+    while (!(done = finished(task)) && GetTickCount() - start < timeoutMs) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        // Wakes for the task's sent messages as well as for posted ones.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT | QS_SENDMESSAGE);
+    }
+    if (!done)
+        return false;
+    CTaskController ender;
+    ender.Attach(task);
+    ender.Stop();
+    return ender.Wait(INFINITE);
+}
+
+ScratchFolder::ScratchFolder(const char* stem)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof(temp), temp);
+    m_path = std::string(temp) + UniqueName(stem) + "\\";
+    CreateDirectoryA(m_path.c_str(), nullptr);
+}
+
+ScratchFolder::~ScratchFolder()
+{
+    RemoveTree(m_path);
+}
+
+void RemoveTree(const std::string& folder)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string path = folder + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path + "\\");
+            } else {
+                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(path.c_str());
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+bool WriteBytes(const std::string& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok = bytes.empty() ||
+              WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == bytes.size();
+}
+
+bool ReadBytes(const std::string& path, std::string* bytes)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bytes->clear();
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        bytes->append(buffer, got);
+    CloseHandle(file);
+    return true;
+}
+
+bool PathExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+namespace {
+
+void SnapshotInto(const std::string& folder, const std::string& prefix,
+                  std::vector<std::pair<std::string, std::string>>* files)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            files->emplace_back(prefix + name + "\\", "<folder>");
+            SnapshotInto(folder + name + "\\", prefix + name + "\\", files);
+        } else {
+            std::string bytes;
+            ReadBytes(folder + name, &bytes);
+            files->emplace_back(prefix + name, bytes);
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> Snapshot(const std::string& folder)
+{
+    std::vector<std::pair<std::string, std::string>> files;
+    SnapshotInto(folder, "", &files);
+    return files;
+}
+
+std::string Md5Of(const std::string& bytes)
+{
+    char hex[CMd5::kHexSize];
+    Md5Hex(bytes.data(), static_cast<uint32_t>(bytes.size()), hex);
+    return hex;
+}
+
+std::string TestBytes(uint32_t seed, size_t length)
+{
+    std::string bytes(length, '\0');
+    uint32_t state = seed * 2654435761u + 1;
+    for (size_t i = 0; i < length; ++i) {
+        state = state * 1664525u + 1013904223u;
+        bytes[i] = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+std::string UniqueName(const char* stem)
+{
+    static LONG counter = 0;
+    char name[128];
+    std::snprintf(name, sizeof(name), "%s-%lu-%lu-%ld", stem, GetCurrentProcessId(),
+                  GetTickCount(), InterlockedIncrement(&counter));
+    return name;
+}
+
+EntryChain::~EntryChain()
+{
+    while (m_head != nullptr) {
+        UpdateFileEntry* next = m_head->next;
+        FreeArea(m_head);
+        m_head = next;
+    }
+}
+
+UpdateFileEntry* EntryChain::Add(const std::string& source, const std::string& target,
+                                 int32_t size, const std::string& md5)
+{
+    auto* entry = static_cast<UpdateFileEntry*>(AllocArea(sizeof(UpdateFileEntry)));
+    std::memset(entry, 0, sizeof(UpdateFileEntry));
+    CopyText(entry->sourcePath, sizeof(entry->sourcePath), source.c_str());
+    CopyText(entry->targetPath, sizeof(entry->targetPath), target.c_str());
+    entry->size = size;
+    CopyText(entry->md5, sizeof(entry->md5), md5.c_str());
+    UpdateFileEntry** tail = &m_head;
+    while (*tail != nullptr)
+        tail = &(*tail)->next;
+    *tail = entry;
+    return entry;
+}
+
+UpdateFileEntry* EntryChain::At(size_t index) const
+{
+    UpdateFileEntry* entry = m_head;
+    while (entry != nullptr && index-- > 0)
+        entry = entry->next;
+    return entry;
+}
+
+bool RunningUnderWine()
+{
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::string NginxSite::Address(const std::string& path) const
+{
+    return "http://127.0.0.1:" + std::to_string(port) + "/" + path;
+}
+
+NginxSite FindNginx()
+{
+    // FERNUP_NGINX_DIR: the fixture's folder on the build machine, a Unix path
+    // that Wine shows under Z:.
+    NginxSite site;
+    std::string folder = "Z:" FERNUP_NGINX_DIR "/";
+    for (char& c : folder)
+        if (c == '/')
+            c = '\\';
+    std::string port;
+    if (!ReadBytes(folder + "port", &port))
+        return site;
+    site.port = static_cast<uint16_t>(std::atoi(port.c_str()));
+    site.root = folder + "www\\";
+    return site;
+}
+
+std::string RefusedAddress(const std::string& path)
+{
+    // A port just given up by a listener of our own has nobody behind it.
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof(address);
+    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    closesocket(probe);
+    return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + path;
+}

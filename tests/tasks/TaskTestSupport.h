@@ -1,0 +1,108 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "framework/CWinListBox.h"
+#include "updater/UpdateFileEntry.h"
+
+class CWinThreadMaster;
+
+// A hidden top-level list box owned by the test's thread, standing in for the
+// dialog's message list; tasks append to it from their own threads.
+class MessageListWindow {
+public:
+    MessageListWindow();
+    ~MessageListWindow();
+    MessageListWindow(const MessageListWindow&) = delete;
+    MessageListWindow& operator=(const MessageListWindow&) = delete;
+
+    CWinListBox* List() { return &m_list; }
+    std::vector<std::string> Lines() const;
+
+private:
+    HWND m_window;
+    CWinListBox m_list;  // its m_hWnd is the window; cleared before the window goes
+};
+
+// Starts the task through a CTaskController, handles the test thread's
+// messages (the task's appended lines) until finished() is true or the time
+// runs out, then stops and waits for the thread. False on time-out.
+bool RunTaskToEnd(CWinThreadMaster* task, bool (*finished)(CWinThreadMaster*),
+                  uint32_t timeoutMs = 60000);
+
+template <class Task>
+bool RunTask(Task* task, uint32_t timeoutMs = 60000)
+{
+    return RunTaskToEnd(
+        task, [](CWinThreadMaster* t) { return static_cast<Task*>(t)->IsFinished(); },
+        timeoutMs);
+}
+
+// A fresh folder in the system's temporary folder (path ends with "\"),
+// removed with everything in it on destruction.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const char* stem);
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return m_path + name; }
+
+private:
+    std::string m_path;
+};
+
+void RemoveTree(const std::string& folder);  // folder ends with "\"
+
+bool WriteBytes(const std::string& path, const std::string& bytes);
+bool ReadBytes(const std::string& path, std::string* bytes);
+bool PathExists(const std::string& path);
+
+// Every file under the folder, by path relative to it, with its bytes, for
+// comparing a folder before and after.
+std::vector<std::pair<std::string, std::string>> Snapshot(const std::string& folder);
+
+std::string Md5Of(const std::string& bytes);
+// length bytes of every value 0-255, different for each seed.
+std::string TestBytes(uint32_t seed, size_t length);
+std::string UniqueName(const char* stem);
+
+// The file entries of an update, built as the dialog builds them (AllocArea,
+// zero-filled) and freed with the object.
+class EntryChain {
+public:
+    EntryChain() = default;
+    ~EntryChain();
+    EntryChain(const EntryChain&) = delete;
+    EntryChain& operator=(const EntryChain&) = delete;
+
+    UpdateFileEntry* Add(const std::string& source, const std::string& target, int32_t size,
+                         const std::string& md5);
+    UpdateFileEntry* Head() const { return m_head; }
+    UpdateFileEntry* At(size_t index) const;
+
+private:
+    UpdateFileEntry* m_head = nullptr;
+};
+
+// True when the tests run under Wine rather than Windows.
+bool RunningUnderWine();
+
+// The nginx instance of the test fixture: its port and its document root as
+// a Windows path ending with "\" (through Wine's Z: drive). Empty when the
+// fixture is not running.
+struct NginxSite {
+    uint16_t port = 0;
+    std::string root;
+    std::string Address(const std::string& path) const;
+};
+NginxSite FindNginx();
+
+// An address on the loopback interface where nothing listens.
+std::string RefusedAddress(const std::string& path);

@@ -1,0 +1,472 @@
+#include "updater/CFernupTask.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "framework/CWinListBox.h"
+#include "framework/FinishedFlag.h"
+#include "support/ByteArea.h"
+#include "support/CMd5.h"
+#include "support/FileRoutines.h"
+#include "support/TextRoutines.h"
+#include "updater/CheckList.h"
+#include "updater/HttpFetch.h"
+#include "updater/InstalledState.h"
+#include "updater/TargetPath.h"
+#include "updater/UpdateFileEntry.h"
+
+namespace {
+
+// A game folder of 1023 characters and a target path of 63 always fit.
+constexpr size_t kPathCapacity = 2048;
+constexpr size_t kAddressCapacity = 256;
+constexpr DWORD kTempPathLimit = 895;
+
+constexpr int32_t kWindows2000 = 4;  // the OS class that reads files buffered
+constexpr uint32_t kPlainReadBufferSize = 8192;
+constexpr uint32_t kSectorsPerRead = 16;
+constexpr DWORD kFallbackSectorSize = 512;
+constexpr uint32_t kCopyBufferSize = 524288;
+constexpr uint32_t kStepPauseMs = 10;
+
+// Failure codes of the update.
+constexpr int32_t kFailNoInternet = 1;
+constexpr int32_t kFailNoSession = 2;
+constexpr int32_t kFailBrokenOff = 4;
+constexpr int32_t kFailDownload = 5;
+constexpr int32_t kFailCopy = 7;
+constexpr int32_t kFailInstalled = 8;
+constexpr int32_t kFailUnsafePath = 9;
+constexpr int32_t kFailOpen = 21;
+
+constexpr const char* kLineRule = "-------------------------------------------";
+constexpr const char* kLineRunning = "アップデート実行中";
+constexpr const char* kLineNoInternet = "インターネットが利用出来ません。";
+constexpr const char* kLineNoSession = "インターネットに接続出来ませんでした。";
+constexpr const char* kLineUnsafePath = "不正なファイルパスが含まれています。";
+constexpr const char* kLineCannotOpen = "ファイルが開けませんでした。";
+constexpr const char* kLineCannotDownload = "ダウンロードを行うことが出来ませんでした。";
+constexpr const char* kLineBrokenOff = "ダウンロードが中断されました。";
+constexpr const char* kLineBadDownload = "正常にダウンロードが行われませんでした。";
+constexpr const char* kLineCopyFailed = "ファイルの転送に失敗しました。";
+constexpr const char* kLineBadInstall = "正常に転送が行われませんでした。";
+constexpr const char* kLineDone = "アップデートが正常に完了しました。";
+constexpr const char* kLineFailed = "アップデートに失敗しました。";
+
+// The last component of a target path: after its last "\", or all of it.
+const char* LastComponent(const char* targetPath)
+{
+    const char* backslash = FindLastChar(targetPath, '\\');
+    return backslash != nullptr ? backslash + 1 : targetPath;
+}
+
+void JoinPath(char* path, const char* folder, const char* name)
+{
+    CopyText(path, kPathCapacity, folder);
+    AppendText(path, kPathCapacity, name);
+}
+
+// A trail byte equal to "\" does not count: the folder still needs one.
+void EndWithBackslash(char* folder, size_t capacity)
+{
+    const char* last = FindLastChar(folder, '\\');
+    if (last == nullptr || last[1] != '\0')
+        AppendText(folder, capacity, "\\");
+}
+
+int32_t Percent(int32_t base, int32_t span, uint32_t done, uint32_t whole)
+{
+    return base + static_cast<int32_t>(static_cast<double>(span) * static_cast<double>(done) /
+                                       static_cast<double>(whole));
+}
+
+// Closes a file handle that may be invalid.
+void CloseFile(HANDLE file)
+{
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+}
+
+}  // namespace
+
+CFernupTask::CFernupTask(const char* baseAddress, UpdateFileEntry* entries)
+    : m_entries(entries),
+      m_checkList(nullptr),
+      m_readBuffer(nullptr),
+      m_readBufferSize(0),
+      m_osClass(0),
+      m_finished(0),
+      m_failureCode(0),
+      m_offline(0),
+      m_messageList(nullptr),
+      m_session(nullptr)
+{
+    m_tempFolder[0] = '\0';
+    m_gameFolder[0] = '\0';
+    m_offlineFolder[0] = '\0';
+    m_definitionDigest[0] = '\0';
+    m_newVersion[0] = '\0';
+    m_newDay[0] = '\0';
+    m_workFolder[0] = '\0';
+    CopyText(m_baseAddress, sizeof(m_baseAddress), baseAddress);
+}
+
+CFernupTask::~CFernupTask()
+{
+    FreeCheckRecords(m_checkList);
+    FreeReadBuffer();
+}
+
+bool CFernupTask::IsFinished() const
+{
+    return IsRaised(m_finished);
+}
+
+int32_t CFernupTask::GetFailureCode() const
+{
+    return m_failureCode;
+}
+
+void CFernupTask::AppendMessage(const char* line)
+{
+    if (m_messageList != nullptr)
+        m_messageList->AppendLine(line);
+}
+
+void CFernupTask::Fail(int32_t code, const char* line)
+{
+    AppendMessage(line);
+    m_failureCode = code;
+}
+
+void CFernupTask::AllocReadBuffer()
+{
+    if (m_osClass == kWindows2000) {
+        m_readBuffer = static_cast<unsigned char*>(AllocArea(kPlainReadBufferSize));
+        m_readBufferSize = m_readBuffer != nullptr ? kPlainReadBufferSize : 0;
+        return;
+    }
+    // Unbuffered reads need a sector-aligned buffer of whole sectors; pages
+    // are aligned to any sector size.
+    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
+    GetDiskFreeSpaceA(m_tempFolder, &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                      &clusters);
+    if (bytesPerSector == 0)
+        bytesPerSector = kFallbackSectorSize;
+    uint32_t size = kSectorsPerRead * bytesPerSector;
+    m_readBuffer = static_cast<unsigned char*>(
+        VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE | PAGE_NOCACHE));
+    if (m_readBuffer == nullptr) {
+        // Every hash then reads nothing and fails its check.
+        m_readBufferSize = 0;
+        return;
+    }
+    VirtualLock(m_readBuffer, size);
+    m_readBufferSize = size;
+}
+
+void CFernupTask::FreeReadBuffer()
+{
+    if (m_readBuffer == nullptr)
+        return;
+    if (m_osClass == kWindows2000) {
+        FreeArea(m_readBuffer);
+    } else {
+        VirtualUnlock(m_readBuffer, m_readBufferSize);
+        // Released, not only decommitted, so the address range goes too.
+        VirtualFree(m_readBuffer, 0, MEM_RELEASE);
+    }
+    m_readBuffer = nullptr;
+    m_readBufferSize = 0;
+}
+
+bool CFernupTask::CheckPaths()
+{
+    for (const UpdateFileEntry* entry = m_entries; entry != nullptr; entry = entry->next) {
+        if (!IsSafeTargetPath(entry->targetPath))
+            return false;
+        if (m_offline != 1 && !IsSafeSourcePath(entry->sourcePath))
+            return false;
+    }
+    return true;
+}
+
+int32_t CFernupTask::Run()
+{
+    if (IsRaised(m_finished))
+        return 0;
+
+    AppendMessage(kLineRule);
+    AppendMessage(kLineRunning);
+
+    DWORD length = GetTempPathA(kTempPathLimit, m_tempFolder);
+    if (length == 0 || length > kTempPathLimit)
+        m_tempFolder[0] = '\0';
+    EndWithBackslash(m_tempFolder, sizeof(m_tempFolder));
+    m_osClass = m_systemReport.GetOsClass();
+    AllocReadBuffer();
+
+    // Refused before anything is created, downloaded or installed.
+    if (!CheckPaths()) {
+        Fail(kFailUnsafePath, kLineUnsafePath);
+    } else {
+        if (m_offline == 1) {
+            CopyText(m_workFolder, sizeof(m_workFolder), m_offlineFolder);
+        } else {
+            CopyText(m_workFolder, sizeof(m_workFolder), m_tempFolder);
+            AppendText(m_workFolder, sizeof(m_workFolder), m_definitionDigest);
+            if (!FileExists(m_workFolder))
+                CreateDirectoryA(m_workFolder, nullptr);
+            AppendText(m_workFolder, sizeof(m_workFolder), "\\");
+        }
+
+        if (!CheckInternet())
+            Fail(kFailNoInternet, kLineNoInternet);
+        else if ((m_session = OpenSession("FernupTask")) == nullptr)
+            Fail(kFailNoSession, kLineNoSession);
+        else
+            RunPhases();
+    }
+
+    AppendMessage(m_failureCode == 0 ? kLineDone : kLineFailed);
+    RaiseFinished(m_finished);
+    return 0;
+}
+
+void CFernupTask::RunPhases()
+{
+    for (UpdateFileEntry* entry = m_entries; entry != nullptr && m_failureCode == 0;
+         entry = entry->next) {
+        if (m_offline != 1 && DownloadFile(entry) == 0)
+            SleepIfRunning(kStepPauseMs);
+        if (m_failureCode == 0 && VerifyDownloaded(entry) == 0)
+            SleepIfRunning(kStepPauseMs);
+    }
+    for (UpdateFileEntry* entry = m_entries; entry != nullptr && m_failureCode == 0;
+         entry = entry->next) {
+        if (TransferFile(entry) == 0)
+            SleepIfRunning(kStepPauseMs);
+        if (m_failureCode == 0 && VerifyInstalled(entry) == 0)
+            SleepIfRunning(kStepPauseMs);
+    }
+    if (m_failureCode == 0) {
+        WriteInstalledState();
+        ReadCheckList();
+        MergeCheckList();
+        WriteCheckList();
+    }
+    InternetCloseHandle(static_cast<HINTERNET>(m_session));
+    m_session = nullptr;
+    if (m_offline != 1)
+        RemoveWorkFolder();
+}
+
+int32_t CFernupTask::DownloadFile(UpdateFileEntry* entry)
+{
+    char localPath[kPathCapacity];
+    JoinPath(localPath, m_workFolder, LastComponent(entry->targetPath));
+    char address[kAddressCapacity];
+    CopyText(address, sizeof(address), m_baseAddress);
+    AppendText(address, sizeof(address), entry->sourcePath);
+
+    HANDLE file = CreateFileA(localPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        Fail(kFailOpen, kLineCannotOpen);
+        return m_failureCode;
+    }
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+
+    FetchOutcome outcome =
+        FetchToFile(this, static_cast<HINTERNET>(m_session), address, file,
+                    static_cast<uint32_t>(entry->size), entry->downloadState,
+                    entry->downloadPercent);
+    if (outcome == FetchCannotOpen)
+        Fail(kFailDownload, kLineCannotDownload);
+    else if (outcome == FetchBrokenOff)
+        Fail(kFailBrokenOff, kLineBrokenOff);
+
+    CloseHandle(file);
+    return m_failureCode;
+}
+
+int32_t CFernupTask::HashFile(const char* path, UpdateFileEntry* entry, bool installed)
+{
+    int32_t& state = installed ? entry->transferState : entry->downloadState;
+    int32_t& percent = installed ? entry->transferPercent : entry->downloadPercent;
+
+    uint32_t expected = FileSizeOf(path);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (m_osClass != kWindows2000)
+        file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_NO_BUFFERING, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A file that cannot be opened yields no bytes, and so fails the check.
+    if (file != INVALID_HANDLE_VALUE)
+        SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+
+    CMd5 md5;
+    StoreProgress(state, kStateRunning);
+    uint32_t hashed = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, m_readBuffer, m_readBufferSize, &got, nullptr))
+            break;
+        if (got > 0) {
+            md5.Update(m_readBuffer, got);
+            hashed += got;
+        }
+        if (hashed >= expected)
+            break;
+        // The file ended before its size said: no later read will differ.
+        if (got == 0)
+            break;
+        StoreProgress(percent, Percent(85, 15, hashed, expected));
+    }
+
+    char digest[CMd5::kHexSize];
+    md5.FinalHex(digest);
+    if (hashed != expected || std::strcmp(digest, entry->md5) != 0)
+        Fail(installed ? kFailInstalled : kFailDownload,
+             installed ? kLineBadInstall : kLineBadDownload);
+
+    StoreProgress(percent, 100);
+    StoreProgress(state, kStateEnded);
+    md5.Release();
+    CloseFile(file);
+    return m_failureCode;
+}
+
+int32_t CFernupTask::VerifyDownloaded(UpdateFileEntry* entry)
+{
+    char path[kPathCapacity];
+    JoinPath(path, m_workFolder, LastComponent(entry->targetPath));
+    return HashFile(path, entry, false);
+}
+
+int32_t CFernupTask::VerifyInstalled(UpdateFileEntry* entry)
+{
+    char path[kPathCapacity];
+    JoinPath(path, m_gameFolder, entry->targetPath);
+    return HashFile(path, entry, true);
+}
+
+int32_t CFernupTask::TransferFile(UpdateFileEntry* entry)
+{
+    StoreProgress(entry->transferState, kStateRunning);
+    char source[kPathCapacity];
+    JoinPath(source, m_workFolder, LastComponent(entry->targetPath));
+    char destination[kPathCapacity];
+    JoinPath(destination, m_gameFolder, entry->targetPath);
+
+    if (FileExists(destination))
+        SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
+    if (!FileExists(source)) {
+        Fail(kFailOpen, kLineCannotOpen);
+        return m_failureCode;
+    }
+    uint32_t length = FileSizeOf(source);
+
+    // The copy goes to a new file beside the destination, which replaces the
+    // destination in one step only when the copy is whole: a failed copy
+    // leaves the installed file as it was. A missing folder fails here.
+    char folder[kPathCapacity];
+    CopyText(folder, sizeof(folder), destination);
+    char* backslash = FindLastChar(folder, '\\');
+    char* slash = FindLastChar(folder, '/');
+    char* end = (slash != nullptr && (backslash == nullptr || slash > backslash)) ? slash : backslash;
+    if (end != nullptr)
+        end[1] = '\0';
+    char temporary[MAX_PATH];
+    if (GetTempFileNameA(folder, "fup", 0, temporary) == 0) {
+        Fail(kFailOpen, kLineCannotOpen);
+        return m_failureCode;
+    }
+
+    HANDLE input = CreateFileA(source, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
+    HANDLE output = INVALID_HANDLE_VALUE;
+    if (input != INVALID_HANDLE_VALUE)
+        output = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
+    if (input == INVALID_HANDLE_VALUE || output == INVALID_HANDLE_VALUE) {
+        CloseFile(input);
+        DeleteFileA(temporary);
+        Fail(kFailOpen, kLineCannotOpen);
+        return m_failureCode;
+    }
+    SetFilePointer(input, 0, nullptr, FILE_BEGIN);
+    SetFilePointer(output, 0, nullptr, FILE_BEGIN);
+
+    void* buffer = AllocArea(kCopyBufferSize);  // freed below
+    if (buffer == nullptr)
+        Fail(kFailCopy, kLineCopyFailed);
+    uint32_t copied = 0;
+    while (length > 0 && m_failureCode == 0) {
+        DWORD got = 0;
+        DWORD written = 0;
+        // A failed or empty read before the end would never reach the length.
+        if (!ReadFile(input, buffer, kCopyBufferSize, &got, nullptr) || got == 0) {
+            Fail(kFailCopy, kLineCopyFailed);
+            break;
+        }
+        WriteFile(output, buffer, got, &written, nullptr);
+        copied += got;
+        if (written != got) {
+            Fail(kFailCopy, kLineCopyFailed);
+            break;
+        }
+        StoreProgress(entry->transferPercent, Percent(0, 85, copied, length));
+        if (copied >= length)
+            break;
+    }
+    FreeArea(buffer);
+    StoreProgress(entry->transferPercent, 85);
+    CloseHandle(input);
+    CloseHandle(output);
+
+    if (m_failureCode == 0 &&
+        !MoveFileExA(temporary, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        Fail(kFailOpen, kLineCannotOpen);
+    if (m_failureCode != 0)
+        DeleteFileA(temporary);
+    return m_failureCode;
+}
+
+int32_t CFernupTask::WriteInstalledState()
+{
+    char logPath[kPathCapacity];
+    JoinPath(logPath, m_gameFolder, "update.log");
+    WriteInstalledVersion(logPath, m_newVersion, m_newDay);
+    return m_failureCode;
+}
+
+void CFernupTask::ReadCheckList()
+{
+    ReadCheckListFile(m_gameFolder, &m_checkList);
+}
+
+void CFernupTask::MergeCheckList()
+{
+    MergeCheckListFile(m_gameFolder, &m_checkList, m_entries);
+}
+
+void CFernupTask::WriteCheckList()
+{
+    WriteCheckListFile(m_gameFolder, m_checkList);
+}
+
+void CFernupTask::RemoveWorkFolder()
+{
+    char path[kPathCapacity];
+    for (const UpdateFileEntry* entry = m_entries; entry != nullptr; entry = entry->next) {
+        JoinPath(path, m_workFolder, LastComponent(entry->targetPath));
+        if (FileExists(path))
+            DeleteFileA(path);
+    }
+    // Refused by the platform while the folder still holds anything.
+    RemoveDirectoryA(m_workFolder);
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+
+#include "framework/CWinThreadMaster.h"
+#include "updater/CSystemReport.h"
+
+class CWinListBox;
+struct CheckListEntry;
+struct UpdateFileEntry;
+
+// Carries out an update on its own thread: fetches every file into the work
+// folder and checks it, installs every file and checks it, then records the
+// new version in update.log and the installed files in the check list. Each
+// phase runs only when the one before ended without failure, so nothing is
+// installed unless every file arrived intact.
+class CFernupTask final : public CWinThreadMaster {
+public:
+    CFernupTask(const char* baseAddress, UpdateFileEntry* entries);
+    ~CFernupTask();
+
+    int32_t Run() override;
+    bool IsFinished() const;
+    int32_t GetFailureCode() const;
+
+    // Steps; each one that fails appends its line and sets m_failureCode.
+    int32_t DownloadFile(UpdateFileEntry* entry);
+    int32_t VerifyDownloaded(UpdateFileEntry* entry);
+    int32_t TransferFile(UpdateFileEntry* entry);
+    int32_t VerifyInstalled(UpdateFileEntry* entry);
+    int32_t WriteInstalledState();
+    void RemoveWorkFolder();
+    void ReadCheckList();
+    void MergeCheckList();
+    void WriteCheckList();
+
+    UpdateFileEntry* m_entries;   // borrowed from the dialog for the task's lifetime
+    CheckListEntry* m_checkList;  // owned; freed by the destructor
+    unsigned char* m_readBuffer;  // owned; see AllocReadBuffer
+    uint32_t m_readBufferSize;
+    CSystemReport m_systemReport;
+    int32_t m_osClass;
+    int32_t m_finished;  // raised with RaiseFinished as the last action of Run
+    int32_t m_failureCode;
+    char m_tempFolder[1024];
+    char m_gameFolder[1024];
+    char m_offlineFolder[1024];
+    char m_definitionDigest[64];
+    char m_newVersion[64];
+    char m_newDay[64];
+    int32_t m_offline;
+    char m_baseAddress[128];
+    CWinListBox* m_messageList;  // borrowed from the dialog
+
+    // Settled by Run: the offline folder, or the temp folder + digest + "\".
+    char m_workFolder[1024];
+    void* m_session;  // HINTERNET of the run; closed by Run
+
+private:
+    void AppendMessage(const char* line);
+    void Fail(int32_t code, const char* line);
+    bool CheckPaths();
+    void RunPhases();  // fetch, install, record; then the session and work folder go
+    void AllocReadBuffer();
+    void FreeReadBuffer();
+    int32_t HashFile(const char* path, UpdateFileEntry* entry, bool installed);
+};

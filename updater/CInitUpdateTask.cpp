@@ -1,0 +1,153 @@
+#include "updater/CInitUpdateTask.h"
+
+#include <cstring>
+
+#include "framework/CWinListBox.h"
+#include "framework/FinishedFlag.h"
+#include "support/ByteArea.h"
+#include "support/CMd5.h"
+#include "support/TextRoutines.h"
+#include "updater/CompanionAddress.h"
+#include "updater/HttpFetch.h"
+
+namespace {
+
+// Capacities of the three areas; a longer body is cut to them.
+constexpr uint32_t kDefinitionCapacity = 65536;
+constexpr uint32_t kDigestCapacity = 8192;
+constexpr uint32_t kReadmeCapacity = 32768;
+constexpr uint32_t kDigestLength = 32;
+
+// Failure codes of the fetch.
+constexpr int32_t kFailNoInternet = 1;
+constexpr int32_t kFailNotFetched = 2;
+constexpr int32_t kFailBrokenOff = 3;
+
+constexpr const char* kLineNoInternet = "インターネットが利用出来ません。";
+constexpr const char* kLineFetching = "－－－定義ファイル取得中－－－";
+constexpr const char* kLineNotFetched = "定義ファイルが取得できませんでした。";
+constexpr const char* kLineBrokenOff = "定義ファイルの取得が中断されました。";
+
+// Room for a definition address of 255 characters with its tail replaced.
+constexpr size_t kAddressCapacity = 272;
+
+}  // namespace
+
+CInitUpdateTask::CInitUpdateTask(const char* definitionAddress)
+    : m_failureCode(0),
+      m_finished(0),
+      m_definitionText(nullptr),
+      m_definitionLength(0),
+      m_readmeText(nullptr),
+      m_readmeLength(0),
+      m_messageList(nullptr)
+{
+    CopyText(m_definitionAddress, sizeof(m_definitionAddress), definitionAddress);
+}
+
+CInitUpdateTask::~CInitUpdateTask()
+{
+    // Only what the dialog has not taken over.
+    FreeArea(m_definitionText);
+    FreeArea(m_readmeText);
+}
+
+bool CInitUpdateTask::IsFinished() const
+{
+    return IsRaised(m_finished);
+}
+
+int32_t CInitUpdateTask::GetFailureCode() const
+{
+    return m_failureCode;
+}
+
+void CInitUpdateTask::AppendMessage(const char* line)
+{
+    if (m_messageList != nullptr)
+        m_messageList->AppendLine(line);
+}
+
+int32_t CInitUpdateTask::FetchInto(void* session, const char* address, uint32_t capacity,
+                                   char** area, uint32_t* length)
+{
+    FetchOutcome outcome = FetchToMemory(this, session, address, capacity, area, length);
+    if (outcome == FetchCannotOpen) {
+        AppendMessage(kLineNotFetched);
+        m_failureCode = kFailNotFetched;
+    } else if (outcome == FetchBrokenOff) {
+        AppendMessage(kLineBrokenOff);
+        m_failureCode = kFailBrokenOff;
+    }
+    return m_failureCode;
+}
+
+int32_t CInitUpdateTask::Run()
+{
+    if (IsRaised(m_finished))
+        return 0;
+
+    // Areas of this run; the definition and the readme go to the members at
+    // the end, the digest text is always freed here.
+    char* definition = nullptr;
+    uint32_t definitionLength = 0;
+    char* digest = nullptr;
+    uint32_t digestLength = 0;
+    char* readme = nullptr;
+    uint32_t readmeLength = 0;
+
+    if (!CheckInternet()) {
+        AppendMessage(kLineNoInternet);
+        m_failureCode = kFailNoInternet;
+    } else {
+        AppendMessage(kLineFetching);
+        HINTERNET session = OpenSession("Fernup");
+        if (session == nullptr) {
+            AppendMessage(kLineNotFetched);
+            m_failureCode = kFailNotFetched;
+        } else {
+            char address[kAddressCapacity];
+            if (FetchInto(session, m_definitionAddress, kDefinitionCapacity, &definition,
+                          &definitionLength) == 0) {
+                CompanionAddress(address, sizeof(address), m_definitionAddress, "MD5.txt");
+                FetchInto(session, address, kDigestCapacity, &digest, &digestLength);
+            }
+            if (m_failureCode == 0) {
+                CompanionAddress(address, sizeof(address), m_definitionAddress, "readme.txt");
+                FetchInto(session, address, kReadmeCapacity, &readme, &readmeLength);
+            }
+            InternetCloseHandle(session);
+        }
+
+        if (m_failureCode == 0) {
+            // MD5.txt must be the 32 lower-case characters and nothing else.
+            bool accepted = false;
+            if (digestLength == kDigestLength) {
+                char computed[CMd5::kHexSize];
+                Md5Hex(definition, definitionLength, computed);
+                accepted = std::memcmp(computed, digest, kDigestLength) == 0;
+            }
+            if (!accepted) {
+                AppendMessage(kLineNotFetched);
+                m_failureCode = kFailNotFetched;
+            }
+        }
+    }
+
+    if (m_failureCode != 0) {
+        FreeArea(definition);
+        FreeArea(readme);
+        definition = nullptr;
+        readme = nullptr;
+        definitionLength = 0;
+        readmeLength = 0;
+    }
+    m_definitionText = definition;
+    m_definitionLength = definitionLength;
+    m_readmeText = readme;
+    m_readmeLength = readmeLength;
+    FreeArea(digest);
+
+    RaiseFinished(m_finished);
+    return 0;
+}

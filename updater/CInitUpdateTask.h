@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+
+#include "framework/CWinThreadMaster.h"
+
+class CWinListBox;
+
+// Fetches the definition package (update.qdv, MD5.txt, readme.txt) into memory
+// on its own thread and accepts the definition only when MD5.txt holds its
+// digest. The dialog polls IsFinished, then takes the two texts over by
+// clearing m_definitionText and m_readmeText.
+class CInitUpdateTask final : public CWinThreadMaster {
+public:
+    explicit CInitUpdateTask(const char* definitionAddress);
+    ~CInitUpdateTask();
+
+    int32_t Run() override;
+    bool IsFinished() const;
+    int32_t GetFailureCode() const;
+
+    char m_definitionAddress[256];
+    int32_t m_failureCode;
+    int32_t m_finished;        // raised with RaiseFinished as the last action of Run
+    char* m_definitionText;    // byte area (AllocArea), owned until the dialog takes it
+    uint32_t m_definitionLength;
+    char* m_readmeText;        // byte area (AllocArea), owned until the dialog takes it
+    uint32_t m_readmeLength;
+    CWinListBox* m_messageList;  // borrowed from the dialog
+
+private:
+    void AppendMessage(const char* line);
+    int32_t FetchInto(void* session, const char* address, uint32_t capacity, char** area,
+                      uint32_t* length);
+};

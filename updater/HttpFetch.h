@@ -1,0 +1,61 @@
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdint>
+
+class CWinThreadMaster;
+
+// HTTP over WinINet for both worker tasks. Every call is made on the worker
+// thread of the task that owns the session; the task is passed in only for
+// its SleepIfRunning pause between two reads.
+
+enum FetchOutcome : int32_t {
+    FetchDone = 0,
+    FetchCannotOpen = 1,
+    FetchBrokenOff = 2,
+};
+
+// Capacities of the fetch buffers.
+constexpr uint32_t kMemoryChunkSize = 16384;    // chunk buffer of FetchToMemory
+constexpr uint32_t kMemoryReadSize = 8192;      // most one read of FetchToMemory asks for
+constexpr uint32_t kFileTransferSize = 131072;  // transfer buffer of FetchToFile
+constexpr uint32_t kReadPauseMs = 2;
+
+// A stalled server must not hold an update for ever: the session's connect
+// and receive time-outs. Tests shorten it; it is read when a session opens.
+extern uint32_t g_httpTimeoutMs;
+
+// The reachability probe behind CheckInternet. Wine's InternetAttemptConnect
+// always reports success, so tests put a failing probe here.
+using AttemptConnectProc = DWORD(WINAPI*)(DWORD);
+extern AttemptConnectProc g_attemptConnect;
+
+// The session opener behind OpenSession, replaceable by tests for the same
+// reason (InternetOpenA practically never fails).
+using InternetOpenProc = HINTERNET(WINAPI*)(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD);
+extern InternetOpenProc g_internetOpen;
+
+// True when the platform says the Internet can be reached.
+bool CheckInternet();
+
+// A direct session presenting the agent text, with the time-outs set; null
+// when it cannot be opened. The caller closes it with InternetCloseHandle.
+HINTERNET OpenSession(const char* agent);
+
+// Fetches the body at address into a new byte area of the given capacity
+// (AllocArea; the caller owns it and frees it with FreeArea). *area and
+// *received are set in every outcome but FetchCannotOpen (then null and 0);
+// after FetchBrokenOff they hold what arrived before the break. Bytes beyond
+// the capacity are dropped and end the fetch as FetchDone.
+FetchOutcome FetchToMemory(CWinThreadMaster* task, HINTERNET session, const char* address,
+                           uint32_t capacity, char** area, uint32_t* received);
+
+// Fetches the body at address into the open file, which stays open. It ends
+// at the declared size or when the body ends; the caller's digest check
+// judges a body of the wrong length. Writes the entry's download state (1)
+// and download percentage as it goes.
+FetchOutcome FetchToFile(CWinThreadMaster* task, HINTERNET session, const char* address,
+                         HANDLE file, uint32_t declaredSize, int32_t& downloadState,
+                         int32_t& downloadPercent);
