@@ -1,3 +1,9 @@
 # Entry point, main dialog, definition check, installed state.
-set(FERNUP_DIALOG_CORE_SOURCES)
-set(FERNUP_DIALOG_WIN_SOURCES)
+set(FERNUP_DIALOG_CORE_SOURCES
+  DefinitionCheck.cpp
+  InstalledState.cpp
+  OsClass.cpp)
+set(FERNUP_DIALOG_WIN_SOURCES
+  CFernupDlg.cpp
+  CSystemReport.cpp
+  InstalledStateWin.cpp)

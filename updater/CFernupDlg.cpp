@@ -1,0 +1,395 @@
+#include "updater/CFernupDlg.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <cstring>
+
+#include "support/ByteArea.h"
+#include "support/CMd5.h"
+#include "support/FileRoutines.h"
+#include "support/FormatText.h"
+#include "support/ProfileText.h"
+#include "support/TextRoutines.h"
+#include "updater/DefinitionCheck.h"
+#include "updater/InstalledState.h"
+#include "updater/resource.h"
+
+namespace {
+
+constexpr char kWindowTitle[] = "オンラインアップデート[ver.1.01]";
+constexpr char kFirstVersion[] = "1.00";
+constexpr char kOfflineRefused[] = "定義ファイルが取得できませんでした。";
+
+// Each column is as wide as its header text plus 15 pixels, so the blanks in
+// the headers set the widths.
+constexpr UINT kColumnMask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+const char* const kColumnTitles[] = {
+    "   ファイル   ",
+    "   サイズ   ",
+    "ＤＬ",
+    "転送",
+    "               MD5               ",
+};
+constexpr int kSizeColumnWidth = 12;
+constexpr DWORD kListExtendedStyle = LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT;
+
+constexpr DWORD kChooserFlags =
+    OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NONETWORKBUTTON | OFN_LONGNAMES;
+static_assert(kChooserFlags == 0x221804, "the chooser's options");
+constexpr DWORD kChooserFileSize = 513;
+constexpr DWORD kChooserTitleSize = 128;
+
+// The temporary folder plus an MD5 file name must fit a path; a longer
+// temporary folder is not used at all.
+constexpr DWORD kTempPathLimit = 895;
+
+constexpr size_t kCompanionPathSize = kPathSize + 16;  // offline folder + "readme.txt"
+
+bool ChooseWithOpenFileDialog(HWND owner, char* path, uint32_t capacity)
+{
+    char fileName[kChooserFileSize] = "";
+    char fileTitle[kChooserTitleSize] = "";
+    OPENFILENAMEA chooser = {};
+    chooser.lStructSize = sizeof chooser;
+    chooser.hwndOwner = owner;
+    chooser.lpstrFilter = "qdv file (*.qdv)\0*.qdv\0";
+    chooser.nFilterIndex = 1;
+    chooser.lpstrFile = fileName;
+    chooser.nMaxFile = kChooserFileSize;
+    chooser.lpstrFileTitle = fileTitle;
+    chooser.nMaxFileTitle = kChooserTitleSize;
+    chooser.lpstrTitle = "アップデート定義ファイルの選択";
+    chooser.Flags = kChooserFlags;
+    if (!GetOpenFileNameA(&chooser))
+        return false;
+    return CopyText(path, capacity, fileName);
+}
+
+void OpenWithShell(const char* path, const char* folder)
+{
+    ShellExecuteA(nullptr, nullptr, path, nullptr, folder, SW_SHOWNORMAL);
+}
+
+// folder + name into out (capacity bytes); false when it does not fit.
+bool JoinPath(char* out, size_t capacity, const char* folder, const char* name)
+{
+    return CopyText(out, capacity, folder) && AppendText(out, capacity, name);
+}
+
+}  // namespace
+
+CFernupDlg::CFernupDlg()
+    : CWinDialog(IDD_FERNUP, nullptr),
+      m_fetchTask(nullptr),
+      m_updateTask(nullptr),
+      m_entries(nullptr),
+      m_offline(0),
+      m_installedVersionNumber(0),
+      m_installedVersion{},
+      m_installedDay{},
+      m_readmeText(nullptr),
+      m_readmeLength(0),
+      m_gameFolder{},
+      m_logPath{},
+      m_offlineFolder{},
+      m_definitionDigest{},
+      m_baseAddress{},
+      m_newVersion{},
+      m_newDay{},
+      m_installedTitle{},
+      m_chooseFile(ChooseWithOpenFileDialog),
+      m_openDocument(OpenWithShell)
+{
+    // The file list is a list view: its window class must exist before the
+    // template is built, or the dialog cannot be created at all.
+    INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&classes);
+}
+
+CFernupDlg::~CFernupDlg()
+{
+    if (HasRunningTask())
+        return;
+    FreeFileEntries();
+    FreeArea(m_readmeText);
+    m_readmeText = nullptr;
+    m_readmeLength = 0;
+}
+
+LRESULT CFernupDlg::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        OnInitDialog(window, wParam, lParam);
+        return 1;
+    case WM_COMMAND:
+        if (HIWORD(wParam) == BN_CLICKED) {
+            switch (LOWORD(wParam)) {
+            case IDC_UPDATE:
+                StartUpdate();
+                break;
+            case IDC_EXIT:
+                // Through the close box's path, so Exit ends the run as it does.
+                PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
+                break;
+            case IDC_README:
+                ShowReadme();
+                break;
+            case IDC_BROWSE:
+                ChooseOfflineDefinition();
+                break;
+            default:
+                break;
+            }
+        }
+        return CWinDialog::HandleMessage(window, message, wParam, lParam);
+    case WM_TIMER:
+        OnTimer();
+        return 0;
+    case WM_DESTROY:
+        OnDestroy();
+        return 0;
+    default:
+        return CWinDialog::HandleMessage(window, message, wParam, lParam);
+    }
+}
+
+void CFernupDlg::BindControls(CWinMain* dialog)
+{
+    AttachControl(dialog, IDC_FILE_LIST, &m_fileList);
+    AttachControl(dialog, IDC_MESSAGES, &m_messageList);
+    AttachControl(dialog, IDC_UPDATE, &m_updateButton);
+    AttachControl(dialog, IDC_EXIT, &m_exitButton);
+    AttachControl(dialog, IDC_README, &m_readmeButton);
+    AttachControl(dialog, IDC_BROWSE, &m_browseButton);
+    AttachControl(dialog, IDC_OFFLINE_PATH, &m_offlinePath);
+}
+
+void CFernupDlg::OnInitDialog(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    InitDialogBase(window, wParam, lParam);
+
+    SetTitleText(kWindowTitle);
+    // Shared: the system keeps the icon and frees it with the module.
+    HANDLE icon = LoadImageA(m_hInstance, MAKEINTRESOURCEA(IDI_FERNUP), IMAGE_ICON,
+                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                             LR_SHARED);
+    SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+
+    m_fetchTask = nullptr;
+    m_updateTask = nullptr;
+
+    // A folder too long to hold leaves both empty: nothing is read, and
+    // without an installed title no definition is ever accepted.
+    SettleGameFolder(m_gameFolder, m_logPath);
+
+    m_entries = nullptr;
+    m_readmeText = nullptr;
+    m_readmeLength = 0;
+    m_offline = 0;
+    m_definitionDigest[0] = '\0';
+    m_newDay[0] = '\0';
+    m_offlineFolder[0] = '\0';
+    CopyText(m_newVersion, sizeof m_newVersion, kFirstVersion);
+
+    for (int column = 0; column < 5; ++column)
+        m_fileList.AddColumn(kColumnTitles[column], column, -1, kColumnMask, LVCFMT_LEFT, 0);
+    LRESULT style = SendMessageA(m_fileList.m_hWnd, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0);
+    SendMessageA(m_fileList.m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
+                 static_cast<LPARAM>(style | kListExtendedStyle));
+
+    EnableButtons(false, false, false, false);
+
+    InstalledState state;
+    ReadInstalledState(m_logPath, &state);
+    CopyText(m_baseAddress, sizeof m_baseAddress, state.baseAddress);
+    CopyText(m_installedVersion, sizeof m_installedVersion, state.version);
+    m_installedVersionNumber = state.versionNumber;
+    CopyText(m_installedDay, sizeof m_installedDay, state.day);
+    CopyText(m_installedTitle, sizeof m_installedTitle, state.title);
+
+    StartFetch();
+}
+
+void CFernupDlg::ShowReadme()
+{
+    if (m_readmeText == nullptr || m_readmeLength == 0)
+        return;
+
+    char folder[kPathSize];
+    DWORD length = GetTempPathA(kTempPathLimit + 1, folder);
+    if (length == 0 || length > kTempPathLimit)
+        return;
+    if (FindLastChar(folder, '\\') != folder + length - 1)
+        AppendText(folder, sizeof folder, "\\");
+
+    // Named after its digest, the same readme always lands in the same file.
+    char name[CMd5::kHexSize + 4];
+    Md5Hex(m_readmeText, m_readmeLength, name);
+    AppendText(name, sizeof name, ".txt");
+    char path[kPathSize];
+    if (!JoinPath(path, sizeof path, folder, name))
+        return;
+
+    WriteWholeFile(path, m_readmeText, kFromStart, 0, m_readmeLength, kCreateOrTruncate);
+    m_openDocument(path, folder);
+}
+
+void CFernupDlg::ChooseOfflineDefinition()
+{
+    char path[kPathSize];
+    if (m_chooseFile(m_hWnd, path, sizeof path))
+        OpenOfflineDefinition(path);
+}
+
+int CFernupDlg::OpenOfflineDefinition(const char* path)
+{
+    // Browse is disabled while a task exists; a command that comes anyway must
+    // not free entries that the update task is working through.
+    if (m_fetchTask != nullptr || m_updateTask != nullptr)
+        return 0;
+
+    char folder[kPathSize];
+    if (!CopyText(folder, sizeof folder, path))
+        return 0;
+    char* lastBackslash = FindLastChar(folder, '\\');
+    if (lastBackslash != nullptr)
+        lastBackslash[1] = '\0';
+
+    if (!FileExists(path))
+        return 0;
+
+    m_offlinePath.SetText(path);
+    CopyText(m_offlineFolder, sizeof m_offlineFolder, folder);
+    m_offline = 1;
+
+    uint32_t length = 0;
+    char* text = ReadWholeFile(path, &length);
+    m_definitionDigest[0] = '\0';
+    if (text != nullptr)
+        Md5Hex(text, length, m_definitionDigest);
+
+    FreeFileEntries();
+    m_fileList.RemoveAllItems();
+
+    char companion[kCompanionPathSize];
+    JoinPath(companion, sizeof companion, folder, "MD5.txt");
+    uint32_t digestLength = 0;
+    char* digest = ReadWholeFile(companion, &digestLength);
+    bool digestMatches = text != nullptr && digest != nullptr && digestLength == kDigestLength &&
+                         std::memcmp(digest, m_definitionDigest, kDigestLength) == 0;
+    FreeArea(digest);
+
+    if (!digestMatches) {
+        FreeArea(text);
+        m_messageList.ClearLines();
+        m_messageList.AppendLine(kOfflineRefused);
+        EnableButtons(false, true, false, true);
+    } else {
+        FreeArea(m_readmeText);
+        JoinPath(companion, sizeof companion, folder, "readme.txt");
+        m_readmeLength = 0;
+        m_readmeText = ReadWholeFile(companion, &m_readmeLength);
+        if (m_readmeText == nullptr)
+            m_readmeLength = 0;
+        bool offer = CheckDefinition(text, length);
+        EnableButtons(offer, true, true, true);
+    }
+    Repaint();
+    return 1;
+}
+
+bool CFernupDlg::CheckDefinition(char* text, uint32_t length)
+{
+    m_messageList.ClearLines();
+    ProfileText::LoadText(text, length);
+
+    InstalledFacts installed = {m_installedTitle, m_installedVersion, m_installedDay,
+                                m_installedVersionNumber};
+    DefinitionVerdict verdict;
+    JudgeLoadedDefinition(installed, &verdict);
+    for (int32_t line = 0; line < verdict.lineCount; ++line)
+        m_messageList.AppendLine(verdict.lines[line]);
+
+    bool offer = verdict.offerUpdate;
+    if (verdict.listFiles) {
+        CopyText(m_newDay, sizeof m_newDay, verdict.newDay);
+        CopyText(m_newVersion, sizeof m_newVersion, verdict.newVersion);
+        // An update of part of the list would be recorded as complete.
+        if (!ReadFileEntries())
+            offer = false;
+        FillFileList();
+    }
+    ProfileText::ReleaseText();
+    return offer;
+}
+
+bool CFernupDlg::ReadFileEntries()
+{
+    bool complete = false;
+    UpdateFileEntry* chain = ReadLoadedFileList(&complete);
+    if (!complete) {
+        FreeEntryChain(chain);
+        return false;
+    }
+    UpdateFileEntry** tail = &m_entries;
+    while (*tail != nullptr)
+        tail = &(*tail)->next;
+    *tail = chain;
+    return true;
+}
+
+void CFernupDlg::FillFileList()
+{
+    m_fileList.RemoveAllItems();
+    int position = 0;
+    for (UpdateFileEntry* entry = m_entries; entry != nullptr; entry = entry->next, ++position) {
+        const char* slash = FindLastChar(entry->sourcePath, '/');
+        entry->row = m_fileList.SetCellText(position, 0, slash ? slash + 1 : entry->sourcePath);
+
+        char cell[32];
+        FormatGroupedNumber(cell, sizeof cell, static_cast<uint32_t>(entry->size),
+                            kSizeColumnWidth);
+        m_fileList.SetCellText(entry->row, 1, cell);
+        FormatText(cell, sizeof cell, "%d3%c", LoadProgress(entry->downloadPercent), '%');
+        m_fileList.SetCellText(entry->row, 2, cell);
+        FormatText(cell, sizeof cell, "%d3%c", LoadProgress(entry->transferPercent), '%');
+        m_fileList.SetCellText(entry->row, 3, cell);
+        m_fileList.SetCellText(entry->row, 4, entry->md5);
+    }
+}
+
+void CFernupDlg::FreeFileEntries()
+{
+    FreeEntryChain(m_entries);
+    m_entries = nullptr;
+}
+
+void CFernupDlg::OnDestroy()
+{
+    ReleaseTasks();
+    FreeArea(m_readmeText);
+    m_readmeText = nullptr;
+    m_readmeLength = 0;
+    // A running update task still works through the entries; they stay
+    // allocated until the process ends.
+    if (m_updateTask == nullptr)
+        FreeFileEntries();
+    ProfileText::ReleaseText();
+    PostQuit();
+}
+
+void CFernupDlg::EnableButtons(bool update, bool exit, bool readme, bool browse)
+{
+    EnableWindow(GetDlgItem(m_hWnd, IDC_UPDATE), update);
+    EnableWindow(GetDlgItem(m_hWnd, IDC_EXIT), exit);
+    EnableWindow(GetDlgItem(m_hWnd, IDC_README), readme);
+    EnableWindow(GetDlgItem(m_hWnd, IDC_BROWSE), browse);
+}
+
+void CFernupDlg::Repaint()
+{
+    InvalidateRgn(m_hWnd, nullptr, FALSE);
+}

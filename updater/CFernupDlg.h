@@ -1,0 +1,94 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "framework/CWinButton.h"
+#include "framework/CWinDialog.h"
+#include "framework/CWinEdit.h"
+#include "framework/CWinListBox.h"
+#include "framework/CWinListCtrl.h"
+#include "updater/UpdateFileEntry.h"
+
+class CInitUpdateTask;
+class CFernupTask;
+
+// Asks the user for an offline definition file; true with the full path in
+// path (capacity bytes) when the user confirmed one.
+typedef bool (*OfflineChooser)(HWND owner, char* path, uint32_t capacity);
+// Opens a document with the shell's default action; the outcome is ignored.
+typedef void (*DocumentOpener)(const char* path, const char* folder);
+
+// The program's only window: the file list, the message list, the offline path
+// box and four buttons, and the controller of the two worker tasks.
+class CFernupDlg final : public CWinDialog {
+public:
+    CFernupDlg();
+    // Releases what OnDestroy has not, unless a task still runs on the object.
+    ~CFernupDlg();
+
+    LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+    // Attaches the seven control wrappers, in the order 1001, 1004, 1002,
+    // 1003, 1007, 1006, 1005.
+    void BindControls(CWinMain* dialog) override;
+
+    void OnInitDialog(HWND window, WPARAM wParam, LPARAM lParam);
+    void ShowReadme();
+    void ChooseOfflineDefinition();
+    // 1 once the file was taken up (accepted or refused), 0 when the path does
+    // not exist, does not fit, or a task owns the file entries: nothing changed.
+    int OpenOfflineDefinition(const char* path);
+    void FillFileList();
+    void FreeFileEntries();
+    void OnDestroy();
+    // Takes text over (an area from AllocArea, or null) whatever the outcome;
+    // true when the Update button may be offered.
+    bool CheckDefinition(char* text, uint32_t length);
+    // Appends the entries of the loaded definition; false when they could not
+    // all be had, in which case none are added.
+    bool ReadFileEntries();
+
+    // The task handling (FernupDlgTasks.cpp).
+    void StartFetch();
+    void OnTimer();
+    void StartUpdate();
+    void ReleaseTasks();
+    // A task not yet finished still uses the dialog object, the file entries
+    // and the message list: then none of them may be released.
+    bool HasRunningTask() const;
+
+    void EnableButtons(bool update, bool exit, bool readme, bool browse);
+    // The whole client area, without erasing it.
+    void Repaint();
+
+    CWinListCtrl m_fileList;
+    CWinListBox m_messageList;
+    CWinButton m_updateButton;
+    CWinButton m_exitButton;
+    CWinButton m_readmeButton;
+    CWinButton m_browseButton;
+    CWinEdit m_offlinePath;
+    CInitUpdateTask* m_fetchTask;  // owned; null when none
+    CFernupTask* m_updateTask;     // owned; null when none
+    UpdateFileEntry* m_entries;    // owned chain; borrowed by a running update task
+    int32_t m_offline;
+    uint32_t m_installedVersionNumber;
+    char m_installedVersion[64];
+    char m_installedDay[64];
+    char* m_readmeText;  // owned area from AllocArea, no terminating zero; null when none
+    uint32_t m_readmeLength;
+    char m_gameFolder[1024];
+    char m_logPath[1024];
+    char m_offlineFolder[1024];
+    char m_definitionDigest[64];
+    char m_baseAddress[128];
+    char m_newVersion[64];
+    char m_newDay[64];
+    char m_installedTitle[64];
+
+    // Stand-ins for the file chooser and the shell, so tests can drive the
+    // dialog without a modal chooser or a launched editor.
+    OfflineChooser m_chooseFile;
+    DocumentOpener m_openDocument;
+};

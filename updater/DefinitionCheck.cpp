@@ -1,0 +1,194 @@
+#include "updater/DefinitionCheck.h"
+
+#include <cstring>
+
+#include "support/ByteArea.h"
+#include "support/FormatText.h"
+#include "support/ProfileText.h"
+#include "support/TextRoutines.h"
+#include "updater/InstalledState.h"
+
+namespace {
+
+constexpr uint32_t kLowestUpdateVersion = 100;  // "1.00", the version every game ships with
+
+void AddLine(DefinitionVerdict* verdict, const char* text)
+{
+    if (verdict->lineCount < DefinitionVerdict::kMaxLines)
+        CopyText(verdict->lines[verdict->lineCount++], DefinitionVerdict::kLineSize, text);
+}
+
+// A field of a file line: the bytes from begin up to end, not terminated.
+struct FieldSpan {
+    const char* begin;
+    size_t length;
+};
+
+// The next field from position: up to the next "," outside two-byte
+// characters, or the end of the text. Returns the position after the field's
+// separator, or the end when the text ended inside the field.
+const char* NextField(const char* position, FieldSpan* field)
+{
+    const char* walk = position;
+    while (*walk != '\0' && *walk != ',') {
+        // A lead byte takes its trail byte along, so a trail byte that equals
+        // "," (impossible in Shift-JIS) or "\" is never read on its own; a lead
+        // byte right before the end stands alone.
+        if (IsLeadByte(static_cast<unsigned char>(*walk)) && walk[1] != '\0')
+            walk += 2;
+        else
+            walk += 1;
+    }
+    field->begin = position;
+    field->length = static_cast<size_t>(walk - position);
+    return *walk == ',' ? walk + 1 : walk;
+}
+
+void CopySpan(char* dest, const FieldSpan& field)
+{
+    std::memcpy(dest, field.begin, field.length);
+    dest[field.length] = '\0';
+}
+
+}  // namespace
+
+void JudgeLoadedDefinition(const InstalledFacts& installed, DefinitionVerdict* verdict)
+{
+    verdict->outcome = kDefinitionIncomplete;
+    verdict->offerUpdate = false;
+    verdict->listFiles = false;
+    verdict->lineCount = 0;
+    verdict->newVersion[0] = '\0';
+    verdict->newDay[0] = '\0';
+
+    char name[kDefinitionTextLimit + 1];
+    char version[kDefinitionTextLimit + 1];
+    char day[kDefinitionTextLimit + 1];
+    ProfileText::GetValue("UPDATE_VER", "NAME", "", name, kDefinitionTextLimit);
+    ProfileText::GetValue("UPDATE_VER", "VER", "", version, kDefinitionTextLimit);
+    ProfileText::GetValue("UPDATE_VER", "DAY", "", day, kDefinitionTextLimit);
+
+    if (name[0] == '\0' || version[0] == '\0' || day[0] == '\0') {
+        AddLine(verdict, "定義が正しく設定されていません。");
+        return;
+    }
+    if (!SameText(installed.title, name)) {
+        verdict->outcome = kDefinitionOtherTitle;
+        AddLine(verdict, "ゲームタイトルが違います。");
+        return;
+    }
+    uint32_t number = VersionNumber(version);
+    if (number <= kLowestUpdateVersion) {
+        verdict->outcome = kDefinitionNoNewFiles;
+        AddLine(verdict, "新しい修正ファイルはありません。");
+        return;
+    }
+
+    bool newer = number > installed.versionNumber;
+    char line[DefinitionVerdict::kLineSize];
+    FormatText(line, sizeof line, "タイトル　：%s", name);
+    AddLine(verdict, line);
+    if (newer)
+        FormatText(line, sizeof line, "公開日　　：%s -> %s", installed.day, day);
+    else
+        FormatText(line, sizeof line, "公開日　　：%s", installed.day);
+    AddLine(verdict, line);
+    CopyText(verdict->newDay, sizeof verdict->newDay, day);
+    if (newer)
+        FormatText(line, sizeof line, "バージョン：%s -> %s", installed.version, version);
+    else
+        FormatText(line, sizeof line, "バージョン：%s", installed.version);
+    AddLine(verdict, line);
+    CopyText(verdict->newVersion, sizeof verdict->newVersion, version);
+
+    if (number < installed.versionNumber) {
+        verdict->outcome = kDefinitionOlder;
+        AddLine(verdict, "アップデートの必要はありません。");
+    } else if (number == installed.versionNumber) {
+        verdict->outcome = kDefinitionSame;
+        verdict->offerUpdate = true;
+        AddLine(verdict, "最新の修正ファイルが適用されています。");
+    } else {
+        verdict->outcome = kDefinitionNewer;
+        verdict->offerUpdate = true;
+        AddLine(verdict, "新しい修正ファイルがあります。");
+    }
+    verdict->listFiles = true;
+}
+
+bool SplitFileLine(const char* value, UpdateFileEntry* entry)
+{
+    FieldSpan source, target, size, digest;
+    const char* position = NextField(value, &source);
+    position = NextField(position, &target);
+    position = NextField(position, &size);
+    // The digest is the whole rest, commas included.
+    digest.begin = position;
+    digest.length = std::strlen(position);
+
+    entry->sourcePath[0] = '\0';
+    entry->targetPath[0] = '\0';
+    entry->size = 0;
+    entry->md5[0] = '\0';
+    entry->downloadPercent = 0;
+    entry->transferPercent = 0;
+    entry->downloadState = kStateNotBegun;
+    entry->transferState = kStateNotBegun;
+    entry->scrolled = 0;
+
+    bool sourceFits = source.length <= kEntryFieldLimit;
+    bool targetFits = target.length <= kEntryFieldLimit;
+    bool sizeFits = size.length <= kEntryFieldLimit;
+    if (sourceFits)
+        CopySpan(entry->sourcePath, source);
+    if (sizeFits) {
+        char sizeText[kEntryFieldLimit + 1];
+        CopySpan(sizeText, size);
+        entry->size = ReadDecimal(sizeText);
+    }
+    if (!sourceFits || !targetFits || !sizeFits)
+        return false;
+    CopySpan(entry->targetPath, target);
+    if (digest.length == kDigestLength)
+        CopySpan(entry->md5, digest);
+    return true;
+}
+
+UpdateFileEntry* ReadLoadedFileList(bool* complete)
+{
+    if (complete)
+        *complete = true;
+    UpdateFileEntry* head = nullptr;
+    UpdateFileEntry* tail = nullptr;
+    // After FILE999 the formatter would write FILE000 and begin again.
+    for (int32_t n = 1; n <= kMaxFileLines; ++n) {
+        char key[16];
+        FormatText(key, sizeof key, "FILE%z3", n);
+        char value[kFileLineLimit + 1];
+        if (ProfileText::GetValue("UPDATE_FILE", key, "", value, kFileLineLimit) == 0)
+            break;
+        auto* entry = static_cast<UpdateFileEntry*>(AllocArea(sizeof(UpdateFileEntry)));
+        if (entry == nullptr) {
+            if (complete)
+                *complete = false;
+            break;
+        }
+        std::memset(entry, 0, sizeof *entry);
+        SplitFileLine(value, entry);
+        if (tail)
+            tail->next = entry;
+        else
+            head = entry;
+        tail = entry;
+    }
+    return head;
+}
+
+void FreeEntryChain(UpdateFileEntry* head)
+{
+    while (head) {
+        UpdateFileEntry* next = head->next;
+        FreeArea(head);
+        head = next;
+    }
+}

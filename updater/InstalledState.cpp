@@ -1,0 +1,74 @@
+#include "updater/InstalledState.h"
+
+#include "support/TextRoutines.h"
+
+namespace {
+
+constexpr char kLogName[] = "update.log";
+
+// folder, then folder + "update.log"; false (both empty) when either does not fit.
+bool SetFolderAndLog(const char* folder, size_t folderLength, char* gameFolder, char* logPath)
+{
+    gameFolder[0] = '\0';
+    logPath[0] = '\0';
+    if (folderLength + 1 > kPathSize)
+        return false;
+    for (size_t i = 0; i < folderLength; ++i)
+        gameFolder[i] = folder[i];
+    gameFolder[folderLength] = '\0';
+    if (!CopyText(logPath, kPathSize, gameFolder) || !AppendText(logPath, kPathSize, kLogName)) {
+        gameFolder[0] = '\0';
+        logPath[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+size_t LengthOf(const char* text)
+{
+    size_t length = 0;
+    while (text[length] != '\0')
+        ++length;
+    return length;
+}
+
+}  // namespace
+
+uint32_t VersionNumber(const char* versionText)
+{
+    // Version texts come from 64-byte members; a longer one is not a version
+    // this program wrote, and reading its first part is as good as any.
+    char copy[256];
+    CopyText(copy, sizeof copy, versionText);
+    RemoveChar(copy, '.');
+    return static_cast<uint32_t>(ReadDecimal(copy));
+}
+
+bool ChooseGameFolder(const char* currentDirectory, bool logInCurrent, const char* modulePath,
+                      char* gameFolder, char* logPath)
+{
+    if (logInCurrent) {
+        // A folder that does not fit is refused rather than cut: a cut folder
+        // would name some other folder, and installed files would land there.
+        char folder[kPathSize];
+        if (!CopyText(folder, sizeof folder, currentDirectory)) {
+            gameFolder[0] = '\0';
+            logPath[0] = '\0';
+            return false;
+        }
+        size_t length = LengthOf(folder);
+        const char* lastBackslash = FindLastChar(folder, '\\');
+        if (length == 0 || lastBackslash != folder + length - 1) {
+            if (!AppendText(folder, sizeof folder, "\\")) {
+                gameFolder[0] = '\0';
+                logPath[0] = '\0';
+                return false;
+            }
+            ++length;
+        }
+        return SetFolderAndLog(folder, length, gameFolder, logPath);
+    }
+    const char* lastBackslash = FindLastChar(modulePath, '\\');
+    size_t length = lastBackslash ? static_cast<size_t>(lastBackslash - modulePath) + 1 : 0;
+    return SetFolderAndLog(modulePath, length, gameFolder, logPath);
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The installed update state kept in update.log, the game folder that holds it,
+// and the version number derived from a version text.
+
+constexpr size_t kPathSize = 1024;  // game folder, log path: 1023 characters and the zero
+
+// Version text with every "." outside two-byte characters removed, read as a
+// signed decimal number and taken as unsigned ("1.00" gives 100, "-1" a very
+// large number, "x1.2" 0).
+uint32_t VersionNumber(const char* versionText);
+
+// The game-folder rule without the platform: the current directory (a
+// backslash added when it lacks one) when it holds update.log, else the
+// program's folder (its path cut after the last backslash). Both buffers hold
+// kPathSize bytes. A folder, or folder + "update.log", that does not fit is
+// refused: both outputs are left empty and false is returned.
+bool ChooseGameFolder(const char* currentDirectory, bool logInCurrent, const char* modulePath,
+                      char* gameFolder, char* logPath);
+
+struct InstalledState {
+    char baseAddress[128];  // GAME_UPDATE / URL; empty when longer than 127
+    char version[64];       // UPDATE_INFO / UPDATE_VER
+    char day[64];           // UPDATE_INFO / UPDATE_DAY
+    char title[64];         // UPDATE_INFO / UPDATE_TITLE
+    uint32_t versionNumber;
+};
+
+#ifdef _WIN32
+// Settles the game folder and log path (kPathSize bytes each) from the process's
+// current directory and the program's own file. Returns false, leaving both
+// empty, when neither folder fits.
+bool SettleGameFolder(char* gameFolder, char* logPath);
+
+// Reads the four keys of update.log; a missing file, section or key reads as
+// empty text. An empty logPath reads nothing.
+void ReadInstalledState(const char* logPath, InstalledState* state);
+
+// Writes UPDATE_VER and then UPDATE_DAY into section UPDATE_INFO, leaving the
+// rest of the file as it was. The results are not looked at.
+void WriteInstalledVersion(const char* logPath, const char* version, const char* day);
+#endif
