@@ -174,6 +174,22 @@ std::string AllLines(HWND dialog)
     return LastLines(dialog, 1000);
 }
 
+// The buttons are briefly all enabled while the dialog initialises, so a
+// state counts only together with the line that ends it.
+bool WaitForState(HWND dialog, const std::string& buttons, const std::string& lastLine,
+                  DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        std::vector<std::string> lines = Lines(dialog);
+        if (!lines.empty() && lines.back() == lastLine && Buttons(dialog) == buttons)
+            return true;
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(20);
+    }
+}
+
 }  // namespace
 
 TEST(EndToEnd, OnlineUpdateInstallsEveryFileAndRecordsTheNewState)
@@ -191,8 +207,8 @@ TEST(EndToEnd, OnlineUpdateInstallsEveryFileAndRecordsTheNewState)
 
     HWND dialog = scenario.Start();
     ASSERT_NE(nullptr, dialog);
-    ASSERT_TRUE(WaitForButtons(dialog, "UERB", kWindowTimeout)) << Buttons(dialog) << "\n"
-                                                                << AllLines(dialog);
+    ASSERT_TRUE(WaitForState(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout))
+        << Buttons(dialog) << "\n" << AllLines(dialog);
     EXPECT_EQ("タイトル　：フェルンの冒険\n"
               "公開日　　：2026/11/01 -> 2026/12/07\n"
               "バージョン：1.00 -> 1.01\n"
@@ -209,7 +225,8 @@ TEST(EndToEnd, OnlineUpdateInstallsEveryFileAndRecordsTheNewState)
     // the command itself does nothing while a task exists).
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(kUpdate, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, kUpdate)));
-    ASSERT_TRUE(WaitForButtons(dialog, "-ER-", kUpdateTimeout)) << AllLines(dialog);
+    ASSERT_TRUE(WaitForState(dialog, "-ER-", "アップデートが正常に完了しました。", kUpdateTimeout))
+        << Buttons(dialog) << "\n" << AllLines(dialog);
 
     EXPECT_EQ("-------------------------------------------\n"
               "アップデート実行中\n"
@@ -261,7 +278,8 @@ TEST(EndToEnd, RejectedDefinitionLeavesTheGameFolderAsItWas)
 
     HWND dialog = scenario.Start();
     ASSERT_NE(nullptr, dialog);
-    ASSERT_TRUE(WaitForButtons(dialog, "-E-B", kWindowTimeout)) << Buttons(dialog);
+    ASSERT_TRUE(WaitForState(dialog, "-E-B", "定義ファイルが取得できませんでした。", kWindowTimeout))
+        << Buttons(dialog) << "\n" << AllLines(dialog);
     EXPECT_EQ("－－－定義ファイル取得中－－－\n定義ファイルが取得できませんでした。\n",
               AllLines(dialog));
     EXPECT_EQ(0, RowCount(dialog));
@@ -285,7 +303,8 @@ TEST(EndToEnd, ClosingWhileTheUpdateRunsEndsTheProgramCleanly)
 
     HWND dialog = scenario.Start();
     ASSERT_NE(nullptr, dialog);
-    ASSERT_TRUE(WaitForButtons(dialog, "UERB", kWindowTimeout)) << Buttons(dialog);
+    ASSERT_TRUE(WaitForState(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout))
+        << Buttons(dialog) << "\n" << AllLines(dialog);
     Press(dialog, kUpdate);
     Sleep(300);
     ASSERT_EQ("----", Buttons(dialog)) << "the update should still be running";
