@@ -19,6 +19,12 @@ if [ ! -f "$prefix/system.reg" ]; then
     flock 9
     if [ ! -f "$prefix/system.reg" ]; then
       wineboot -i >/dev/null 2>&1
+      # A virtual desktop acts as the window manager that Xvfb lacks: without
+      # one Wine waits about 2 s whenever a top-level window is hidden, and
+      # draws no title bars.
+      wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+      wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f \
+        >/dev/null 2>&1
       wineserver -w
     fi
   ) 9>"$prefix.lock"
