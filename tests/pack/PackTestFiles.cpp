@@ -1,0 +1,117 @@
+#include "tests/pack/PackTestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+
+#include "support/CMd5.h"
+#include "tools/pack/PackagePaths.h"
+#include "tools/pack/ShiftJis.h"
+
+namespace fs = std::filesystem;
+
+CScratchFolder::CScratchFolder(const std::string& name)
+{
+    static std::atomic<unsigned> serial(0);
+    auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    m_path = fs::temp_directory_path() /
+             ("fernup-pack-test-" + name + "-" + std::to_string(now) + "-" +
+              std::to_string(serial++));
+    fs::create_directories(m_path);
+}
+
+CScratchFolder::~CScratchFolder()
+{
+    std::error_code code;
+    fs::remove_all(m_path, code);
+}
+
+fs::path CScratchFolder::operator/(const std::string& utf8Relative) const
+{
+    return m_path / PathOfUtf8(utf8Relative);
+}
+
+void WriteBytes(const fs::path& path, const std::string& bytes)
+{
+    std::error_code code;
+    fs::create_directories(path.parent_path(), code);
+#ifdef _WIN32
+    std::FILE* file = _wfopen(path.c_str(), L"wb");
+#else
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+#endif
+    ASSERT_NE(nullptr, file) << Utf8OfPath(path);
+    EXPECT_EQ(bytes.size(), std::fwrite(bytes.data(), 1, bytes.size(), file));
+    std::fclose(file);
+}
+
+std::string ReadBytes(const fs::path& path)
+{
+#ifdef _WIN32
+    std::FILE* file = _wfopen(path.c_str(), L"rb");
+#else
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+#endif
+    if (file == nullptr)
+        return "<missing>";
+    std::string bytes;
+    char buffer[65536];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        bytes.append(buffer, got);
+    std::fclose(file);
+    return bytes;
+}
+
+std::vector<std::string> Listing(const fs::path& folder, bool recursive)
+{
+    std::vector<std::string> names;
+    std::error_code code;
+    if (recursive) {
+        for (auto walk = fs::recursive_directory_iterator(folder, code);
+             !code && walk != fs::recursive_directory_iterator(); walk.increment(code))
+            names.push_back(GenericUtf8OfPath(walk->path().lexically_relative(folder)));
+    } else {
+        for (auto walk = fs::directory_iterator(folder, code);
+             !code && walk != fs::directory_iterator(); walk.increment(code))
+            names.push_back(Utf8OfPath(walk->path().filename()));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Sjis(const std::string& utf8)
+{
+    std::string sjis;
+    EXPECT_TRUE(Utf8ToShiftJis(utf8, &sjis)) << utf8;
+    return sjis;
+}
+
+std::string Pattern(size_t size, unsigned seed)
+{
+    std::string data(size, '\0');
+    unsigned value = seed;
+    for (char& c : data) {
+        value = value * 1103515245u + 12345u;
+        c = static_cast<char>(value >> 16);
+    }
+    return data;
+}
+
+std::string Md5Of(const std::string& bytes)
+{
+    char hex[CMd5::kHexSize];
+    Md5Hex(bytes.data(), static_cast<uint32_t>(bytes.size()), hex);
+    return hex;
+}
+
+std::string Joined(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// Folders and files for the fernup-pack tests. Names are UTF-8 (u8 literals),
+// file contents are bytes.
+
+// A fresh folder under the system's temporary folder, removed with everything
+// in it when the object goes.
+class CScratchFolder {
+public:
+    explicit CScratchFolder(const std::string& name);
+    CScratchFolder(const CScratchFolder&) = delete;
+    CScratchFolder& operator=(const CScratchFolder&) = delete;
+    ~CScratchFolder();
+
+    const std::filesystem::path& Path() const { return m_path; }
+    // path / the UTF-8 relative name ("/" between folders).
+    std::filesystem::path operator/(const std::string& utf8Relative) const;
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Writes bytes to path, making its folders; fails the test when it cannot.
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
+
+// The whole file, or "<missing>".
+std::string ReadBytes(const std::filesystem::path& path);
+
+// The names in a folder (UTF-8), sorted; "/"-separated relative paths of
+// every file and folder under it when recursive.
+std::vector<std::string> Listing(const std::filesystem::path& folder, bool recursive);
+
+// Shift-JIS form of UTF-8 text; fails the test when there is none.
+std::string Sjis(const std::string& utf8);
+
+// Pseudo-random bytes, the same for the same seed.
+std::string Pattern(size_t size, unsigned seed);
+
+// MD5 text of bytes.
+std::string Md5Of(const std::string& bytes);
+
+// Lines joined with "\n" after each, for comparisons that print well.
+std::string Joined(const std::vector<std::string>& lines);

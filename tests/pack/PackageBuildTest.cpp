@@ -1,0 +1,289 @@
+// fernup-pack build and verify on disk: round trips with two-byte names, the
+// offline layout, the previous release, and every refusal of build, which
+// must leave nothing behind.
+#include <gtest/gtest.h>
+
+#include "tests/pack/PackTestFiles.h"
+#include "tools/pack/PackageBuilder.h"
+#include "tools/pack/PackagePaths.h"
+#include "tools/pack/PackageVerifier.h"
+#include "tools/pack/ShiftJis.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kTitle[] = u8"フェルンの冒険";
+
+struct ReleaseFile {
+    std::string name;  // UTF-8, "/" between folders
+    std::string content;
+};
+
+std::vector<ReleaseFile> SampleRelease()
+{
+    return {
+        {"data/map01.dat", Pattern(70000, 1)},
+        {u8"data/表示/マップ.dat", Pattern(3000, 2)},  // 表 has the trail byte 0x5C
+        {"empty.txt", ""},
+        {u8"ソフト.txt", "soft"},
+    };
+}
+
+void WriteRelease(const CScratchFolder& scratch, const char* folder,
+                  const std::vector<ReleaseFile>& files)
+{
+    fs::create_directories(scratch / folder);
+    for (const ReleaseFile& file : files)
+        WriteBytes(scratch / (std::string(folder) + "/" + file.name), file.content);
+}
+
+BuildOptions Options(const CScratchFolder& scratch)
+{
+    BuildOptions options;
+    options.files = scratch / "new";
+    options.output = scratch / "pkg";
+    options.title = kTitle;
+    options.version = "1.01";
+    options.day = "2026/12/07";
+    return options;
+}
+
+std::string Line(int number, const std::string& source, const std::string& target,
+                 const std::string& content)
+{
+    char key[8];
+    std::snprintf(key, sizeof key, "FILE%03d", number);
+    return std::string(key) + "=" + source + "," + target + "," +
+           std::to_string(content.size()) + "," + Md5Of(content) + "\r\n";
+}
+
+std::string Head(const char* version)
+{
+    return "[UPDATE_VER]\r\nNAME=" + Sjis(kTitle) + "\r\nVER=" + version +
+           "\r\nDAY=2026/12/07\r\n[UPDATE_FILE]\r\n";
+}
+
+VerifyResult Verify(const fs::path& package, bool offline)
+{
+    VerifyOptions options;
+    options.package = Utf8OfPath(package);
+    options.offline = offline;
+    VerifyResult result;
+    std::string error;
+    EXPECT_TRUE(VerifyPackage(options, &result, &error)) << error;
+    return result;
+}
+
+}  // namespace
+
+TEST(PackBuild, OnlinePackageHoldsTheDefinitionAndEveryFileUnderItsSourcePath)
+{
+    CScratchFolder scratch("online");
+    std::vector<ReleaseFile> files = SampleRelease();
+    WriteRelease(scratch, "new", files);
+    WriteBytes(scratch / "readme-src.txt", Sjis(u8"説明です。\r\n"));
+    BuildOptions options = Options(scratch);
+    options.readme = scratch / "readme-src.txt";
+    options.output = scratch / "pkg/";  // as a shell completes it
+
+    BuildResult result;
+    ASSERT_TRUE(BuildPackage(options, &result)) << Joined(result.errors);
+    EXPECT_EQ(4u, result.listed);
+    EXPECT_EQ(73004u, result.bytes);
+
+    fs::path package = scratch / "pkg";
+    std::vector<std::string> expectedListing = {
+        "MD5.txt", "files", "files/data", "files/data/map01.dat", u8"files/data/表示",
+        u8"files/data/表示/マップ.dat", "files/empty.txt", u8"files/ソフト.txt", "readme.txt",
+        "update.qdv"};
+    std::sort(expectedListing.begin(), expectedListing.end());
+    EXPECT_EQ(Joined(expectedListing), Joined(Listing(package, true)));
+
+    // Source paths in ASCII (UTF-8 escaped), target paths in Shift-JIS.
+    std::string definition =
+        Head("1.01") + Line(1, "files/data/map01.dat", "data\\map01.dat", files[0].content) +
+        Line(2, "files/data/%E8%A1%A8%E7%A4%BA/%E3%83%9E%E3%83%83%E3%83%97.dat",
+             Sjis(u8"data\\表示\\マップ.dat"), files[1].content) +
+        Line(3, "files/empty.txt", "empty.txt", "") +
+        Line(4, "files/%E3%82%BD%E3%83%95%E3%83%88.txt", Sjis(u8"ソフト.txt"), "soft");
+    EXPECT_EQ(definition, ReadBytes(package / "update.qdv"));
+    EXPECT_EQ(Md5Of(definition), ReadBytes(package / "MD5.txt"));
+    EXPECT_EQ(Md5Of(definition), result.digest);
+    EXPECT_EQ(Sjis(u8"説明です。\r\n"), ReadBytes(package / "readme.txt"));
+    for (const ReleaseFile& file : files)
+        EXPECT_TRUE(ReadBytes(scratch / ("pkg/files/" + file.name)) == file.content)
+            << file.name;
+
+    VerifyResult verified = Verify(package, false);
+    EXPECT_EQ("", Joined(verified.problems));
+    EXPECT_EQ(4u, verified.files);
+    EXPECT_EQ(73004u, verified.bytes);
+}
+
+TEST(PackBuild, OfflinePackagePutsEachFileBesideTheDefinitionByItsLastName)
+{
+    CScratchFolder scratch("offline");
+    std::vector<ReleaseFile> files = SampleRelease();
+    WriteRelease(scratch, "new", files);
+    BuildOptions options = Options(scratch);
+    options.offline = true;
+
+    BuildResult result;
+    ASSERT_TRUE(BuildPackage(options, &result)) << Joined(result.errors);
+    fs::path package = scratch / "pkg";
+    std::vector<std::string> expectedListing = {"MD5.txt",    "empty.txt",  "map01.dat",
+                                                "readme.txt", "update.qdv", u8"ソフト.txt",
+                                                u8"マップ.dat"};
+    std::sort(expectedListing.begin(), expectedListing.end());
+    EXPECT_EQ(Joined(expectedListing), Joined(Listing(package, true)));
+    EXPECT_EQ("", ReadBytes(package / "readme.txt"));
+    EXPECT_TRUE(ReadBytes(scratch / u8"pkg/マップ.dat") == files[1].content);
+    // Offline the source path is never fetched, so it stays readable in the
+    // program's file list.
+    std::string definition = ReadBytes(package / "update.qdv");
+    EXPECT_NE(std::string::npos,
+              definition.find("FILE002=" + Sjis(u8"files/data/表示/マップ.dat,data\\表示\\マップ.dat,")))
+        << Readable(definition);
+
+    EXPECT_EQ("", Joined(Verify(package, true).problems));
+    VerifyResult asOnline = Verify(package, false);
+    EXPECT_EQ(4u, asOnline.problems.size()) << Joined(asOnline.problems);
+}
+
+TEST(PackBuild, PreviousReleaseLeavesOutUnchangedFilesAndGuardsFolders)
+{
+    CScratchFolder scratch("previous");
+    std::vector<ReleaseFile> files = SampleRelease();
+    WriteRelease(scratch, "new", files);
+    WriteRelease(scratch, "old",
+                 {{"data/map01.dat", files[0].content},
+                  {u8"data/表示/マップ.dat", "older"},
+                  {u8"ソフト.txt", "sofT"},  // same size, other bytes
+                  {"gone.txt", "x"}});
+    BuildOptions options = Options(scratch);
+    options.previous = scratch / "old";
+
+    BuildResult result;
+    ASSERT_TRUE(BuildPackage(options, &result)) << Joined(result.errors);
+    EXPECT_EQ(3u, result.listed);
+    EXPECT_EQ(1u, result.unchanged);
+    EXPECT_EQ(1u, result.notes.size()) << Joined(result.notes);
+    std::string definition = ReadBytes(scratch / "pkg/update.qdv");
+    EXPECT_EQ(std::string::npos, definition.find("map01")) << Readable(definition);
+    EXPECT_NE(std::string::npos, definition.find("FILE003=files/%E3%82%BD")) << Readable(definition);
+    EXPECT_EQ("", Joined(Verify(scratch / "pkg", false).problems));
+
+    // The program does not create folders: a new file in a folder that the
+    // players' game lacks is refused; the folder's letter case is Windows's.
+    WriteBytes(scratch / "new/DATA/extra.dat", "e");
+    WriteBytes(scratch / "new/newdir/x.dat", "x");
+    options.output = scratch / "pkg2";
+    EXPECT_FALSE(BuildPackage(options, &result));
+    EXPECT_EQ("newdir/x.dat: the folder newdir is not in the previous release, and the program "
+              "does not create folders\n",
+              Joined(result.errors));
+}
+
+#ifndef _WIN32
+// Sparse files, so that sizes past the 32-bit digest are cheap to make here.
+TEST(PackBuild, FilesOf2GiBAndMoreAreComparedByContentAndNeverListed)
+{
+    CScratchFolder scratch("large");
+    const uintmax_t large = uintmax_t(1) << 31;
+    WriteBytes(scratch / "new/small.dat", "s");
+    WriteBytes(scratch / "new/big.pak", "");
+    fs::resize_file(scratch / "new/big.pak", large);
+    WriteBytes(scratch / "old/big.pak", "");
+    fs::resize_file(scratch / "old/big.pak", large);
+    BuildOptions options = Options(scratch);
+    options.previous = scratch / "old";
+    BuildResult result;
+    ASSERT_TRUE(BuildPackage(options, &result)) << Joined(result.errors);
+    EXPECT_EQ(1u, result.listed);
+    EXPECT_EQ(1u, result.unchanged);
+
+    WriteBytes(scratch / "old/big.pak", "x");
+    fs::resize_file(scratch / "old/big.pak", large);
+    options.output = scratch / "pkg2";
+    EXPECT_FALSE(BuildPackage(options, &result));
+    EXPECT_EQ("big.pak: 2147483648 bytes; the program handles files below 2 GiB\n",
+              Joined(result.errors));
+}
+#endif
+
+TEST(PackBuild, SameLastNameIsFineWhenTheBytesAreTheSame)
+{
+    CScratchFolder scratch("same-name");
+    WriteRelease(scratch, "new", {{"a/same.dat", "one"}, {"b/SAME.dat", "one"}});
+    BuildOptions options = Options(scratch);
+    options.offline = true;
+    BuildResult result;
+    ASSERT_TRUE(BuildPackage(options, &result)) << Joined(result.errors);
+    EXPECT_EQ(2u, result.listed);
+    EXPECT_EQ("MD5.txt\nreadme.txt\nsame.dat\nupdate.qdv\n", Joined(Listing(scratch / "pkg", false)));
+    EXPECT_EQ("", Joined(Verify(scratch / "pkg", true).problems));
+}
+
+TEST(PackBuild, RefusesWhatThePlayersUpdateWouldTripOverAndWritesNothing)
+{
+    struct Case {
+        const char* name;
+        std::vector<ReleaseFile> files;
+        void (*adjust)(const CScratchFolder&, BuildOptions*);
+        const char* error;
+    };
+    auto none = [](const CScratchFolder&, BuildOptions*) {};
+    const Case cases[] = {
+        {"version", {{"a.dat", "a"}}, [](const CScratchFolder&, BuildOptions* o) { o->version = "1.1"; },
+         "--version \"1.1\" is not written like 1.00"},
+        {"title", {{"a.dat", "a"}}, [](const CScratchFolder&, BuildOptions* o) { o->title = "A \"B\""; },
+         "--title \"A \"B\"\" holds"},
+        {"long target", {{"data/" + std::string(55, 'x') + ".dat", "a"}}, none, "64 bytes"},
+        {"comma", {{"a,b.dat", "a"}}, none, "would end the field"},
+        {"wave dash", {{u8"〜.dat", "a"}}, none, "cannot be written exactly in Shift-JIS"},
+        {"long source", {{u8"ああああああああ.dat", "a"}}, none, "the source path"},
+        {"work folder", {{"a/same.dat", "1"}, {"b/same.dat", "2"}}, none,
+         "b/same.dat and a/same.dat end in the same name and differ"},
+        {"work folder offline", {{"a/same.dat", "1"}, {"b/Same.dat", "2"}},
+         [](const CScratchFolder&, BuildOptions* o) { o->offline = true; }, "end in the same name"},
+        {"offline readme", {{"readme.txt", "game's own"}},
+         [](const CScratchFolder&, BuildOptions* o) { o->offline = true; },
+         "package's own readme.txt"},
+        {"empty prefix", {{"md5.TXT", "x"}},
+         [](const CScratchFolder&, BuildOptions* o) { o->prefix = ""; }, "package's own md5.TXT"},
+        {"bad prefix", {{"a.dat", "a"}},
+         [](const CScratchFolder&, BuildOptions* o) { o->prefix = "/abs/"; }, "--prefix"},
+        {"output exists", {{"a.dat", "a"}},
+         [](const CScratchFolder& s, BuildOptions*) { WriteBytes(s / "pkg/old.txt", "x"); },
+         "already exists"},
+        {"output inside", {{"a.dat", "a"}},
+         [](const CScratchFolder& s, BuildOptions* o) { o->output = s / "new/pkg"; },
+         "inside the files folder"},
+        {"output is the files", {{"a.dat", "a"}},
+         [](const CScratchFolder& s, BuildOptions* o) { o->output = s / "new/"; },
+         "inside the files folder"},
+        {"readme size", {{"a.dat", "a"}},
+         [](const CScratchFolder& s, BuildOptions* o) {
+             WriteBytes(s / "big.txt", std::string(32769, 'r'));
+             o->readme = s / "big.txt";
+         },
+         "32769 bytes; the program shows at most 32768"},
+        {"no files folder", {},
+         [](const CScratchFolder& s, BuildOptions* o) { o->files = s / "absent"; }, "does not exist"},
+    };
+    for (const Case& c : cases) {
+        CScratchFolder scratch("refusal");
+        WriteRelease(scratch, "new", c.files);
+        BuildOptions options = Options(scratch);
+        c.adjust(scratch, &options);
+        std::vector<std::string> before = Listing(scratch.Path(), true);
+        BuildResult result;
+        EXPECT_FALSE(BuildPackage(options, &result)) << c.name;
+        std::string errors = Joined(result.errors);
+        EXPECT_NE(std::string::npos, errors.find(c.error))
+            << c.name << ": expected \"" << c.error << "\" in:\n" << errors;
+        EXPECT_EQ(Joined(before), Joined(Listing(scratch.Path(), true)))
+            << c.name << ": the refusal left something behind";
+    }
+}

@@ -1,0 +1,141 @@
+// fernup-pack verify and status against a package served by nginx on
+// loopback (the pack_nginx fixture): libcurl natively, WinINet under Wine.
+#include <gtest/gtest.h>
+
+#include "tests/pack/PackTestFiles.h"
+#include "tools/pack/HttpClient.h"
+#include "tools/pack/PackageBuilder.h"
+#include "tools/pack/PackagePaths.h"
+#include "tools/pack/PackageVerifier.h"
+#include "tools/pack/ShiftJis.h"
+#include "tools/pack/StatusReport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class CHttpEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { ASSERT_TRUE(HttpStartup()); }
+    void TearDown() override { HttpShutdown(); }
+};
+
+// Owned and deleted by GoogleTest.
+::testing::Environment* const g_http = ::testing::AddGlobalTestEnvironment(new CHttpEnvironment);
+
+fs::path ServedFolder()
+{
+    return PathOfUtf8(FERNUP_PACK_HTTP_DIR);
+}
+
+std::string BaseAddress(const std::string& name)
+{
+    std::string port = ReadBytes(ServedFolder() / "port");
+    while (!port.empty() && (port.back() == '\n' || port.back() == '\r'))
+        port.pop_back();
+    return "http://127.0.0.1:" + port + "/" + name + "/";
+}
+
+// A package published under the server's root as name; files two-byte named.
+void Publish(const CScratchFolder& scratch, const std::string& name)
+{
+    WriteBytes(scratch / "new/data/map01.dat", Pattern(300000, 1));
+    WriteBytes(scratch / u8"new/data/表示/マップ.dat", Pattern(1000, 2));
+    WriteBytes(scratch / "new/a b.txt", "blank in the name");
+    BuildOptions options;
+    options.files = scratch / "new";
+    options.output = ServedFolder() / "www" / name;
+    options.title = u8"フェルンの冒険";
+    options.version = "1.01";
+    options.day = "2026/12/07";
+    std::error_code code;
+    fs::remove_all(options.output, code);
+    BuildResult result;
+    ASSERT_TRUE(BuildPackage(options, &result)) << Joined(result.errors);
+}
+
+VerifyResult Verify(const std::string& address)
+{
+    VerifyOptions options;
+    options.package = address;
+    VerifyResult result;
+    std::string error;
+    EXPECT_TRUE(VerifyPackage(options, &result, &error)) << error;
+    return result;
+}
+
+StatusResult Status(const CScratchFolder& scratch, const std::string& package)
+{
+    StatusOptions options;
+    options.game = Utf8OfPath(scratch / "game");
+    options.package = package;
+    StatusResult result;
+    std::string error;
+    EXPECT_TRUE(TellStatus(options, &result, &error)) << error;
+    return result;
+}
+
+void WriteLog(const CScratchFolder& scratch, const std::string& address)
+{
+    WriteBytes(scratch / "game/update.log",
+               "[GAME_UPDATE]\r\nURL=" + address +
+                   "\r\n[UPDATE_INFO]\r\nUPDATE_VER=1.00\r\nUPDATE_DAY=2026/11/01\r\nUPDATE_TITLE=" +
+                   Sjis(u8"フェルンの冒険") + "\r\n");
+}
+
+const char kFetching[] = "－－－定義ファイル取得中－－－\n";
+const char kNotFetched[] = "定義ファイルが取得できませんでした。\n";
+
+}  // namespace
+
+TEST(PackHttp, VerifiesAServedPackageAndReportsWhatTheServerLacks)
+{
+    CScratchFolder scratch("http-verify");
+    Publish(scratch, "verify");
+    std::string base = BaseAddress("verify");
+    VerifyResult result = Verify(base);
+    EXPECT_EQ("", Joined(result.problems));
+    EXPECT_EQ(3u, result.files);
+
+    fs::path served = ServedFolder() / "www" / "verify";
+    fs::remove(served / PathOfUtf8(u8"files/data/表示/マップ.dat"));
+    WriteBytes(served / "MD5.txt", std::string(32, 'f'));
+    fs::remove(served / "readme.txt");
+    result = Verify(base);
+    ASSERT_EQ(3u, result.problems.size()) << Joined(result.problems);
+    EXPECT_EQ(0u, result.problems[0].find("MD5.txt: holds ffff")) << result.problems[0];
+    EXPECT_EQ("readme.txt: missing (HTTP status 404); the program would take the server's error "
+              "page for it",
+              result.problems[1]);
+    EXPECT_EQ(base + "files/data/%E8%A1%A8%E7%A4%BA/%E3%83%9E%E3%83%83%E3%83%97.dat answered with "
+                     "HTTP status 404",
+              result.problems[2].substr(result.problems[2].find("http://")));
+}
+
+TEST(PackHttp, StatusFetchesAsTheProgramDoes)
+{
+    CScratchFolder scratch("http-status");
+    Publish(scratch, "status");
+    std::string base = BaseAddress("status");
+    WriteLog(scratch, base);
+    const std::string newer = "タイトル　：フェルンの冒険\n公開日　　：2026/11/01 -> 2026/12/07\n"
+                              "バージョン：1.00 -> 1.01\n新しい修正ファイルがあります。\n";
+    EXPECT_EQ(Readable(newer), Readable(Joined(Status(scratch, "").lines))) << "update.log's URL";
+    EXPECT_EQ(Readable(newer), Readable(Joined(Status(scratch, base).lines)));
+
+    // The program takes an error page for the readme, so a missing one
+    // changes nothing it says; verify is the one that tells.
+    fs::remove(ServedFolder() / "www" / "status" / "readme.txt");
+    EXPECT_EQ(Readable(newer), Readable(Joined(Status(scratch, base).lines)));
+
+    EXPECT_EQ(Readable(std::string(kFetching) + kNotFetched),
+              Readable(Joined(Status(scratch, BaseAddress("absent")).lines)))
+        << "an error page is no definition whose digest matches";
+    EXPECT_EQ(Readable(std::string(kFetching) + kNotFetched),
+              Readable(Joined(Status(scratch, "http://127.0.0.1:9/").lines)))
+        << "nothing listens on the discard port";
+    WriteLog(scratch, "");
+    EXPECT_EQ(Readable(std::string(kFetching) + kNotFetched),
+              Readable(Joined(Status(scratch, "").lines)))
+        << "without a URL the program fetches \"update.qdv\" alone";
+}

@@ -1,0 +1,250 @@
+#include "tools/pack/CommandLine.h"
+
+#include "tools/pack/PackagePaths.h"
+
+namespace {
+
+// Walks the arguments of one command: options with values ("--name value" or
+// "--name=value"), switches, and the words left over.
+class CArgumentWalk {
+public:
+    explicit CArgumentWalk(const std::vector<std::string>& arguments) : m_arguments(arguments) {}
+
+    // The next argument; false at the end.
+    bool Next(std::string* name, std::string* inlineValue, bool* hasInline)
+    {
+        if (m_index >= m_arguments.size())
+            return false;
+        const std::string& argument = m_arguments[m_index++];
+        size_t equals = argument.find('=');
+        *hasInline = argument.compare(0, 2, "--") == 0 && equals != std::string::npos;
+        *name = *hasInline ? argument.substr(0, equals) : argument;
+        *inlineValue = *hasInline ? argument.substr(equals + 1) : std::string();
+        return true;
+    }
+
+    // The value of the option just read.
+    bool Value(const std::string& name, const std::string& inlineValue, bool hasInline,
+               std::string* value, std::string* error)
+    {
+        if (hasInline) {
+            *value = inlineValue;
+            return true;
+        }
+        if (m_index >= m_arguments.size()) {
+            *error = name + " needs a value";
+            return false;
+        }
+        *value = m_arguments[m_index++];
+        return true;
+    }
+
+private:
+    const std::vector<std::string>& m_arguments;
+    size_t m_index = 1;  // after the command
+};
+
+bool ReadThreads(const std::string& text, unsigned* threads, std::string* error)
+{
+    unsigned value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' || value > 1000) {
+            *error = "--threads needs a number from 1 to 1000";
+            return false;
+        }
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (text.empty() || value == 0 || value > 1000) {
+        *error = "--threads needs a number from 1 to 1000";
+        return false;
+    }
+    *threads = value;
+    return true;
+}
+
+bool ParseBuild(const std::vector<std::string>& arguments, PackRequest* request,
+                std::string* error)
+{
+    BuildOptions& build = request->build;
+    CArgumentWalk walk(arguments);
+    std::string name, inlineValue, value;
+    bool hasInline = false;
+    bool seen[5] = {};
+    while (walk.Next(&name, &inlineValue, &hasInline)) {
+        if (name == "--offline" && !hasInline) {
+            build.offline = true;
+            continue;
+        }
+        static const char* const kValued[] = {"--files", "--out",    "--title",  "--version",
+                                              "--day",   "--previous", "--readme", "--prefix",
+                                              "--threads"};
+        bool known = false;
+        for (const char* option : kValued)
+            known = known || name == option;
+        if (!known) {
+            *error = "build does not know " + name;
+            return false;
+        }
+        if (!walk.Value(name, inlineValue, hasInline, &value, error))
+            return false;
+        if (name == "--files") {
+            build.files = PathOfUtf8(value);
+            seen[0] = true;
+        } else if (name == "--out") {
+            build.output = PathOfUtf8(value);
+            seen[1] = true;
+        } else if (name == "--title") {
+            build.title = value;
+            seen[2] = true;
+        } else if (name == "--version") {
+            build.version = value;
+            seen[3] = true;
+        } else if (name == "--day") {
+            build.day = value;
+            seen[4] = true;
+        } else if (name == "--previous") {
+            build.previous = PathOfUtf8(value);
+        } else if (name == "--readme") {
+            build.readme = PathOfUtf8(value);
+        } else if (name == "--prefix") {
+            build.prefix = value;
+        } else if (!ReadThreads(value, &build.threads, error)) {
+            return false;
+        }
+    }
+    static const char* const kRequired[] = {"--files", "--out", "--title", "--version", "--day"};
+    for (int i = 0; i < 5; ++i) {
+        if (!seen[i]) {
+            *error = std::string("build needs ") + kRequired[i];
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ParseVerify(const std::vector<std::string>& arguments, PackRequest* request,
+                 std::string* error)
+{
+    CArgumentWalk walk(arguments);
+    std::string name, inlineValue, value;
+    bool hasInline = false;
+    std::vector<std::string> words;
+    while (walk.Next(&name, &inlineValue, &hasInline)) {
+        if (name == "--offline" && !hasInline) {
+            request->verify.offline = true;
+        } else if (name == "--threads") {
+            if (!walk.Value(name, inlineValue, hasInline, &value, error) ||
+                !ReadThreads(value, &request->verify.threads, error))
+                return false;
+        } else if (name.compare(0, 2, "--") == 0) {
+            *error = "verify does not know " + name;
+            return false;
+        } else {
+            words.push_back(name);
+        }
+    }
+    if (words.size() != 1) {
+        *error = "verify needs one package: a folder or an http:// base address";
+        return false;
+    }
+    request->verify.package = words[0];
+    return true;
+}
+
+bool ParseStatus(const std::vector<std::string>& arguments, PackRequest* request,
+                 std::string* error)
+{
+    std::vector<std::string> words(arguments.begin() + 1, arguments.end());
+    for (const std::string& word : words) {
+        if (word.compare(0, 2, "--") == 0) {
+            *error = "status does not know " + word;
+            return false;
+        }
+    }
+    if (words.empty() || words.size() > 2) {
+        *error = "status needs a game folder and, optionally, a package";
+        return false;
+    }
+    request->status.game = words[0];
+    request->status.package = words.size() > 1 ? words[1] : std::string();
+    return true;
+}
+
+bool ParseDigest(const std::vector<std::string>& arguments, PackRequest* request,
+                 std::string* error)
+{
+    CArgumentWalk walk(arguments);
+    std::string name, inlineValue, value;
+    bool hasInline = false;
+    while (walk.Next(&name, &inlineValue, &hasInline)) {
+        if (name == "--threads") {
+            if (!walk.Value(name, inlineValue, hasInline, &value, error) ||
+                !ReadThreads(value, &request->threads, error))
+                return false;
+        } else {
+            request->digestFiles.push_back(name);
+        }
+    }
+    if (request->digestFiles.empty()) {
+        *error = "digest needs at least one file";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseCommandLine(const std::vector<std::string>& arguments, PackRequest* request,
+                      std::string* error)
+{
+    *request = PackRequest();
+    if (arguments.empty()) {
+        *error = "no command given";
+        return false;
+    }
+    const std::string& command = arguments[0];
+    if (command == "--help" || command == "-h" || command == "help") {
+        request->command = PackCommand::Help;
+        return true;
+    }
+    if (command == "build") {
+        request->command = PackCommand::Build;
+        return ParseBuild(arguments, request, error);
+    }
+    if (command == "verify") {
+        request->command = PackCommand::Verify;
+        return ParseVerify(arguments, request, error);
+    }
+    if (command == "status") {
+        request->command = PackCommand::Status;
+        return ParseStatus(arguments, request, error);
+    }
+    if (command == "digest") {
+        request->command = PackCommand::Digest;
+        return ParseDigest(arguments, request, error);
+    }
+    *error = "unknown command " + command;
+    return false;
+}
+
+const char* UsageText()
+{
+    return "usage:\n"
+           "  fernup-pack build --files DIR --out DIR --title TEXT --version N.NN --day TEXT\n"
+           "                    [--previous DIR] [--readme FILE] [--prefix PATH/] [--offline]\n"
+           "                    [--threads N]\n"
+           "      Writes a package: update.qdv, MD5.txt, readme.txt and the files. With\n"
+           "      --previous, only files whose bytes differ from that release are listed.\n"
+           "      Online packages keep the files under --prefix (default files/); --offline\n"
+           "      puts each file beside the definition under the last part of its name.\n"
+           "  fernup-pack verify [--offline] [--threads N] FOLDER|http://BASE/\n"
+           "      Checks a package as the program will, and what would fail a player's\n"
+           "      update later; one line per problem, exit status 1 when there is any.\n"
+           "  fernup-pack status GAME_FOLDER [FOLDER|http://BASE/]\n"
+           "      Prints the program's messages for that game and package (without a\n"
+           "      package: the URL of the game's update.log). Exit status 0 when the\n"
+           "      program would offer the update, 1 when not.\n"
+           "  fernup-pack digest [--threads N] FILE...\n"
+           "      Prints MD5 digests like md5sum, several files at once.\n"
+           "Exit status 2: the command line or an input could not be used.";
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/pack/PackageBuilder.h"
+#include "tools/pack/PackageVerifier.h"
+#include "tools/pack/StatusReport.h"
+
+// The command line of fernup-pack: a command and its options.
+
+enum class PackCommand { Help, Build, Verify, Status, Digest };
+
+struct PackRequest {
+    PackCommand command = PackCommand::Help;
+    BuildOptions build;
+    VerifyOptions verify;
+    StatusOptions status;
+    std::vector<std::string> digestFiles;  // UTF-8 paths
+    unsigned threads = 0;
+};
+
+// Reads the arguments after the program's name (UTF-8); false with *error
+// saying what is wrong with them.
+bool ParseCommandLine(const std::vector<std::string>& arguments, PackRequest* request,
+                      std::string* error);
+
+// The text of fernup-pack --help.
+const char* UsageText();

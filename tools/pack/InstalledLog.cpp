@@ -1,0 +1,119 @@
+#include "tools/pack/InstalledLog.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include "support/TextRoutines.h"
+#include "tools/pack/PackageReader.h"
+
+namespace {
+
+constexpr unsigned kValueSize = 1024;  // what the program reads each key into
+#ifndef _WIN32
+constexpr uint32_t kLogReadLimit = 1u << 20;
+#endif
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+std::string Trimmed(const std::string& text)
+{
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && IsBlank(text[begin]))
+        ++begin;
+    while (end > begin && IsBlank(text[end - 1]))
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+std::string Unquoted(const std::string& value)
+{
+    if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+#ifdef _WIN32
+std::string ReadKey(const std::filesystem::path& log, const char* section, const char* key)
+{
+    wchar_t wideSection[64];
+    wchar_t wideKey[64];
+    MultiByteToWideChar(CP_ACP, 0, section, -1, wideSection, 64);
+    MultiByteToWideChar(CP_ACP, 0, key, -1, wideKey, 64);
+    wchar_t value[kValueSize];
+    GetPrivateProfileStringW(wideSection, wideKey, L"", value, kValueSize, log.c_str());
+    // The program reads with the A call, which converts through code page 932.
+    char sjis[kValueSize * 2];
+    int length = WideCharToMultiByte(932, 0, value, -1, sjis, sizeof sjis, nullptr, nullptr);
+    return length > 0 ? std::string(sjis) : std::string();
+}
+#else
+std::string ReadKey(const std::string& text, const char* section, const char* key)
+{
+    std::string value = ProfileValue(text, section, key);
+    return value.substr(0, kValueSize - 1);
+}
+#endif
+
+}  // namespace
+
+std::string ProfileValue(const std::string& text, const char* section, const char* key)
+{
+    bool inWanted = false;
+    bool seenWanted = false;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = Trimmed(text.substr(start, end - start));
+        start = end + 1;
+        if (!line.empty() && line[0] == '[') {
+            size_t close = line.find(']');
+            if (close == std::string::npos)
+                continue;
+            // Only the first section of the name is searched.
+            if (seenWanted)
+                return std::string();
+            inWanted = SameText(line.substr(1, close - 1).c_str(), section);
+            seenWanted = inWanted;
+            continue;
+        }
+        size_t equals = line.find('=');
+        if (!inWanted || equals == std::string::npos)
+            continue;
+        if (SameText(Trimmed(line.substr(0, equals)).c_str(), key))
+            return Unquoted(Trimmed(line.substr(equals + 1)));
+    }
+    return std::string();
+}
+
+void ReadUpdateLog(const std::filesystem::path& gameFolder, InstalledState* state)
+{
+    // The platform's profile reader looks for a path without a folder in the
+    // Windows folder, so the path is made whole.
+    std::error_code code;
+    std::filesystem::path log = std::filesystem::absolute(gameFolder / "update.log", code);
+#ifndef _WIN32
+    PackageBody body = ReadLocalBody(log, kLogReadLimit);
+    const std::string& text = body.bytes;
+#else
+    const std::filesystem::path& text = log;
+#endif
+    std::string address = ReadKey(text, "GAME_UPDATE", "URL");
+    // A base address that does not fit is dropped, not cut: a cut address
+    // would fetch from somewhere else.
+    state->baseAddress[0] = '\0';
+    if (address.size() < sizeof state->baseAddress)
+        CopyText(state->baseAddress, sizeof state->baseAddress, address.c_str());
+    CopyText(state->version, sizeof state->version,
+             ReadKey(text, "UPDATE_INFO", "UPDATE_VER").c_str());
+    CopyText(state->day, sizeof state->day, ReadKey(text, "UPDATE_INFO", "UPDATE_DAY").c_str());
+    CopyText(state->title, sizeof state->title,
+             ReadKey(text, "UPDATE_INFO", "UPDATE_TITLE").c_str());
+    state->versionNumber = VersionNumber(state->version);
+}

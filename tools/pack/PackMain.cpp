@@ -1,0 +1,126 @@
+// fernup-pack: builds, verifies and reports on update definition packages.
+#include <cstdio>
+#include <vector>
+
+#include "tools/pack/CommandLine.h"
+#include "tools/pack/FileDigest.h"
+#include "tools/pack/HttpClient.h"
+#include "tools/pack/PackagePaths.h"
+#include "tools/pack/ShiftJis.h"
+#include "tools/pack/Terminal.h"
+
+namespace {
+
+constexpr int kFine = 0;
+constexpr int kRefused = 1;  // problems found, build refused, update not offered
+constexpr int kUnusable = 2;  // the command line or an input could not be used
+
+void Fail(const std::string& message)
+{
+    PrintLine(stderr, "fernup-pack: " + message);
+}
+
+int RunBuild(const BuildOptions& options)
+{
+    BuildResult result;
+    bool built = BuildPackage(options, &result);
+    for (const std::string& note : result.notes)
+        PrintLine(stderr, "note: " + note);
+    if (!built) {
+        for (const std::string& error : result.errors)
+            PrintLine(stderr, "error: " + error);
+        Fail("nothing was written");
+        return kRefused;
+    }
+    PrintLine(stdout, "wrote " + Utf8OfPath(options.output) + ": " +
+                          std::to_string(result.listed) + " files, " +
+                          std::to_string(result.bytes) + " bytes" +
+                          (options.previous.empty()
+                               ? std::string()
+                               : ", " + std::to_string(result.unchanged) + " unchanged left out") +
+                          "; update.qdv digest " + result.digest);
+    return kFine;
+}
+
+int RunVerify(const VerifyOptions& options)
+{
+    VerifyResult result;
+    std::string error;
+    if (!VerifyPackage(options, &result, &error)) {
+        Fail(error);
+        return kUnusable;
+    }
+    for (const std::string& problem : result.problems)
+        PrintLine(stdout, problem);
+    if (!result.problems.empty()) {
+        PrintLine(stderr, std::to_string(result.problems.size()) + " problems");
+        return kRefused;
+    }
+    PrintLine(stderr, "package sound: " + std::to_string(result.files) + " files, " +
+                          std::to_string(result.bytes) + " bytes");
+    return kFine;
+}
+
+int RunStatus(const StatusOptions& options)
+{
+    StatusResult result;
+    std::string error;
+    if (!TellStatus(options, &result, &error)) {
+        Fail(error);
+        return kUnusable;
+    }
+    for (const std::string& line : result.lines)
+        PrintLine(stdout, Readable(line));
+    return result.offerUpdate ? kFine : kRefused;
+}
+
+int RunDigest(const std::vector<std::string>& files, unsigned threads)
+{
+    std::vector<DigestJob> jobs;
+    for (const std::string& file : files)
+        jobs.push_back(LocalDigestJob(PathOfUtf8(file), std::filesystem::path(), 0xFFFFFFFFu));
+    RunDigestJobs(&jobs, DigestThreadCount(threads));
+    int status = kFine;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        if (jobs[i].done) {
+            PrintLine(stdout, std::string(jobs[i].md5) + "  " + files[i]);
+        } else {
+            Fail(files[i] + " " + (jobs[i].overLimit ? "is 4 GiB or larger" : jobs[i].error));
+            status = kRefused;
+        }
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    PackRequest request;
+    std::string error;
+    if (!ParseCommandLine(CommandArguments(argc, argv), &request, &error)) {
+        Fail(error);
+        PrintLine(stderr, "Try fernup-pack --help.");
+        return kUnusable;
+    }
+    switch (request.command) {
+    case PackCommand::Help:
+        PrintLine(stdout, UsageText());
+        return kFine;
+    case PackCommand::Build:
+        return RunBuild(request.build);
+    case PackCommand::Digest:
+        return RunDigest(request.digestFiles, request.threads);
+    case PackCommand::Verify:
+    case PackCommand::Status:
+        break;
+    }
+    if (!HttpStartup()) {
+        Fail("the HTTP library could not start");
+        return kUnusable;
+    }
+    int status = request.command == PackCommand::Verify ? RunVerify(request.verify)
+                                                        : RunStatus(request.status);
+    HttpShutdown();
+    return status;
+}

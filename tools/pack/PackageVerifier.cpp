@@ -1,0 +1,379 @@
+#include "tools/pack/PackageVerifier.h"
+
+#include <cstring>
+#include <map>
+
+#include "support/ByteArea.h"
+#include "support/CMd5.h"
+#include "support/FormatText.h"
+#include "support/ProfileText.h"
+#include "support/TextRoutines.h"
+#include "tools/pack/DefinitionText.h"
+#include "tools/pack/FileDigest.h"
+#include "tools/pack/NameRules.h"
+#include "tools/pack/PackagePaths.h"
+#include "tools/pack/PackageReader.h"
+#include "tools/pack/ShiftJis.h"
+#include "updater/DefinitionCheck.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint32_t kDefinitionKeep = 4u << 20;  // far beyond anything the program reads
+constexpr uint32_t kMd5Capacity = 8192;           // the program's MD5.txt area
+
+// The four fields of a file line as they stand: split at "," outside two-byte
+// characters, the fourth the whole rest.
+struct RawFields {
+    std::string field[4];
+};
+
+RawFields SplitRaw(const std::string& value)
+{
+    RawFields raw;
+    size_t start = 0;
+    for (int f = 0; f < 3; ++f) {
+        size_t end = start;
+        while (end < value.size() && value[end] != ',')
+            end += IsLeadByte(static_cast<unsigned char>(value[end])) && end + 1 < value.size() ? 2 : 1;
+        if (end > value.size())
+            end = value.size();
+        raw.field[f] = value.substr(start, end - start);
+        if (end >= value.size())
+            return raw;
+        start = end + 1;
+    }
+    raw.field[3] = value.substr(start);
+    return raw;
+}
+
+std::string FileKey(int number)
+{
+    char key[16];
+    FormatText(key, sizeof key, "FILE%z3", number);
+    return key;
+}
+
+// The package's view of one listed file.
+struct ListedFile {
+    std::string key;
+    RawFields raw;
+    int64_t declaredSize;
+    bool fetch;  // its names are sound enough to look for the file
+    long job;    // index of its digest job, or -1
+};
+
+class CVerifier {
+public:
+    CVerifier(const VerifyOptions& options, const PackageLocation& location, VerifyResult* result)
+        : m_options(options), m_location(location), m_result(result)
+    {
+    }
+
+    void Run()
+    {
+        std::string definition;
+        if (!ReadDefinition(&definition))
+            return;
+        CheckDigestText(definition);
+        CheckReadme();
+        CheckLineEnds(definition);
+        // The program's reader holds one text, program-wide, and takes over an
+        // area of the program's allocator; released below.
+        char* area = static_cast<char*>(AllocArea(static_cast<uint32_t>(definition.size())));
+        if (area != nullptr)
+            std::memcpy(area, definition.data(), definition.size());
+        ProfileText::LoadText(area, area != nullptr ? static_cast<uint32_t>(definition.size()) : 0);
+        CheckHead();
+        ReadFileLines();
+        ProfileText::ReleaseText();
+        CheckFileNames();
+        CheckFiles();
+    }
+
+private:
+    bool OnlineLayout() const { return !m_options.offline; }
+
+    void Problem(const std::string& line) { m_result->problems.push_back(line); }
+
+    // Problems with reaching a companion file; false when there is nothing to read.
+    bool Reached(const char* name, const PackageBody& body, bool required)
+    {
+        if (body.outcome == BodyOutcome::Missing || (m_location.online && body.httpStatus == 404)) {
+            if (required)
+                Problem(std::string(name) + ": missing" +
+                        (m_location.online ? " (HTTP status 404); the program would take the "
+                                             "server's error page for it"
+                                           : ""));
+            return false;
+        }
+        if (body.outcome != BodyOutcome::Done) {
+            Problem(std::string(name) + ": cannot be read: " + body.error);
+            return false;
+        }
+        if (m_location.online && body.httpStatus != 200) {
+            Problem(std::string(name) + ": HTTP status " + std::to_string(body.httpStatus) +
+                    "; the program would take the server's answer for it");
+            return false;
+        }
+        return true;
+    }
+
+    bool ReadDefinition(std::string* definition)
+    {
+        PackageBody body = ReadPackageBody(m_location, "update.qdv", kDefinitionKeep);
+        if (!Reached("update.qdv", body, true))
+            return false;
+        if (body.totalSize > kDefinitionKeep) {
+            Problem("update.qdv: " + std::to_string(body.totalSize) +
+                    " bytes; far too large to be a definition");
+            return false;
+        }
+        if (OnlineLayout() && body.totalSize > kMaxDefinitionSize)
+            Problem("update.qdv: " + std::to_string(body.totalSize) +
+                    " bytes; the program fetches at most 65536 and would refuse it");
+        *definition = body.bytes;
+        return true;
+    }
+
+    void CheckDigestText(const std::string& definition)
+    {
+        PackageBody body = ReadPackageBody(m_location, "MD5.txt", kMd5Capacity);
+        if (!Reached("MD5.txt", body, true))
+            return;
+        char digest[CMd5::kHexSize];
+        Md5Hex(definition.data(), static_cast<uint32_t>(definition.size()), digest);
+        const std::string& text = body.bytes;
+        std::string lower = text;
+        for (char& c : lower)
+            if (c >= 'A' && c <= 'F')
+                c = static_cast<char>(c - 'A' + 'a');
+        if (body.totalSize != 32) {
+            bool lineEnd = body.totalSize > 32 && text.compare(0, 32, digest) == 0 &&
+                           text.find_first_not_of("\r\n", 32) == std::string::npos;
+            Problem("MD5.txt: " + std::to_string(body.totalSize) + " bytes" +
+                    (lineEnd ? " (the digest and a line end)" : "") +
+                    "; the program accepts exactly the 32 characters of the digest");
+        } else if (text != digest && lower == digest) {
+            Problem("MD5.txt: the digest is in upper case; the program compares it with the "
+                    "lower-case digest exactly");
+        } else if (text != digest) {
+            Problem("MD5.txt: holds " + Readable(text) + ", but update.qdv digests to " +
+                    digest);
+        }
+    }
+
+    void CheckReadme()
+    {
+        PackageBody body = ReadPackageBody(m_location, "readme.txt", kMaxReadmeSize);
+        // Offline, the program does without a readme; online it fetches one.
+        if (!Reached("readme.txt", body, OnlineLayout()))
+            return;
+        if (body.totalSize > kMaxReadmeSize)
+            Problem("readme.txt: " + std::to_string(body.totalSize) +
+                    " bytes; the program keeps only the first 32768");
+    }
+
+    void CheckLineEnds(const std::string& definition)
+    {
+        for (size_t i = 0; i < definition.size(); ++i) {
+            if (definition[i] == '\n' && (i == 0 || definition[i - 1] != '\r')) {
+                Problem("update.qdv: has lines that end in LF alone; the program ends lines "
+                        "only at CR LF");
+                return;
+            }
+        }
+    }
+
+    void CheckHead()
+    {
+        static const char* const kKeys[] = {"NAME", "VER", "DAY"};
+        for (const char* key : kKeys) {
+            char value[ProfileText::kMaxValue + 1];
+            ProfileText::GetValue("UPDATE_VER", key, "", value, ProfileText::kMaxValue);
+            std::string where = std::string("UPDATE_VER ") + key;
+            if (value[0] == '\0') {
+                Problem(where + ": missing or empty; the program refuses the definition");
+                continue;
+            }
+            std::string fault = std::strcmp(key, "VER") == 0 ? VersionFault(value)
+                                                               : TextValueFault(value);
+            if (!fault.empty())
+                Problem(where + " \"" + Readable(value) + "\" " + fault);
+        }
+    }
+
+    void ReadFileLines()
+    {
+        int stop = 0;
+        for (int n = 1; n <= kMaxFileLines; ++n) {
+            char value[kFileLineLimit + 1];
+            if (ProfileText::GetValue("UPDATE_FILE", FileKey(n).c_str(), "", value,
+                                      kFileLineLimit) == 0) {
+                stop = n;
+                break;
+            }
+            ListedFile file;
+            file.key = FileKey(n);
+            file.raw = SplitRaw(value);
+            file.declaredSize = ReadDecimal(file.raw.field[2].c_str());
+            file.fetch = false;
+            file.job = -1;
+            m_files.push_back(file);
+        }
+        m_result->files = m_files.size();
+        for (const ListedFile& file : m_files)
+            m_result->bytes += file.declaredSize > 0 ? static_cast<uint64_t>(file.declaredSize) : 0;
+        if (stop == 0)
+            return;
+        char value[ProfileText::kMaxValue + 1];
+        std::string key = FileKey(stop);
+        bool present = ProfileText::GetValue("UPDATE_FILE", key.c_str(), "", value,
+                                             ProfileText::kMaxValue) > 0;
+        int hidden = 0;
+        int firstHidden = 0;
+        for (int n = stop + 1; n <= kMaxFileLines; ++n) {
+            if (ProfileText::GetValue("UPDATE_FILE", FileKey(n).c_str(), "", value,
+                                      ProfileText::kMaxValue) > 0) {
+                if (hidden++ == 0)
+                    firstHidden = n;
+            }
+        }
+        if (present)
+            Problem(key + ": longer than 255 characters; the program ends the file list there" +
+                    (hidden > 0 ? " and never reads the " + std::to_string(hidden) +
+                                      " lines after it"
+                                : ""));
+        else if (hidden > 0)
+            Problem(FileKey(firstHidden) + (hidden > 1 ? " and " + std::to_string(hidden - 1) +
+                                                              " later lines are"
+                                                        : " is") +
+                    " never read: the program ends the file list at " + key +
+                    ", which is missing or empty");
+    }
+
+    std::string Where(const ListedFile& file) const
+    {
+        return file.key + " (" + Readable(file.raw.field[1]) + ")";
+    }
+
+    void CheckFileNames()
+    {
+        std::map<std::string, const ListedFile*> byWorkName;
+        for (ListedFile& file : m_files) {
+            const std::string& source = file.raw.field[0];
+            const std::string& target = file.raw.field[1];
+            const std::string& size = file.raw.field[2];
+            const std::string& md5 = file.raw.field[3];
+            std::string fault = SourcePathFault(source);
+            if (!fault.empty())
+                Problem(Where(file) + ": the source path " + Readable(source) + " " + fault);
+            bool sourceSound = fault.empty();
+            fault = TargetPathFault(target);
+            if (!fault.empty())
+                Problem(Where(file) + ": the target path " + fault);
+            bool targetSound = fault.empty();
+            bool plainSize = !size.empty() && size.size() <= kFieldLimit &&
+                             size.find_first_not_of("0123456789") == std::string::npos;
+            if (!plainSize || file.declaredSize < 0)
+                Problem(Where(file) + ": the size \"" + Readable(size) +
+                        "\" is not a plain decimal number of bytes");
+            if (!IsDigestText(md5))
+                Problem(Where(file) + ": the MD5 \"" + Readable(md5) +
+                        "\" is not 32 lower-case hexadecimal characters; the program would "
+                        "refuse the file");
+            std::string workName = LastComponent(target);
+            file.fetch = m_options.offline ? !workName.empty() : sourceSound;
+            if (!targetSound)
+                continue;
+            if (m_options.offline && (FoldedName(workName) == FoldedName("update.qdv") ||
+                                      FoldedName(workName) == FoldedName("MD5.txt") ||
+                                      FoldedName(workName) == FoldedName("readme.txt")))
+                Problem(Where(file) + ": its offline copy would be the package's own " +
+                        Readable(workName));
+            auto found = byWorkName.find(FoldedName(workName));
+            if (found == byWorkName.end())
+                byWorkName[FoldedName(workName)] = &file;
+            else if (found->second->raw.field[3] != md5 || found->second->declaredSize != file.declaredSize)
+                Problem(Where(file) + ": ends in the same name as " + Where(*found->second) +
+                        " and differs from it; the program keeps one copy per name in its work "
+                        "folder, so one of them would fail after installing");
+        }
+    }
+
+    void CheckFiles()
+    {
+        std::vector<DigestJob> jobs;
+        for (ListedFile& file : m_files) {
+            if (!file.fetch || file.declaredSize < 0)
+                continue;
+            uint64_t limit = static_cast<uint64_t>(file.declaredSize) + 1;
+            const std::string& source = file.raw.field[0];
+            if (m_location.online) {
+                jobs.push_back(AddressDigestJob(RequestAddress(m_location.baseAddress, source),
+                                                limit));
+            } else {
+                fs::path path;
+                // A missing offline copy keeps its exact name for the report.
+                bool placed =
+                    m_options.offline
+                        ? FindOfflineCopy(m_location.folder, LastComponent(file.raw.field[1]),
+                                          &path) ||
+                              !path.empty()
+                        : ServedFilePath(m_location.folder, source, &path);
+                if (!placed) {
+                    Problem(Where(file) + ": its name cannot be a file name");
+                    continue;
+                }
+                jobs.push_back(LocalDigestJob(path, fs::path(), limit));
+            }
+            file.job = static_cast<long>(jobs.size()) - 1;
+        }
+        RunDigestJobs(&jobs, DigestThreadCount(m_options.threads));
+        for (const ListedFile& file : m_files) {
+            if (file.job < 0)
+                continue;
+            const DigestJob& job = jobs[static_cast<size_t>(file.job)];
+            std::string place = job.address.empty() ? Utf8OfPath(job.source) : job.address;
+            bool answered = job.httpStatus == 0 || job.httpStatus == 200;
+            if (!answered || (!job.done && !job.overLimit)) {
+                Problem(Where(file) + ": " + place + " " + job.error);
+            } else if (job.overLimit || static_cast<int64_t>(job.size) != file.declaredSize) {
+                Problem(Where(file) + ": " + place +
+                        (job.overLimit ? " is longer than the " +
+                                             std::to_string(file.declaredSize) +
+                                             " bytes the definition says"
+                                       : " is " + std::to_string(job.size) +
+                                             " bytes; the definition says " +
+                                             std::to_string(file.declaredSize)));
+            } else if (IsDigestText(file.raw.field[3]) && file.raw.field[3] != job.md5) {
+                Problem(Where(file) + ": " + place + " digests to " + job.md5 +
+                        "; the definition says " + file.raw.field[3]);
+            }
+        }
+    }
+
+    const VerifyOptions& m_options;
+    const PackageLocation& m_location;
+    VerifyResult* m_result;
+    std::vector<ListedFile> m_files;
+};
+
+}  // namespace
+
+bool VerifyPackage(const VerifyOptions& options, VerifyResult* result, std::string* error)
+{
+    *result = VerifyResult();
+    PackageLocation location;
+    if (!ParsePackageLocation(options.package, &location, error))
+        return false;
+    if (options.offline && location.online) {
+        *error = "--offline needs a folder: an offline package is opened from disk";
+        return false;
+    }
+    location.anyCase = options.offline;
+    CVerifier verifier(options, location, result);
+    verifier.Run();
+    return true;
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// fernup-pack verify: everything the program will check of a package, and
+// what would make a player's update fail later.
+
+struct VerifyOptions {
+    std::string package;   // folder or http(s):// base address, UTF-8
+    bool offline = false;  // a folder in the offline layout
+    unsigned threads = 0;  // 0: one per core
+};
+
+struct VerifyResult {
+    std::vector<std::string> problems;  // one English line each
+    size_t files = 0;                   // files the definition lists
+    uint64_t bytes = 0;                 // their declared sizes
+};
+
+// False (with *error) only when the package argument cannot be used at all;
+// everything wrong with the package itself is a problem in result.
+bool VerifyPackage(const VerifyOptions& options, VerifyResult* result, std::string* error);
