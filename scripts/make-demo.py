@@ -38,7 +38,7 @@ def main():
     # Files of the update: (source path, target path, content).
     files = [
         ("files/map01.dat", "data\\map01.dat", bytes(range(256)) * 4096),
-        ("files/music.ogg", "data\\music.ogg", os.urandom(3 * 1024 * 1024)),
+        ("files/music.ogg", "data\\music.ogg", os.urandom(12 * 1024 * 1024)),
         ("files/game.ini", "game.ini", b"[GAME]\r\nLEVEL=2\r\n"),
     ]
     lines = ["[UPDATE_VER]", "NAME=%s" % TITLE, "VER=1.01", "DAY=2026/12/07", "[UPDATE_FILE]"]

@@ -39,10 +39,16 @@ else
   echo "No display: running on Xvfb $DISPLAY and pressing Update automatically."
   (cd "$demo/game" && "$wine_run" "$demo/wineprefix" Fernup.exe) &
   pids+=("$!")
-  shot() { import -display "$DISPLAY" -window root "$demo/$1"; echo "screenshot: demo-run/$1"; }
+  # The virtual desktop is one colour around the dialog: trim it away.
+  shot() {
+    import -display "$DISPLAY" -window root -trim +repage "$demo/$1"
+    echo "screenshot: demo-run/$1"
+  }
   "$wine_run" "$demo/wineprefix" build/win64/bin/fernup-driver.exe wait UERB
   shot ready.png
   "$wine_run" "$demo/wineprefix" build/win64/bin/fernup-driver.exe press-update
+  sleep 1.5
+  shot updating.png
   "$wine_run" "$demo/wineprefix" build/win64/bin/fernup-driver.exe wait -ER-
   shot done.png
   "$wine_run" "$demo/wineprefix" build/win64/bin/fernup-driver.exe lines | iconv -f CP932 -t UTF-8
