@@ -28,4 +28,8 @@ for preset in native win64 win32; do
   echo "=== $preset: tests"
   ctest --preset "$preset" -j "$jobs" || status=1
 done
+# Each fuzz target briefly (clang, libFuzzer, AddressSanitizer and
+# UndefinedBehaviorSanitizer), so that a regression shows here.
+echo "=== fuzz: every target for 5 s"
+bash scripts/fuzz.sh all 5 || status=1
 exit $status

@@ -4,6 +4,7 @@
 
 #include "framework/CWinThreadMaster.h"
 #include "support/ByteArea.h"
+#include "support/TextRoutines.h"
 #include "updater/UpdateFileEntry.h"
 
 uint32_t g_httpTimeoutMs = 30000;
@@ -17,9 +18,78 @@ namespace {
 constexpr DWORD kOpenFlags =
     INTERNET_FLAG_RELOAD | INTERNET_FLAG_RAW_DATA | INTERNET_FLAG_NO_CACHE_WRITE;
 
-HINTERNET OpenAddress(HINTERNET session, const char* address)
+// One opened address: the request and, for HTTP, the connection it runs on.
+struct OpenedAddress {
+    HINTERNET connection;  // null when the platform opened the address as a whole
+    HINTERNET request;
+};
+
+void CloseAddress(const OpenedAddress& opened)
 {
-    return InternetOpenUrlA(session, address, nullptr, 0, kOpenFlags, 0);
+    InternetCloseHandle(opened.request);
+    if (opened.connection != nullptr)
+        InternetCloseHandle(opened.connection);
+}
+
+// What InternetOpenUrlA does for an HTTP address, in its three steps, so that
+// the receive time-out can be put on the request before it is sent: Wine's
+// WinINet does not pass a session's receive time-out on to its requests, and
+// applies a request's only when it begins to read the response. Other schemes
+// are left to InternetOpenUrlA and the platform's time-outs.
+bool OpenAddress(HINTERNET session, const char* address, OpenedAddress* opened)
+{
+    opened->connection = nullptr;
+    opened->request = nullptr;
+
+    char host[INTERNET_MAX_HOST_NAME_LENGTH];
+    char user[INTERNET_MAX_USER_NAME_LENGTH];
+    char password[INTERNET_MAX_PASSWORD_LENGTH];
+    char path[INTERNET_MAX_PATH_LENGTH];
+    char extra[INTERNET_MAX_PATH_LENGTH];
+    URL_COMPONENTSA parts = {};
+    parts.dwStructSize = sizeof(parts);
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = sizeof(host);
+    parts.lpszUserName = user;
+    parts.dwUserNameLength = sizeof(user);
+    parts.lpszPassword = password;
+    parts.dwPasswordLength = sizeof(password);
+    parts.lpszUrlPath = path;
+    parts.dwUrlPathLength = sizeof(path);
+    parts.lpszExtraInfo = extra;
+    parts.dwExtraInfoLength = sizeof(extra);
+    if (!InternetCrackUrlA(address, 0, 0, &parts))
+        return false;
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
+        opened->request = InternetOpenUrlA(session, address, nullptr, 0, kOpenFlags, 0);
+        return opened->request != nullptr;
+    }
+
+    // The object asked for: path and query, "/" when the address has neither.
+    char object[2 * INTERNET_MAX_PATH_LENGTH];
+    CopyText(object, sizeof(object), path[0] != '\0' ? path : "/");
+    AppendText(object, sizeof(object), extra);
+    const DWORD secure = parts.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0;
+
+    opened->connection =
+        InternetConnectA(session, host, parts.nPort, user[0] != '\0' ? user : nullptr,
+                         password[0] != '\0' ? password : nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    if (opened->connection == nullptr)
+        return false;
+    opened->request = HttpOpenRequestA(opened->connection, nullptr, object, nullptr, nullptr,
+                                       nullptr, kOpenFlags | secure, 0);
+    if (opened->request != nullptr) {
+        DWORD timeout = g_httpTimeoutMs;
+        InternetSetOptionA(opened->request, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout,
+                           sizeof(timeout));
+        if (HttpSendRequestA(opened->request, nullptr, 0, nullptr, 0))
+            return true;
+        InternetCloseHandle(opened->request);
+        opened->request = nullptr;
+    }
+    InternetCloseHandle(opened->connection);
+    opened->connection = nullptr;
+    return false;
 }
 
 // Outcome of a failed InternetQueryDataAvailable, by the thread's last error;
@@ -71,9 +141,10 @@ FetchOutcome FetchToMemory(CWinThreadMaster* task, HINTERNET session, const char
 {
     *area = nullptr;
     *received = 0;
-    HINTERNET request = OpenAddress(session, address);
-    if (request == nullptr)
+    OpenedAddress opened;
+    if (!OpenAddress(session, address, &opened))
         return FetchCannotOpen;
+    HINTERNET request = opened.request;
 
     // Both freed below except the destination, which goes to the caller.
     char* destination = static_cast<char*>(AllocArea(capacity));
@@ -81,7 +152,7 @@ FetchOutcome FetchToMemory(CWinThreadMaster* task, HINTERNET session, const char
     if (destination == nullptr || chunk == nullptr) {
         FreeArea(destination);
         FreeArea(chunk);
-        InternetCloseHandle(request);
+        CloseAddress(opened);
         return FetchCannotOpen;
     }
 
@@ -114,7 +185,7 @@ FetchOutcome FetchToMemory(CWinThreadMaster* task, HINTERNET session, const char
         task->SleepIfRunning(kReadPauseMs);
     }
 
-    InternetCloseHandle(request);
+    CloseAddress(opened);
     FreeArea(chunk);
     *area = destination;
     *received = count;
@@ -125,14 +196,15 @@ FetchOutcome FetchToFile(CWinThreadMaster* task, HINTERNET session, const char* 
                          HANDLE file, uint32_t declaredSize, int32_t& downloadState,
                          int32_t& downloadPercent)
 {
-    HINTERNET request = OpenAddress(session, address);
-    if (request == nullptr)
+    OpenedAddress opened;
+    if (!OpenAddress(session, address, &opened))
         return FetchCannotOpen;
+    HINTERNET request = opened.request;
 
     StoreProgress(downloadState, kStateRunning);
     auto* buffer = static_cast<unsigned char*>(AllocArea(kFileTransferSize));  // freed below
     if (buffer == nullptr) {
-        InternetCloseHandle(request);
+        CloseAddress(opened);
         return FetchBrokenOff;
     }
 
@@ -170,7 +242,7 @@ FetchOutcome FetchToFile(CWinThreadMaster* task, HINTERNET session, const char* 
         task->SleepIfRunning(kReadPauseMs);
     }
 
-    InternetCloseHandle(request);
+    CloseAddress(opened);
     FreeArea(buffer);
     return outcome;
 }

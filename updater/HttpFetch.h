@@ -23,8 +23,9 @@ constexpr uint32_t kMemoryReadSize = 8192;      // most one read of FetchToMemor
 constexpr uint32_t kFileTransferSize = 131072;  // transfer buffer of FetchToFile
 constexpr uint32_t kReadPauseMs = 2;
 
-// A stalled server must not hold an update for ever: the session's connect
-// and receive time-outs. Tests shorten it; it is read when a session opens.
+// A stalled server must not hold an update for ever: the connect and receive
+// time-outs. Tests shorten it; it is read when a session opens and when an
+// address is opened (the receive time-out goes on each request).
 extern uint32_t g_httpTimeoutMs;
 
 // The reachability probe behind CheckInternet. Wine's InternetAttemptConnect

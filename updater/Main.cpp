@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "updater/CFernupDlg.h"
+#include "updater/SystemDllSearch.h"
 
 namespace {
 
@@ -66,6 +67,9 @@ bool EngineHoldsInterface()
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
+    // First of all: every DLL loaded from here on, the delay-loaded system
+    // DLLs included, comes from the system folder only.
+    LoadSystemDllsFromSystemFolderOnly();
     if (!g_instanceGuard.Acquire())
         return 0;
     if (EngineHoldsInterface())

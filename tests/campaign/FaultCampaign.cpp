@@ -1,0 +1,474 @@
+// The fault campaign: many complete updates in a row against a loopback
+// server of our own and a real game folder, each meeting one fault, each
+// judged by the invariants of UpdateInvariants.h and by what its fault allows.
+// Prints one line per run and the table of faults, runs and violations;
+// exits non-zero when any run broke an invariant, hung or crashed.
+//
+// usage: fault_campaign [--runs N] [--seed S] [--first R] [--timeout-ms T]
+//        fault_campaign --hold PATH READY RELEASE   (helper: holds PATH open)
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CannedHttpServer.h"
+#include "FaultPlan.h"
+#include "TaskTestSupport.h"
+#include "UpdateInvariants.h"
+#include "support/ByteArea.h"
+#include "support/CMd5.h"
+#include "support/ProfileText.h"
+#include "support/TextRoutines.h"
+#include "updater/CFernupTask.h"
+#include "updater/CInitUpdateTask.h"
+#include "updater/DefinitionCheck.h"
+#include "updater/HttpFetch.h"
+#include "updater/InstalledState.h"
+
+namespace {
+
+constexpr char kTitle[] = "フェルンの冒険";
+constexpr char kPackagePath[] = "/pkg/";
+constexpr uint32_t kTaskLimitMs = 120000;  // a run that takes longer has hung
+constexpr char kLineBrokenOff[] = "ダウンロードが中断されました。";
+constexpr char kLineDefinitionBrokenOff[] = "定義ファイルの取得が中断されました。";
+constexpr char kLineDone[] = "アップデートが正常に完了しました。";
+constexpr char kLineFailed[] = "アップデートに失敗しました。";
+
+struct Options {
+    uint32_t runs = 60;
+    uint32_t seed = 1;
+    uint32_t first = 0;
+    uint32_t timeoutMs = 1000;  // the HTTP time-out seam, shortened
+};
+
+// ---- The helper that holds a file open in a process of its own ----
+
+int HoldFile(const char* path, const char* readyName, const char* releaseName)
+{
+    HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, readyName);
+    HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, releaseName);
+    // Sharing nothing: no other handle may read, write or delete it meanwhile.
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (ready == nullptr || release == nullptr || file == INVALID_HANDLE_VALUE)
+        return 1;
+    SetEvent(ready);
+    WaitForSingleObject(release, kTaskLimitMs);
+    CloseHandle(file);
+    CloseHandle(ready);
+    CloseHandle(release);
+    return 0;
+}
+
+// Starts the helper on path and waits until it holds the file; the
+// destructor lets it go and waits for it to end.
+class FileHolder {
+public:
+    explicit FileHolder(const std::string& path)
+    {
+        std::string stem = UniqueName("campaign-hold");
+        const std::string readyName = stem + "-ready", releaseName = stem + "-release";
+        m_ready = CreateEventA(nullptr, TRUE, FALSE, readyName.c_str());
+        m_release = CreateEventA(nullptr, TRUE, FALSE, releaseName.c_str());
+        char program[MAX_PATH];
+        GetModuleFileNameA(nullptr, program, sizeof program);
+        std::string command = std::string("\"") + program + "\" --hold \"" + path + "\" " +
+                              readyName + " " + releaseName;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        m_held = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                nullptr, &startup, &m_process) &&
+                 WaitForSingleObject(m_ready, 20000) == WAIT_OBJECT_0;
+    }
+    ~FileHolder()
+    {
+        SetEvent(m_release);
+        if (m_process.hProcess != nullptr) {
+            WaitForSingleObject(m_process.hProcess, 20000);
+            CloseHandle(m_process.hProcess);
+            CloseHandle(m_process.hThread);
+        }
+        CloseHandle(m_ready);
+        CloseHandle(m_release);
+    }
+    FileHolder(const FileHolder&) = delete;
+    FileHolder& operator=(const FileHolder&) = delete;
+
+    bool Held() const { return m_held; }
+
+private:
+    HANDLE m_ready;
+    HANDLE m_release;
+    PROCESS_INFORMATION m_process = {};
+    bool m_held = false;
+};
+
+// ---- The game folder and the package ----
+
+std::string LogText(const std::string& baseAddress)
+{
+    return std::string("[GAME_UPDATE]\r\nURL=") + baseAddress +
+           "\r\n[UPDATE_INFO]\r\nUPDATE_VER=1.00\r\nUPDATE_DAY=2026/11/01\r\nUPDATE_TITLE=" +
+           kTitle + "\r\n[GAME_OPTIONS]\r\nWINDOW=1\r\n";
+}
+
+// The game as installed before the campaign: the pool's installed files, a
+// save file and a check list with a gap in its keys.
+void MakeGame(const std::string& game)
+{
+    for (const char* folder : {"data", "data\\sub", "データ", "save"})
+        CreateDirectoryA((game + folder).c_str(), nullptr);
+    for (const PoolFile& file : TargetPool())
+        if (file.installedAtStart)
+            WriteBytes(game + file.target, std::string("old ") + file.target);
+    WriteBytes(game + "save\\slot1.sav", PlanBytes(99, 5000));
+    WriteBytes(game + "update.log", LogText("http://127.0.0.1:1/pkg/"));
+    WriteBytes(game + "orvaCheck.cfg",
+               "[FILE_CHECK_LIST]\r\nFILE0001=game.ini:" + Md5Of("old game.ini") +
+                   "\r\nFILE0002=save\\slot1.sav:\r\nFILE0004=save\\after-gap.sav:" +
+                   Md5Of("gap") + "\r\n");
+}
+
+// update.log names the base address of the server of this run.
+void PointLogAt(const std::string& game, const std::string& baseAddress)
+{
+    std::string log;
+    ReadBytes(game + "update.log", &log);
+    size_t url = log.find("URL=");
+    size_t end = log.find("\r\n", url);
+    WriteBytes(game + "update.log", log.substr(0, url + 4) + baseAddress + log.substr(end));
+}
+
+std::string DefinitionText(const RunPlan& plan)
+{
+    std::string text = std::string("[UPDATE_VER]\r\nNAME=") + kTitle + "\r\nVER=" + plan.version +
+                       "\r\nDAY=" + plan.day + "\r\n[UPDATE_FILE]\r\n";
+    for (size_t i = 0; i < plan.files.size(); ++i) {
+        char key[16];
+        std::snprintf(key, sizeof key, "FILE%03zu=", i + 1);
+        const UpdatedFile& file = plan.files[i].file;
+        text += key + plan.files[i].source + "," + file.target + "," +
+                std::to_string(file.content.size()) + "," + file.md5 + "\r\n";
+    }
+    return text;
+}
+
+CannedHttpServer::Reply Page(const char* status)
+{
+    std::string page = std::string("<html><body><h1>") + status + "</h1></body></html>";
+    CannedHttpServer::Reply reply;
+    reply.bytes = std::string("HTTP/1.1 ") + status + "\r\nContent-Type: text/html\r\n" +
+                  "Content-Length: " + std::to_string(page.size()) +
+                  "\r\nConnection: close\r\n\r\n" + page;
+    return reply;
+}
+
+// The reply for a body that meets the run's fault.
+CannedHttpServer::Reply FaultyReply(const RunPlan& plan, const std::string& body)
+{
+    using Ending = CannedHttpServer::Ending;
+    const size_t cut = body.empty() ? 0 : plan.cutAt % body.size();
+    const std::string junk = PlanBytes(plan.run + 7, 1 + plan.cutAt % 20000);
+    switch (plan.fault) {
+    case Fault::BrokenOff:
+        return CannedHttpServer::Ok(body.substr(0, cut), static_cast<int64_t>(body.size()),
+                                    Ending::Reset);
+    case Fault::ShortBody:
+        return CannedHttpServer::Ok(body.substr(0, cut), static_cast<int64_t>(body.size()));
+    case Fault::Stall:
+        return CannedHttpServer::Ok(body.substr(0, cut), static_cast<int64_t>(body.size()),
+                                    Ending::Stall, kTaskLimitMs);
+    case Fault::LongBody:
+        // Past the declared length, or declared and sent longer than the file.
+        return CannedHttpServer::Ok(body + junk, plan.variant == 0
+                                                     ? static_cast<int64_t>(body.size())
+                                                     : static_cast<int64_t>(body.size() + junk.size()));
+    case Fault::ErrorPage:
+        return Page(plan.variant == 0 ? "500 Internal Server Error" : "404 Not Found");
+    default:
+        return CannedHttpServer::Ok(body);
+    }
+}
+
+// ---- One run ----
+
+struct RunResult {
+    RunOutcome outcome = RunOutcome::DefinitionFailed;
+    std::string failureLine;  // the line that reported the failure, if any
+    std::vector<std::string> violations;
+    DWORD elapsedMs = 0;
+    bool hung = false;
+};
+
+std::string Join(const std::vector<std::string>& lines)
+{
+    std::string joined;
+    for (const std::string& line : lines)
+        joined += (joined.empty() ? "" : " | ") + line;
+    return joined;
+}
+
+FolderImage ImageOf(const std::string& folder)
+{
+    FolderImage image;
+    for (auto& [path, bytes] : Snapshot(folder))
+        image[path] = bytes;
+    return image;
+}
+
+RunResult RunOne(const Options& options, const std::string& game, const RunPlan& plan)
+{
+    RunResult result;
+    CannedHttpServer server;
+    if (!server.Start()) {
+        result.violations.push_back("the loopback server did not start");
+        return result;
+    }
+    const std::string base = server.Address(kPackagePath);
+    PointLogAt(game, base);
+
+    // The package as the server holds it, then the run's fault.
+    const std::string definition = DefinitionText(plan);
+    std::string md5Text = Md5Of(definition);
+    if (plan.fault == Fault::WrongDigestMd5Txt) {
+        if (plan.variant == 0)
+            md5Text[plan.cutAt % 32] = md5Text[plan.cutAt % 32] == 'a' ? 'b' : 'a';
+        else if (plan.variant == 1)
+            for (char& c : md5Text)
+                c = static_cast<char>(c >= 'a' && c <= 'f' ? c - 32 : c);
+        else
+            md5Text += "\r\n";
+        if (md5Text == Md5Of(definition))
+            md5Text[0] = md5Text[0] == '0' ? '1' : '0';
+    }
+    const std::string readme = "readme of " + plan.version + "\r\n";
+    const std::string package[] = {definition, md5Text, readme};
+    const char* const names[] = {"update.qdv", "MD5.txt", "readme.txt"};
+    const FaultSite sites[] = {FaultSite::Definition, FaultSite::Md5Txt, FaultSite::Readme};
+    for (int i = 0; i < 3; ++i)
+        server.SetReply(std::string(kPackagePath) + names[i],
+                        plan.site == sites[i] ? FaultyReply(plan, package[i])
+                                              : CannedHttpServer::Ok(package[i]));
+    for (size_t i = 0; i < plan.files.size(); ++i) {
+        const std::string& body = plan.files[i].file.content;
+        const bool faulty = plan.site == FaultSite::UpdateFile && i == plan.fileIndex;
+        server.SetReply(kPackagePath + plan.files[i].source,
+                        faulty ? FaultyReply(plan, body) : CannedHttpServer::Ok(body));
+    }
+    if (plan.fault == Fault::Refused && plan.site == FaultSite::Definition)
+        server.Stop();
+
+    UpdateRun judged;
+    judged.before = ImageOf(game);
+    for (const PlannedFile& planned : plan.files)
+        judged.files.push_back(planned.file);
+    judged.newVersion = plan.version;
+    judged.newDay = plan.day;
+    DWORD start = GetTickCount();
+
+    // The definition fetch, and the dialog's check of what it brought.
+    MessageListWindow messages;
+    CInitUpdateTask fetch((base + "update.qdv").c_str());
+    fetch.m_messageList = messages.List();
+    if (!RunTask(&fetch, kTaskLimitMs)) {
+        result.hung = true;
+        result.violations.push_back("the definition fetch did not end");
+        return result;
+    }
+    UpdateFileEntry* entries = nullptr;
+    char digest[CMd5::kHexSize] = "";
+    bool offered = false;
+    if (fetch.GetFailureCode() == 0 && fetch.m_definitionText != nullptr) {
+        Md5Hex(fetch.m_definitionText, fetch.m_definitionLength, digest);
+        // Taken over as the dialog does: LoadText releases the area.
+        ProfileText::LoadText(fetch.m_definitionText, fetch.m_definitionLength);
+        fetch.m_definitionText = nullptr;
+        InstalledState installed;
+        ReadInstalledState((game + "update.log").c_str(), &installed);
+        InstalledFacts facts = {installed.title, installed.version, installed.day,
+                                installed.versionNumber};
+        DefinitionVerdict verdict;
+        JudgeLoadedDefinition(facts, &verdict);
+        bool complete = false;
+        if (verdict.listFiles)
+            entries = ReadLoadedFileList(&complete);
+        ProfileText::ReleaseText();
+        offered = verdict.offerUpdate && complete;
+        if (!offered)
+            result.violations.push_back("an accepted definition offered no update: " +
+                                        std::string(verdict.lines[verdict.lineCount - 1]));
+    } else {
+        const std::vector<std::string> lines = messages.Lines();
+        result.failureLine = lines.empty() ? "" : lines.back();
+        if (plan.fault == Fault::Stall && result.failureLine != kLineDefinitionBrokenOff)
+            result.violations.push_back("a stalled definition fetch did not end as broken off");
+    }
+
+    if (offered) {
+        const std::string faultyTarget = game + plan.files[plan.fileIndex].file.target;
+        if (plan.fault == Fault::ReadOnlyFile)
+            SetFileAttributesA(faultyTarget.c_str(), FILE_ATTRIBUTE_READONLY);
+        std::unique_ptr<FileHolder> holder;
+        if (plan.fault == Fault::HeldOpen) {
+            holder.reset(new FileHolder(faultyTarget));
+            if (!holder->Held())
+                result.violations.push_back("the helper could not hold " + faultyTarget);
+        }
+        if (plan.fault == Fault::Refused)
+            server.Stop();
+
+        CFernupTask update(base.c_str(), entries);
+        CopyText(update.m_gameFolder, sizeof update.m_gameFolder, game.c_str());
+        CopyText(update.m_definitionDigest, sizeof update.m_definitionDigest, digest);
+        CopyText(update.m_newVersion, sizeof update.m_newVersion, plan.version.c_str());
+        CopyText(update.m_newDay, sizeof update.m_newDay, plan.day.c_str());
+        update.m_messageList = messages.List();
+        if (!RunTask(&update, kTaskLimitMs)) {
+            // The task still runs on the entries; nothing more can be judged.
+            result.hung = true;
+            result.violations.push_back("the update did not end");
+            return result;
+        }
+        holder.reset();
+        SetFileAttributesA(faultyTarget.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+        int lastStarted = -1, index = 0;
+        for (UpdateFileEntry* entry = entries; entry != nullptr; entry = entry->next, ++index)
+            if (entry->transferState != kStateNotBegun)
+                lastStarted = index;
+        if (update.GetFailureCode() == 0) {
+            result.outcome = RunOutcome::Succeeded;
+        } else if (lastStarted >= 0) {
+            result.outcome = RunOutcome::InstallFailed;
+            judged.failingEntry = static_cast<size_t>(lastStarted);
+        } else {
+            result.outcome = RunOutcome::FetchFailed;
+        }
+        const std::vector<std::string> lines = messages.Lines();
+        if (update.GetFailureCode() != 0 && lines.size() >= 2)
+            result.failureLine = lines[lines.size() - 2];
+        const char* last = update.GetFailureCode() == 0 ? kLineDone : kLineFailed;
+        if (lines.empty() || lines.back() != last)
+            result.violations.push_back("the last line is not the outcome's");
+        if (plan.fault == Fault::Stall && plan.site == FaultSite::UpdateFile &&
+            (lines.size() < 2 || lines[lines.size() - 2] != kLineBrokenOff))
+            result.violations.push_back("a stalled download did not end as broken off");
+    }
+    FreeEntryChain(entries);
+    result.elapsedMs = GetTickCount() - start;
+    server.Stop();
+
+    if (plan.fault == Fault::Stall && result.elapsedMs > 3 * options.timeoutMs + 5000)
+        result.violations.push_back("a stall held the run for " +
+                                    std::to_string(result.elapsedMs) + " ms");
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    judged.workFolderLeft = digest[0] != '\0' && PathExists(std::string(temp) + digest);
+    judged.after = ImageOf(game);
+    judged.outcome = result.outcome;
+    for (const std::string& violation : CheckUpdateRun(judged))
+        result.violations.push_back(violation);
+    if ((plan.allowed & OutcomeBit(result.outcome)) == 0)
+        result.violations.push_back(std::string("the fault may not end as '") +
+                                    OutcomeName(result.outcome) + "'");
+    return result;
+}
+
+// ---- The campaign ----
+
+struct Row {
+    uint32_t runs = 0;
+    uint32_t outcomes[static_cast<int>(RunOutcome::Count)] = {};
+    uint32_t violations = 0;
+    DWORD longestMs = 0;
+};
+
+bool ParseOptions(int argc, char** argv, Options* options)
+{
+    for (int i = 1; i + 1 < argc; i += 2) {
+        uint32_t value = static_cast<uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
+        if (std::strcmp(argv[i], "--runs") == 0)
+            options->runs = value;
+        else if (std::strcmp(argv[i], "--seed") == 0)
+            options->seed = value;
+        else if (std::strcmp(argv[i], "--first") == 0)
+            options->first = value;
+        else if (std::strcmp(argv[i], "--timeout-ms") == 0)
+            options->timeoutMs = value;
+        else
+            return false;
+    }
+    return argc % 2 == 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 5 && std::strcmp(argv[1], "--hold") == 0)
+        return HoldFile(argv[2], argv[3], argv[4]);
+    Options options;
+    if (!ParseOptions(argc, argv, &options)) {
+        std::fprintf(stderr, "usage: fault_campaign [--runs N] [--seed S] [--first R] "
+                             "[--timeout-ms T]\n");
+        return 2;
+    }
+    g_httpTimeoutMs = options.timeoutMs;
+
+    ScratchFolder root("campaign");
+    const std::string game = root.Path() + "game\\";
+    CreateDirectoryA(game.c_str(), nullptr);
+    MakeGame(game);
+
+    std::printf("fault campaign: seed %u, runs %u to %u, HTTP time-out %u ms%s\n", options.seed,
+                options.first, options.first + options.runs - 1, options.timeoutMs,
+                RunningUnderWine() ? ", under Wine" : "");
+    Row rows[static_cast<int>(Fault::Count)];
+    uint32_t violations = 0;
+    bool hung = false;
+    for (uint32_t run = options.first; run < options.first + options.runs && !hung; ++run) {
+        const RunPlan plan = PlanRun(options.seed, run);
+        const RunResult result = RunOne(options, game, plan);
+        Row& row = rows[static_cast<int>(plan.fault)];
+        ++row.runs;
+        ++row.outcomes[static_cast<int>(result.outcome)];
+        row.longestMs = result.elapsedMs > row.longestMs ? result.elapsedMs : row.longestMs;
+        row.violations += result.violations.empty() ? 0 : 1;
+        violations += result.violations.empty() ? 0 : 1;
+        hung = result.hung;
+        std::printf("run %3u: %-30s %-10s %zu of %zu files -> %-18s %5lu ms  %s  %s\n", run,
+                    FaultName(plan.fault), SiteName(plan.site), plan.fileIndex + 1,
+                    plan.files.size(), OutcomeName(result.outcome),
+                    static_cast<unsigned long>(result.elapsedMs),
+                    result.violations.empty() ? "ok" : ("VIOLATED: " + Join(result.violations)).c_str(),
+                    result.failureLine.c_str());
+        std::fflush(stdout);
+    }
+
+    std::printf("\n| fault | runs | definition refused | fetch failed | install failed | "
+                "succeeded | longest run | invariant violations |\n"
+                "|---|---:|---:|---:|---:|---:|---:|---:|\n");
+    Row total;
+    for (int i = 0; i < static_cast<int>(Fault::Count); ++i) {
+        const Row& row = rows[i];
+        std::printf("| %s | %u | %u | %u | %u | %u | %lu ms | %u |\n", FaultName(static_cast<Fault>(i)),
+                    row.runs, row.outcomes[0], row.outcomes[1], row.outcomes[2], row.outcomes[3],
+                    static_cast<unsigned long>(row.longestMs), row.violations);
+        total.runs += row.runs;
+        for (int k = 0; k < 4; ++k)
+            total.outcomes[k] += row.outcomes[k];
+        total.violations += row.violations;
+        total.longestMs = row.longestMs > total.longestMs ? row.longestMs : total.longestMs;
+    }
+    std::printf("| all | %u | %u | %u | %u | %u | %lu ms | %u |\n", total.runs, total.outcomes[0],
+                total.outcomes[1], total.outcomes[2], total.outcomes[3],
+                static_cast<unsigned long>(total.longestMs), total.violations);
+    if (hung)
+        std::printf("campaign stopped: a run did not end\n");
+    return violations == 0 && !hung ? 0 : 1;
+}
