@@ -21,15 +21,32 @@ export DISPLAY=":$display_number"
 
 jobs=$(nproc)
 status=0
+passed=0
+failed=0
+summary=$(mktemp)
 for preset in native win64 win32; do
   echo "=== $preset: configure and build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   echo "=== $preset: tests"
-  ctest --preset "$preset" -j "$jobs" || status=1
+  ctest --preset "$preset" -j "$jobs" | tee "$summary" || status=1
+  # "NN% tests passed, F tests failed out of T"
+  f="" t=""
+  read -r f t < <(sed -n 's/.*tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\).*/\1 \2/p' "$summary") || true
+  if [ -z "${t:-}" ]; then status=1; continue; fi
+  passed=$((passed + t - f))
+  failed=$((failed + f))
 done
+rm -f "$summary"
 # Each fuzz target briefly (clang, libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer), so that a regression shows here.
 echo "=== fuzz: every target for 5 s"
-bash scripts/fuzz.sh all 5 || status=1
+if bash scripts/fuzz.sh all 5; then
+  passed=$((passed + 1))
+else
+  status=1
+  failed=$((failed + 1))
+fi
+echo "ctest entries of the three builds and the fuzz step:"
+echo "$passed passed, $failed failed"
 exit $status
