@@ -112,24 +112,24 @@ std::string Conversion(FuzzedDataProvider& input, Slot slot)
     static const char* const kUnsigned[] = {"u", "U", "z", "Z", "x", "X", "o", "O", "lu", "lx"};
     static const char* const kDouble[] = {"f", "F"};
     static const char* const kWide[] = {"t", "T"};
-    std::string spec = "%";
+    std::string conversion = "%";
     switch (slot) {
-    case Slot::Text: spec += kText[input.ConsumeIntegralInRange(0, 1)]; break;
-    case Slot::Int: spec += kInt[input.ConsumeIntegralInRange(0, 4)]; break;
-    case Slot::Unsigned: spec += kUnsigned[input.ConsumeIntegralInRange(0, 9)]; break;
-    case Slot::Double: spec += kDouble[input.ConsumeIntegralInRange(0, 1)]; break;
-    case Slot::Wide: spec += kWide[input.ConsumeIntegralInRange(0, 1)]; break;
+    case Slot::Text: conversion += kText[input.ConsumeIntegralInRange(0, 1)]; break;
+    case Slot::Int: conversion += kInt[input.ConsumeIntegralInRange(0, 4)]; break;
+    case Slot::Unsigned: conversion += kUnsigned[input.ConsumeIntegralInRange(0, 9)]; break;
+    case Slot::Double: conversion += kDouble[input.ConsumeIntegralInRange(0, 1)]; break;
+    case Slot::Wide: conversion += kWide[input.ConsumeIntegralInRange(0, 1)]; break;
     }
     if (slot != Slot::Text && input.ConsumeBool())
-        spec += input.ConsumeBool() ? "+" : "-";
+        conversion += input.ConsumeBool() ? "+" : "-";
     for (int digits = input.ConsumeIntegralInRange(0, 2); digits > 0; --digits)
-        spec += static_cast<char>('0' + input.ConsumeIntegralInRange(0, 9));
+        conversion += static_cast<char>('0' + input.ConsumeIntegralInRange(0, 9));
     if (slot == Slot::Double && input.ConsumeBool()) {
-        spec += ".";
+        conversion += ".";
         for (int digits = input.ConsumeIntegralInRange(0, 2); digits > 0; --digits)
-            spec += static_cast<char>('0' + input.ConsumeIntegralInRange(0, 9));
+            conversion += static_cast<char>('0' + input.ConsumeIntegralInRange(0, 9));
     }
-    return spec;
+    return conversion;
 }
 
 // A format of the whole dialect whose conversions take the arguments that
