@@ -343,6 +343,10 @@ bool CFernupDlg::ReadFileEntries()
 
 void CFernupDlg::FillFileList()
 {
+    // With drawing on, the list view repaints and re-measures its scroll bars
+    // at every row it inserts: 999 rows took six seconds. It is drawn once,
+    // whole, at the end instead.
+    SendMessageA(m_fileList.m_hWnd, WM_SETREDRAW, FALSE, 0);
     m_fileList.RemoveAllItems();
     int position = 0;
     for (UpdateFileEntry* entry = m_entries; entry != nullptr; entry = entry->next, ++position) {
@@ -359,6 +363,8 @@ void CFernupDlg::FillFileList()
         m_fileList.SetCellText(entry->row, 3, cell);
         m_fileList.SetCellText(entry->row, 4, entry->md5);
     }
+    SendMessageA(m_fileList.m_hWnd, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(m_fileList.m_hWnd, nullptr, TRUE);
 }
 
 void CFernupDlg::FreeFileEntries()

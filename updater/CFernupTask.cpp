@@ -88,6 +88,41 @@ void CloseFile(HANDLE file)
         CloseHandle(file);
 }
 
+// The size of an open file, as FileSizeOf gives it for the path. Asked of the
+// handle, which every step opens anyway: a search of the folder costs several
+// more round trips to Wine's server for every file.
+uint32_t OpenFileSize(HANDLE file)
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size) || size.HighPart != 0)
+        return kNoFileSize;
+    return size.LowPart;
+}
+
+// Creates and opens for writing a new file named as GetTempFileNameA names
+// them ("fupXXXX.tmp") in folder, its path left in temporary (MAX_PATH bytes).
+// Letting GetTempFileNameA make the file would create it, close it and have it
+// opened once more, for every file copied. Only a file made here is ever
+// written or deleted by the caller; on failure nothing was made.
+HANDLE CreateTemporaryFile(const char* folder, char* temporary)
+{
+    const UINT first = GetTickCount();
+    for (UINT attempt = 0; attempt <= 0xFFFF; ++attempt) {
+        // With a number of its own the platform only forms the name; 0 would
+        // have it make the file.
+        const UINT unique = (first + attempt) & 0xFFFF;
+        if (unique == 0)
+            continue;
+        if (GetTempFileNameA(folder, "fup", unique, temporary) == 0)
+            return INVALID_HANDLE_VALUE;
+        HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+            return file;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
 }  // namespace
 
 CFernupTask::CFernupTask(const char* baseAddress, UpdateFileEntry* entries)
@@ -95,6 +130,7 @@ CFernupTask::CFernupTask(const char* baseAddress, UpdateFileEntry* entries)
       m_checkList(nullptr),
       m_readBuffer(nullptr),
       m_readBufferSize(0),
+      m_copyBuffer(nullptr),
       m_osClass(0),
       m_finished(0),
       m_failureCode(0),
@@ -116,6 +152,7 @@ CFernupTask::~CFernupTask()
 {
     FreeCheckRecords(m_checkList);
     FreeReadBuffer();
+    FreeArea(m_copyBuffer);
 }
 
 bool CFernupTask::IsFinished() const
@@ -296,7 +333,6 @@ int32_t CFernupTask::HashFile(const char* path, UpdateFileEntry* entry, bool ins
     int32_t& state = installed ? entry->transferState : entry->downloadState;
     int32_t& percent = installed ? entry->transferPercent : entry->downloadPercent;
 
-    uint32_t expected = FileSizeOf(path);
     HANDLE file = INVALID_HANDLE_VALUE;
     if (m_osClass != kWindows2000)
         file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -304,9 +340,15 @@ int32_t CFernupTask::HashFile(const char* path, UpdateFileEntry* entry, bool ins
     if (file == INVALID_HANDLE_VALUE)
         file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    // A file that cannot be opened yields no bytes, and so fails the check.
-    if (file != INVALID_HANDLE_VALUE)
+    // A file that cannot be opened yields no bytes, and so fails the check;
+    // its expected length still comes from its folder, where it may be listed.
+    uint32_t expected = kNoFileSize;
+    if (file != INVALID_HANDLE_VALUE) {
+        expected = OpenFileSize(file);
         SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    } else {
+        expected = FileSizeOf(path);
+    }
 
     CMd5 md5;
     StoreProgress(state, kStateRunning);
@@ -362,13 +404,22 @@ int32_t CFernupTask::TransferFile(UpdateFileEntry* entry)
     char destination[kPathCapacity];
     JoinPath(destination, m_gameFolder, entry->targetPath);
 
-    if (FileExists(destination))
+    // Read-only, hidden and system go before the file is replaced: a
+    // read-only file could not be. Looked at first: reading attributes costs
+    // a tenth of setting them, and installed files seldom have any of the three.
+    const DWORD attributes = GetFileAttributesA(destination);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0)
         SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
-    if (!FileExists(source)) {
+    // A source that does not exist cannot be opened: the same failure. Its
+    // length is then asked of the open file rather than of its folder.
+    HANDLE input = CreateFileA(source, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
+    if (input == INVALID_HANDLE_VALUE) {
         Fail(kFailOpen, kLineCannotOpen);
         return m_failureCode;
     }
-    uint32_t length = FileSizeOf(source);
+    uint32_t length = OpenFileSize(input);
 
     // The copy goes to a new file beside the destination, which replaces the
     // destination in one step only when the copy is whole: a failed copy
@@ -381,27 +432,18 @@ int32_t CFernupTask::TransferFile(UpdateFileEntry* entry)
     if (end != nullptr)
         end[1] = '\0';
     char temporary[MAX_PATH];
-    if (GetTempFileNameA(folder, "fup", 0, temporary) == 0) {
-        Fail(kFailOpen, kLineCannotOpen);
-        return m_failureCode;
-    }
-
-    HANDLE input = CreateFileA(source, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
-    HANDLE output = INVALID_HANDLE_VALUE;
-    if (input != INVALID_HANDLE_VALUE)
-        output = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
-    if (input == INVALID_HANDLE_VALUE || output == INVALID_HANDLE_VALUE) {
-        CloseFile(input);
-        DeleteFileA(temporary);
+    HANDLE output = CreateTemporaryFile(folder, temporary);
+    if (output == INVALID_HANDLE_VALUE) {
+        CloseHandle(input);
         Fail(kFailOpen, kLineCannotOpen);
         return m_failureCode;
     }
     SetFilePointer(input, 0, nullptr, FILE_BEGIN);
     SetFilePointer(output, 0, nullptr, FILE_BEGIN);
 
-    void* buffer = AllocArea(kCopyBufferSize);  // freed below
+    if (m_copyBuffer == nullptr)
+        m_copyBuffer = AllocArea(kCopyBufferSize);
+    void* buffer = m_copyBuffer;
     if (buffer == nullptr)
         Fail(kFailCopy, kLineCopyFailed);
     uint32_t copied = 0;
@@ -423,7 +465,6 @@ int32_t CFernupTask::TransferFile(UpdateFileEntry* entry)
         if (copied >= length)
             break;
     }
-    FreeArea(buffer);
     StoreProgress(entry->transferPercent, 85);
     CloseHandle(input);
     CloseHandle(output);
@@ -464,8 +505,8 @@ void CFernupTask::RemoveWorkFolder()
     char path[kPathCapacity];
     for (const UpdateFileEntry* entry = m_entries; entry != nullptr; entry = entry->next) {
         JoinPath(path, m_workFolder, LastComponent(entry->targetPath));
-        if (FileExists(path))
-            DeleteFileA(path);
+        // No look first: deleting a copy that is not there simply fails.
+        DeleteFileA(path);
     }
     // Refused by the platform while the folder still holds anything.
     RemoveDirectoryA(m_workFolder);

@@ -38,6 +38,10 @@ public:
     CheckListEntry* m_checkList;  // owned; freed by the destructor
     unsigned char* m_readBuffer;  // owned; see AllocReadBuffer
     uint32_t m_readBufferSize;
+    // Owned; made by the first copy and kept for the others, freed by the
+    // destructor. A fresh 512 KiB block for every file cost a mapping and its
+    // page faults each time.
+    void* m_copyBuffer;
     CSystemReport m_systemReport;
     int32_t m_osClass;
     int32_t m_finished;  // raised with RaiseFinished as the last action of Run

@@ -479,6 +479,114 @@ TEST_F(FernupTaskStepTest, FileShorterThanItsSizeEndsCopyAndHash)
     EXPECT_EQ(3u, files.size()) << "a copy was left in the game folder";
 }
 
+TEST_F(FernupTaskStepTest, InstalledFileThatCannotBeOpenedIsJudgedByItsListedSize)
+{
+    // Held without sharing, the file yields no bytes. One with bytes then
+    // falls short of its size; an empty one is the digest of no bytes, as its
+    // size in the folder says, and passes.
+    struct Case {
+        const char* name;
+        std::string bytes;
+        int32_t code;
+        Lines lines;
+    };
+    const Case cases[] = {{"held.dat", "ten bytes!", 8, {kBadInstall}}, {"empty.dat", "", 0, {}}};
+    for (const Case& c : cases) {
+        ASSERT_TRUE(WriteBytes(m_game / c.name, c.bytes));
+        HANDLE holder = CreateFileA((m_game / c.name).c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, holder) << c.name;
+        EntryChain entries;
+        UpdateFileEntry* entry =
+            entries.Add("", c.name, static_cast<int32_t>(c.bytes.size()), Md5Of(c.bytes));
+        MessageListWindow messages;
+        CFernupTask task(m_server.Address("/").c_str(), entries.Head());
+        PrepareSteps(&task, &messages, m_offline.Path());
+        EXPECT_EQ(c.code, task.VerifyInstalled(entry)) << c.name;
+        EXPECT_EQ(c.lines, messages.Lines()) << c.name;
+        EXPECT_EQ(100, entry->transferPercent) << c.name;
+        EXPECT_EQ(kStateEnded, entry->transferState) << c.name;
+        CloseHandle(holder);
+    }
+}
+
+TEST_F(FernupTaskStepTest, InstalledFileIsReplacedWhateverItsAttributes)
+{
+    // Windows refuses to replace a read-only file; Wine replaces it all the
+    // same, so here only the outcome is seen, not the clearing that gets it.
+    const DWORD kCleared = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    const DWORD cases[] = {FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN,
+                           FILE_ATTRIBUTE_SYSTEM, kCleared};
+    ASSERT_TRUE(WriteBytes(m_offline / "a.dat", "new bytes"));
+    for (DWORD attributes : cases) {
+        const std::string installed = m_game / "a.dat";
+        SetFileAttributesA(installed.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ASSERT_TRUE(WriteBytes(installed, "old")) << attributes;
+        ASSERT_TRUE(SetFileAttributesA(installed.c_str(), attributes)) << attributes;
+        EntryChain entries;
+        UpdateFileEntry* entry = entries.Add("", "a.dat", 9, Md5Of("new bytes"));
+        MessageListWindow messages;
+        CFernupTask task(m_server.Address("/").c_str(), entries.Head());
+        PrepareSteps(&task, &messages, m_offline.Path());
+        EXPECT_EQ(0, task.TransferFile(entry)) << "attributes " << attributes;
+        EXPECT_EQ("new bytes", Installed("a.dat")) << "attributes " << attributes;
+        EXPECT_EQ(0u, GetFileAttributesA(installed.c_str()) & kCleared) << "attributes " << attributes;
+    }
+}
+
+TEST_F(FernupTaskStepTest, CopyLeavesFilesOfTheTemporaryPatternAsTheyWere)
+{
+    // The copy's temporary name is numbered from the tick count. Files of that
+    // pattern that are already there (an earlier run's, or anyone's) are made
+    // to lie on the numbers of the coming moment: the copy has to step past
+    // every one of them, and must neither write nor delete any.
+    ASSERT_TRUE(WriteBytes(m_offline / "new.dat", "new bytes"));
+    ASSERT_TRUE(WriteBytes(m_game / "data\\new.dat", "old bytes"));
+    const std::string folder = m_game / "data\\";
+    constexpr UINT kTaken = 300, kLead = 300, kLate = 100;
+    std::vector<std::string> taken;
+    for (int attempt = 0; attempt < 5 && taken.empty(); ++attempt) {
+        const UINT start = GetTickCount() + kLead;
+        for (UINT n = 0; n < kTaken; ++n) {
+            char name[MAX_PATH];
+            const UINT unique = (start + n) & 0xFFFF;
+            if (unique == 0 || GetTempFileNameA(folder.c_str(), "fup", unique, name) == 0)
+                continue;
+            ASSERT_TRUE(WriteBytes(name, "someone's")) << name;
+            taken.push_back(name);
+        }
+        while (GetTickCount() < start)
+            Sleep(1);
+        // Too late to be sure the copy starts among them: try again.
+        if (GetTickCount() - start > kLate) {
+            for (const std::string& name : taken)
+                DeleteFileA(name.c_str());
+            taken.clear();
+        }
+    }
+    ASSERT_FALSE(taken.empty()) << "the numbers of the coming moment could not be taken";
+
+    EntryChain entries;
+    UpdateFileEntry* entry = entries.Add("", "data\\new.dat", 9, Md5Of("new bytes"));
+    MessageListWindow messages;
+    CFernupTask task(m_server.Address("/").c_str(), entries.Head());
+    PrepareSteps(&task, &messages, m_offline.Path());
+    EXPECT_EQ(0, task.TransferFile(entry));
+    EXPECT_EQ(Lines{}, messages.Lines());
+    EXPECT_EQ("new bytes", Installed("data\\new.dat"));
+    for (const std::string& name : taken) {
+        std::string bytes;
+        EXPECT_TRUE(ReadBytes(name, &bytes)) << name << " is gone";
+        EXPECT_EQ("someone's", bytes) << name;
+    }
+    // Only the installed file came in: no copy was left beside it.
+    const std::string inside = "data\\";
+    size_t inData = 0;
+    for (const auto& file : Snapshot(m_game.Path()))
+        inData += file.first.size() > inside.size() && file.first.rfind(inside, 0) == 0 ? 1 : 0;
+    EXPECT_EQ(taken.size() + 1, inData);
+}
+
 TEST_F(FernupTaskStepTest, TransferWithoutSourceOrFolderFailsWithCode21)
 {
     ASSERT_TRUE(WriteBytes(m_offline / "present.dat", "present"));

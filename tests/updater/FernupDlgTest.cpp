@@ -516,6 +516,31 @@ TEST(FernupDialog, OfflineReadyListsTheFilesAndOffersUpdate)
     EXPECT_EQ(3, row);
 }
 
+TEST(FernupDialog, LongFileListIsScrollableOnceBuilt)
+{
+    // The rows go in while the list is not drawn; once all are in, it is drawn
+    // and measured again, so its scroll range covers every row.
+    RunningDialog run(UpdateLog(ClosedPort()));
+    ASSERT_NE(nullptr, run.Window());
+    ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
+    TestFolder packages("packages");
+    std::vector<std::string> files;
+    for (int n = 1; n <= 300; ++n)
+        files.push_back("f/" + std::to_string(n) + "," + std::to_string(n) + ",1,");
+    run.Browse(WritePackage(packages, "long", GoodPackage(Definition("Quill", "1.02", files))));
+    ASSERT_EQ(300, run.Rows());
+
+    HWND list = GetDlgItem(run.Window(), IDC_FILE_LIST);
+    EXPECT_TRUE(IsWindowVisible(list));
+    EXPECT_NE(0, GetWindowLongA(list, GWL_STYLE) & WS_VSCROLL) << "no vertical scroll bar";
+    SCROLLINFO scroll = {};
+    scroll.cbSize = sizeof scroll;
+    scroll.fMask = SIF_RANGE;
+    ASSERT_TRUE(GetScrollInfo(list, SB_VERT, &scroll));
+    EXPECT_EQ(299, scroll.nMax);
+    EXPECT_EQ("300", run.Cell(299, 0));
+}
+
 TEST(FernupDialog, OfflineDefinitionsThatOfferNothing)
 {
     RunningDialog run(UpdateLog(ClosedPort(), "1.05"));

@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# Runs every benchmark of the Windows program under Wine against nginx on
+# loopback and prints one summary table (with the machine it ran on) and the
+# detail tables behind it, also kept in BUILD/bench-results.md. Every reference
+# is measured in the same run:
+#   - an online and an offline update of a generated package (one large file,
+#     a hundred medium and four hundred small ones, older copies installed),
+#     each phase timed by bench/win/UpdateBench.cpp, beside the floor that the
+#     download's pacing sets and a plain pipeline over the same files (curl
+#     into a folder, md5sum -c, cp over the older copies, md5sum -c; each
+#     stage the median of three runs);
+#   - the main dialog with 999 file rows: timer ticks and FillFileList;
+#   - the process's memory while the dialog runs the large update.
+# usage: scripts/bench.sh
+# environment: PRESET (win64 or win32; default win64), BENCH_BUILD (default
+# build/bench-PRESET), LARGE_MIB (size of the large file; default 64).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+preset=${PRESET:-win64}
+build=$root/${BENCH_BUILD:-build/bench-$preset}
+large_mib=${LARGE_MIB:-64}
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+
+bash scripts/install-deps.sh
+
+data=$build/bench-data
+nginx_dir=$data/nginx
+xvfb_pid=""
+cleanup() {
+  sh tests/tasks/nginx-fixture.sh stop "$nginx_dir" >/dev/null 2>&1 || true
+  [ -d "$build/wineprefix" ] && WINEPREFIX="$build/wineprefix" wineserver -k 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+if [ -z "${DISPLAY:-}" ]; then
+  read -r display_number xvfb_pid < <(bash scripts/start-xvfb.sh)
+  export DISPLAY=":$display_number"
+fi
+
+echo "=== build ($preset, $build)" >&2
+cmake --preset "$preset" -B "$build" >/dev/null
+cmake --build "$build" --target update_bench dialog_bench -j 2 >/dev/null
+
+echo "=== package and server" >&2
+# A server left by an interrupted run would outlive its folder.
+sh tests/tasks/nginx-fixture.sh stop "$nginx_dir" >/dev/null 2>&1 || true
+rm -rf "$data"
+mkdir -p "$data"
+sh tests/tasks/nginx-fixture.sh start "$nginx_dir" >&2
+port=$(cat "$nginx_dir/port")
+base="http://127.0.0.1:$port/pkg/"
+pkg=$nginx_dir/www/pkg
+python3 bench/make-package.py "$pkg" "$data/game-old" "$base" --large-mib "$large_mib" --installed >&2
+# Nothing listens on port 1: the dialog's fetch fails at once and leaves Browse.
+python3 bench/make-package.py "$data/rows" "$data/game-rows" "http://127.0.0.1:1/" --rows-only 999 >&2
+
+# A Windows path through Wine's Z: drive.
+winpath() { printf 'Z:%s' "$(realpath -m "$1" | tr / '\\')"; }
+# Runs a benchmark program; its output is Shift-JIS with CR LF line ends.
+run_bench() {
+  local program=$1
+  shift
+  cmake/wine-run.sh "$build/wineprefix" "$build/bin/$program.exe" "$@" | iconv -f CP932 -t UTF-8 |
+    tr -d '\r'
+}
+# Wall-clock seconds of a command, written to the variable named first; dirty
+# pages are written out before, so every measured stage starts alike.
+timed() {
+  local into=$1 start end
+  shift
+  sync
+  start=$(date +%s.%N)
+  "$@"
+  end=$(date +%s.%N)
+  printf -v "$into" '%s' "$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", e - s }')"
+}
+# The median of three timed runs: the reference stages take a fraction of a
+# second, so one stray load on the machine would otherwise decide the ratio.
+# Later runs of cp write over the copies of the first, as much work as the
+# first run's writing over the older files.
+timed3() {
+  local into=$1 a b c
+  shift
+  timed a "$@"
+  timed b "$@"
+  timed c "$@"
+  printf -v "$into" '%s' "$(printf '%s\n' "$a" "$b" "$c" | sort -n | sed -n 2p)"
+}
+reset_game() {
+  rm -rf "$data/game"
+  cp -a "$data/game-old" "$data/game"
+}
+# The reference's installed copies: the older files in one folder.
+reset_reference() {
+  rm -rf "$data/ref"
+  mkdir -p "$data/ref/download" "$data/ref/installed"
+  find "$data/game-old" -name '*.bin' -exec cp {} "$data/ref/installed/" \;
+}
+names() { awk '{ print $2 }' "$pkg/sums.txt"; }
+
+results=$data/results.txt
+: > "$results"
+# The Wine prefix is made on first use, before anything is timed.
+cmake/wine-run.sh "$build/wineprefix" cmd.exe /c exit >/dev/null 2>&1 || true
+
+echo "=== online update: reference pipeline" >&2
+reset_reference
+timed3 curl_s sh -c "cd '$data/ref/download' && curl -s --fail -K '$pkg/urls.txt'"
+timed3 md5a_s sh -c "cd '$data/ref/download' && md5sum -c --quiet '$pkg/sums.txt'"
+timed3 cp_s sh -c "cd '$data/ref/download' && cp $(names | tr '\n' ' ') '$data/ref/installed/'"
+timed3 md5b_s sh -c "cd '$data/ref/installed' && md5sum -c --quiet '$pkg/sums.txt'"
+echo "=== online update: ours" >&2
+reset_game
+sync
+run_bench update_bench --definition "$(winpath "$pkg/update.qdv")" --game "$(winpath "$data/game")\\" \
+  --base "$base" --curl "$curl_s" --md5a "$md5a_s" --cp "$cp_s" --md5b "$md5b_s" >> "$results"
+
+echo "=== offline update: reference pipeline" >&2
+reset_reference
+timed3 md5a_s sh -c "cd '$pkg' && md5sum -c --quiet sums.txt"
+timed3 cp_s sh -c "cd '$pkg' && cp $(names | tr '\n' ' ') '$data/ref/installed/'"
+timed3 md5b_s sh -c "cd '$data/ref/installed' && md5sum -c --quiet '$pkg/sums.txt'"
+echo "=== offline update: ours" >&2
+reset_game
+sync
+run_bench update_bench --definition "$(winpath "$pkg/update.qdv")" --game "$(winpath "$data/game")\\" \
+  --offline "$(winpath "$pkg")\\" --md5a "$md5a_s" --cp "$cp_s" --md5b "$md5b_s" >> "$results"
+
+echo "=== dialog with 999 rows" >&2
+run_bench dialog_bench --ticks --game "$(winpath "$data/game-rows")\\" \
+  --definition "$(winpath "$data/rows/update.qdv")" >> "$results"
+
+echo "=== memory while the dialog runs the online update" >&2
+reset_game
+sync
+run_bench dialog_bench --update --game "$(winpath "$data/game")\\" >> "$results"
+
+cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
+{
+  echo "### Benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC')"
+  echo
+  echo "Machine: $cpu, $(nproc) cores, $(free -g | awk '/^Mem:/ { print $2 }') GiB RAM;" \
+    "$(uname -sr); $(wine --version); $preset build ($(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt"));" \
+    "load average before the run $load_before."
+  echo "Package: $(grep -c '^FILE' "$pkg/update.qdv") files, $(du -sm --apparent-size "$pkg" | cut -f1) MiB, older copies installed."
+  echo
+  echo "| measure | ours | reference | ratio | goal | met |"
+  echo "|---|---:|---:|---:|---|---|"
+  grep '^@summary|' "$results" | sed 's/^@summary//; s/$/|/; s/|/ | /g; s/^ //; s/ $//; s/  */ /g'
+  grep -v '^@summary|' "$results"
+} | tee "$build/bench-results.md"
