@@ -92,17 +92,19 @@ bool OpenAddress(HINTERNET session, const char* address, OpenedAddress* opened)
     return false;
 }
 
-// Outcome of a failed InternetQueryDataAvailable, by the thread's last error;
-// kGoOn when the failure is to be ignored.
-constexpr int32_t kGoOn = -1;
-int32_t QueryFailure()
+// How much of the body is waiting. False when the query failed in a way that
+// ends the fetch, its outcome left in outcome; a failure with no error code
+// is passed over, and the read that follows tells.
+bool QueryAvailable(HINTERNET request, DWORD* available, FetchOutcome* outcome)
 {
-    DWORD error = GetLastError();
+    *available = 0;
+    if (InternetQueryDataAvailable(request, available, 0, 0))
+        return true;
+    const DWORD error = GetLastError();
     if (error == 0)
-        return kGoOn;
-    if (error == ERROR_NO_MORE_FILES)
-        return FetchDone;
-    return FetchBrokenOff;
+        return true;
+    *outcome = error == ERROR_NO_MORE_FILES ? FetchDone : FetchBrokenOff;
+    return false;
 }
 
 // 85 parts of the hundred are the download's; more than 85 means the server
@@ -160,13 +162,8 @@ FetchOutcome FetchToMemory(CWinThreadMaster* task, HINTERNET session, const char
     FetchOutcome outcome = FetchDone;
     for (;;) {
         DWORD available = 0;
-        if (!InternetQueryDataAvailable(request, &available, 0, 0)) {
-            int32_t failure = QueryFailure();
-            if (failure != kGoOn) {
-                outcome = static_cast<FetchOutcome>(failure);
-                break;
-            }
-        }
+        if (!QueryAvailable(request, &available, &outcome))
+            break;
         DWORD got = 0;
         if (!InternetReadFile(request, chunk, kMemoryReadSize, &got)) {
             outcome = FetchBrokenOff;
@@ -212,13 +209,8 @@ FetchOutcome FetchToFile(CWinThreadMaster* task, HINTERNET session, const char* 
     FetchOutcome outcome = FetchDone;
     for (;;) {
         DWORD available = 0;
-        if (!InternetQueryDataAvailable(request, &available, 0, 0)) {
-            int32_t failure = QueryFailure();
-            if (failure != kGoOn) {
-                outcome = static_cast<FetchOutcome>(failure);
-                break;
-            }
-        }
+        if (!QueryAvailable(request, &available, &outcome))
+            break;
         if (available >= kFileTransferSize)
             available = kFileTransferSize;
         // Nothing available with success, or a read that gives nothing, is
