@@ -26,25 +26,6 @@ size_t PlainFind(const std::string& text, char stop)
     return i;
 }
 
-bool PlainSameText(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (IsSjisLead(x) && i + 1 < a.size()) {
-            if (x != y || a[i + 1] != b[i + 1])
-                return false;
-            ++i;
-            continue;
-        }
-        if ((x >= 'a' && x <= 'z' ? x - 32 : x) != (y >= 'a' && y <= 'z' ? y - 32 : y))
-            return false;
-    }
-    return true;
-}
-
 void CheckSplit(const std::string& value, std::string* name, std::string* md5)
 {
     std::vector<char> nameOut(64, '\x5A'), md5Out(64, '\x5A');

@@ -59,29 +59,6 @@ uint32_t PlainVersionNumber(const std::string& text)
     return static_cast<uint32_t>(PlainDecimal(kept));
 }
 
-bool PlainSameText(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (IsSjisLead(x) && i + 1 < a.size()) {
-            if (x != y || a[i + 1] != b[i + 1])
-                return false;
-            ++i;
-            continue;
-        }
-        if (x >= 'a' && x <= 'z')
-            x = static_cast<unsigned char>(x - 32);
-        if (y >= 'a' && y <= 'z')
-            y = static_cast<unsigned char>(y - 32);
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 struct PlainEntry {
     std::string source, target, md5;
     int32_t size;

@@ -23,6 +23,7 @@
 #include "support/CMd5.h"
 #include "support/ProfileText.h"
 #include "support/TextRoutines.h"
+#include "tests/common/TestBytes.h"
 #include "updater/CFernupTask.h"
 #include "updater/CInitUpdateTask.h"
 #include "updater/DefinitionCheck.h"
@@ -126,7 +127,7 @@ void MakeGame(const std::string& game)
     for (const PoolFile& file : TargetPool())
         if (file.installedAtStart)
             WriteBytes(game + file.target, std::string("old ") + file.target);
-    WriteBytes(game + "save\\slot1.sav", PlanBytes(99, 5000));
+    WriteBytes(game + "save\\slot1.sav", Pattern(5000, 99));
     WriteBytes(game + "update.log", LogText("http://127.0.0.1:1/pkg/"));
     WriteBytes(game + "orvaCheck.cfg",
                "[FILE_CHECK_LIST]\r\nFILE0001=game.ini:" + Md5Of("old game.ini") +
@@ -173,7 +174,7 @@ CannedHttpServer::Reply FaultyReply(const RunPlan& plan, const std::string& body
 {
     using Ending = CannedHttpServer::Ending;
     const size_t cut = body.empty() ? 0 : plan.cutAt % body.size();
-    const std::string junk = PlanBytes(plan.run + 7, 1 + plan.cutAt % 20000);
+    const std::string junk = Pattern(1 + plan.cutAt % 20000, plan.run + 7);
     switch (plan.fault) {
     case Fault::BrokenOff:
         return CannedHttpServer::Ok(body.substr(0, cut), static_cast<int64_t>(body.size()),

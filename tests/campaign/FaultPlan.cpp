@@ -4,18 +4,11 @@
 #include <cstdio>
 #include <random>
 
-#include "support/CMd5.h"
+#include "tests/common/TestBytes.h"
 
 namespace {
 
 constexpr int kFaultKinds = static_cast<int>(Fault::Count);
-
-std::string Md5Text(const std::string& bytes)
-{
-    char hex[CMd5::kHexSize];
-    Md5Hex(bytes.data(), static_cast<uint32_t>(bytes.size()), hex);
-    return hex;
-}
 
 // Sizes around the buffers of the fetch (8 KiB reads, 128 KiB transfers).
 uint32_t PickSize(std::mt19937& random)
@@ -77,15 +70,6 @@ Fault FaultOfRun(uint32_t seed, uint32_t run)
     return static_cast<Fault>(order[run % kFaultKinds]);
 }
 
-std::string PlanBytes(uint32_t seed, size_t length)
-{
-    std::string bytes(length, '\0');
-    std::mt19937 random(seed);
-    for (char& byte : bytes)
-        byte = static_cast<char>(random() >> 24);
-    return bytes;
-}
-
 RunPlan PlanRun(uint32_t seed, uint32_t run)
 {
     std::mt19937 random(seed * 1000003u + run);
@@ -118,9 +102,9 @@ RunPlan PlanRun(uint32_t seed, uint32_t run)
         std::snprintf(source, sizeof source, "v%u/f%zu.bin", run, i);
         planned.source = source;
         planned.file.target = TargetPool()[pool[i]].target;
-        planned.file.content = PlanBytes(seed ^ (run * 131u + static_cast<uint32_t>(i)),
-                                         PickSize(random));
-        planned.file.md5 = Md5Text(planned.file.content);
+        planned.file.content =
+            Pattern(PickSize(random), seed ^ (run * 131u + static_cast<uint32_t>(i)));
+        planned.file.md5 = Md5Of(planned.file.content);
         plan.files.push_back(planned);
     }
     plan.fileIndex = random() % count;
@@ -201,8 +185,8 @@ RunPlan PlanRun(uint32_t seed, uint32_t run)
     // A body fault needs a body: the faulty file gets at least one byte.
     PlannedFile& faulty = plan.files[plan.fileIndex];
     if (plan.site == FaultSite::UpdateFile && faulty.file.content.empty()) {
-        faulty.file.content = PlanBytes(seed + run, 1 + random() % 50000);
-        faulty.file.md5 = Md5Text(faulty.file.content);
+        faulty.file.content = Pattern(1 + random() % 50000, seed + run);
+        faulty.file.md5 = Md5Of(faulty.file.content);
     }
     if (plan.fault == Fault::WrongDigestDefinition) {
         // The bytes stay right; the definition's digest of them does not.
@@ -213,7 +197,7 @@ RunPlan PlanRun(uint32_t seed, uint32_t run)
             std::transform(md5.begin(), md5.end(), md5.begin(), ::toupper);
         else
             md5.pop_back();
-        if (md5 == Md5Text(faulty.file.content))
+        if (md5 == Md5Of(faulty.file.content))
             md5[0] = md5[0] == 'f' ? 'e' : 'f';  // upper case of digits only: still wrong
     }
     plan.cutAt = faulty.file.content.empty()

@@ -67,6 +67,3 @@ inline unsigned OutcomeBit(RunOutcome outcome)
 Fault FaultOfRun(uint32_t seed, uint32_t run);
 
 RunPlan PlanRun(uint32_t seed, uint32_t run);
-
-// A body the server sends in place of the file's: TestBytes-like, seeded.
-std::string PlanBytes(uint32_t seed, size_t length);

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <utility>
 
-#include "support/CMd5.h"
 #include "support/TextRoutines.h"
+#include "tests/common/TestBytes.h"
 
 const char* const kFolderMark = "<folder>";
 
@@ -14,20 +14,13 @@ namespace {
 constexpr char kLogName[] = "update.log";
 constexpr char kCheckListName[] = "orvaCheck.cfg";
 
-std::string Md5Text(const std::string& bytes)
-{
-    char hex[CMd5::kHexSize];
-    Md5Hex(bytes.data(), static_cast<uint32_t>(bytes.size()), hex);
-    return hex;
-}
-
 // A short, readable description of a file's state for a violation line.
 std::string Describe(const FolderImage& image, const std::string& path)
 {
     auto found = image.find(path);
     if (found == image.end())
         return "absent";
-    return std::to_string(found->second.size()) + " bytes, md5 " + Md5Text(found->second);
+    return std::to_string(found->second.size()) + " bytes, md5 " + Md5Of(found->second);
 }
 
 class Violations {
@@ -78,7 +71,7 @@ void ExpectInstalled(const UpdateRun& run, size_t index, Violations* violations)
         violations->Add(file.target + ": not installed");
         return;
     }
-    if (found->second != file.content || Md5Text(found->second) != file.md5)
+    if (found->second != file.content || Md5Of(found->second) != file.md5)
         violations->Add(file.target + ": installed file differs from the definition: expected " +
                         std::to_string(file.content.size()) + " bytes, md5 " + file.md5 +
                         ", got " + Describe(run.after, file.target));

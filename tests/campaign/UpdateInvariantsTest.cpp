@@ -5,16 +5,9 @@
 #include <vector>
 
 #include "UpdateInvariants.h"
-#include "support/CMd5.h"
+#include "tests/common/TestBytes.h"
 
 namespace {
-
-std::string Md5(const std::string& bytes)
-{
-    char hex[CMd5::kHexSize];
-    Md5Hex(bytes.data(), static_cast<uint32_t>(bytes.size()), hex);
-    return hex;
-}
 
 const char kLog[] =
     "[GAME_UPDATE]\r\nURL=http://127.0.0.1:8080/pkg/\r\n[UPDATE_INFO]\r\nUPDATE_VER=1.00\r\n"
@@ -32,11 +25,11 @@ UpdateRun BaseRun()
                   {"b.ini", "old b"},
                   {"save.sav", "save"},
                   {"update.log", kLog},
-                  {"orvaCheck.cfg", "[FILE_CHECK_LIST]\r\nFILE0001=B.INI:" + Md5("old b") +
-                                        "\r\nFILE0002=save.sav:" + Md5("save") + "\r\n"}};
-    run.files = {{"data\\a.dat", "new a", Md5("new a")},
-                 {"b.ini", "new b", Md5("new b")},
-                 {"data\\c.pak", "new c", Md5("new c")}};
+                  {"orvaCheck.cfg", "[FILE_CHECK_LIST]\r\nFILE0001=B.INI:" + Md5Of("old b") +
+                                        "\r\nFILE0002=save.sav:" + Md5Of("save") + "\r\n"}};
+    run.files = {{"data\\a.dat", "new a", Md5Of("new a")},
+                 {"b.ini", "new b", Md5Of("new b")},
+                 {"data\\c.pak", "new c", Md5Of("new c")}};
     run.newVersion = "1.05";
     run.newDay = "2027/01/05";
     run.after = run.before;
@@ -50,10 +43,10 @@ void Complete(UpdateRun* run)
     for (const UpdatedFile& file : run->files)
         run->after[file.target] = file.content;
     run->after["update.log"] = kLogUpdated;
-    run->after["orvaCheck.cfg"] = "[FILE_CHECK_LIST]\r\nFILE0001=B.INI:" + Md5("new b") +
-                                  "\r\nFILE0002=save.sav:" + Md5("save") +
-                                  "\r\nFILE0003=data\\a.dat:" + Md5("new a") +
-                                  "\r\nFILE0004=data\\c.pak:" + Md5("new c") + "\r\n";
+    run->after["orvaCheck.cfg"] = "[FILE_CHECK_LIST]\r\nFILE0001=B.INI:" + Md5Of("new b") +
+                                  "\r\nFILE0002=save.sav:" + Md5Of("save") +
+                                  "\r\nFILE0003=data\\a.dat:" + Md5Of("new a") +
+                                  "\r\nFILE0004=data\\c.pak:" + Md5Of("new c") + "\r\n";
 }
 
 struct Case {
@@ -160,8 +153,8 @@ TEST(UpdateInvariants, JudgesEveryOutcome)
              r->before.erase("orvaCheck.cfg");
              Complete(r);
              r->after["orvaCheck.cfg"] = "[FILE_CHECK_LIST]\r\nFILE0001=data\\a.dat:" +
-                                         Md5("new a") + "\r\nFILE0002=b.ini:" + Md5("new b") +
-                                         "\r\nFILE0003=data\\c.pak:" + Md5("new c") + "\r\n";
+                                         Md5Of("new a") + "\r\nFILE0002=b.ini:" + Md5Of("new b") +
+                                         "\r\nFILE0003=data\\c.pak:" + Md5Of("new c") + "\r\n";
          },
          nullptr},
         {"complete, another line of update.log changed",
@@ -197,7 +190,7 @@ TEST(UpdateInvariants, JudgesEveryOutcome)
          [](UpdateRun* r) {
              Complete(r);
              std::string& list = r->after["orvaCheck.cfg"];
-             list.replace(list.find(Md5("new b")), 32, Md5("old b"));
+             list.replace(list.find(Md5Of("new b")), 32, Md5Of("old b"));
          },
          "expected digest " /* of b.ini */},
         {"complete, a listed name rewritten",
@@ -211,12 +204,12 @@ TEST(UpdateInvariants, JudgesEveryOutcome)
          [](UpdateRun* r) {
              Complete(r);
              std::string& list = r->after["orvaCheck.cfg"];
-             list.replace(list.find(Md5("save")), 32, Md5("other"));
+             list.replace(list.find(Md5Of("save")), 32, Md5Of("other"));
          },
          "FILE0002=save.sav"},
         {"complete, a file that does not match its digest",
          [](UpdateRun* r) {
-             r->files[1].md5 = Md5("something else");
+             r->files[1].md5 = Md5Of("something else");
              Complete(r);
          },
          "b.ini: installed file differs"},

@@ -10,6 +10,7 @@
 
 #include "support/CMd5.h"
 #include "support/FormatText.h"
+#include "tests/common/TestBytes.h"
 #include "tests/e2e/DialogDriver.h"
 
 using namespace DialogDriver;
@@ -39,24 +40,6 @@ void WriteAll(const std::string& path, const std::string& data)
     ASSERT_NE(nullptr, file) << path;
     std::fwrite(data.data(), 1, data.size(), file);
     std::fclose(file);
-}
-
-std::string Md5Of(const std::string& data)
-{
-    char hex[CMd5::kHexSize];
-    Md5Hex(data.data(), static_cast<uint32_t>(data.size()), hex);
-    return hex;
-}
-
-std::string Pattern(size_t size, unsigned seed)
-{
-    std::string data(size, '\0');
-    unsigned value = seed;
-    for (char& c : data) {
-        value = value * 1103515245u + 12345u;
-        c = static_cast<char>(value >> 16);
-    }
-    return data;
 }
 
 int ServerPort()

@@ -9,6 +9,7 @@
 
 #include "support/CMd5.h"
 #include "tools/pack/PackagePaths.h"
+#include "tools/pack/PackageVerifier.h"
 #include "tools/pack/ShiftJis.h"
 
 namespace fs = std::filesystem;
@@ -90,28 +91,21 @@ std::string Sjis(const std::string& utf8)
     return sjis;
 }
 
-std::string Pattern(size_t size, unsigned seed)
-{
-    std::string data(size, '\0');
-    unsigned value = seed;
-    for (char& c : data) {
-        value = value * 1103515245u + 12345u;
-        c = static_cast<char>(value >> 16);
-    }
-    return data;
-}
-
-std::string Md5Of(const std::string& bytes)
-{
-    char hex[CMd5::kHexSize];
-    Md5Hex(bytes.data(), static_cast<uint32_t>(bytes.size()), hex);
-    return hex;
-}
-
 std::string Joined(const std::vector<std::string>& lines)
 {
     std::string text;
     for (const std::string& line : lines)
         text += line + "\n";
     return text;
+}
+
+VerifyResult Verify(const fs::path& package, bool offline)
+{
+    VerifyOptions options;
+    options.package = Utf8OfPath(package);
+    options.offline = offline;
+    VerifyResult result;
+    std::string error;
+    EXPECT_TRUE(VerifyPackage(options, &result, &error)) << error;
+    return result;
 }

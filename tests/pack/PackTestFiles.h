@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/TestBytes.h"
+#include "tools/pack/PackageVerifier.h"
+
 // Folders and files for the fernup-pack tests. Names are UTF-8 (u8 literals),
 // file contents are bytes.
 
@@ -37,11 +40,9 @@ std::vector<std::string> Listing(const std::filesystem::path& folder, bool recur
 // Shift-JIS form of UTF-8 text; fails the test when there is none.
 std::string Sjis(const std::string& utf8);
 
-// Pseudo-random bytes, the same for the same seed.
-std::string Pattern(size_t size, unsigned seed);
-
-// MD5 text of bytes.
-std::string Md5Of(const std::string& bytes);
-
 // Lines joined with "\n" after each, for comparisons that print well.
 std::string Joined(const std::vector<std::string>& lines);
+
+// What fernup-pack's verifier finds in the package in a folder, read in the
+// offline layout or the online one; fails the test when it cannot verify.
+VerifyResult Verify(const std::filesystem::path& package, bool offline);

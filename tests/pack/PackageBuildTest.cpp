@@ -64,17 +64,6 @@ std::string Head(const char* version)
            "\r\nDAY=2026/12/07\r\n[UPDATE_FILE]\r\n";
 }
 
-VerifyResult Verify(const fs::path& package, bool offline)
-{
-    VerifyOptions options;
-    options.package = Utf8OfPath(package);
-    options.offline = offline;
-    VerifyResult result;
-    std::string error;
-    EXPECT_TRUE(VerifyPackage(options, &result, &error)) << error;
-    return result;
-}
-
 }  // namespace
 
 TEST(PackBuild, OnlinePackageHoldsTheDefinitionAndEveryFileUnderItsSourcePath)

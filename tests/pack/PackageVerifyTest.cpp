@@ -49,17 +49,6 @@ void BuildSample(const CScratchFolder& scratch, bool offline)
     ASSERT_TRUE(BuildPackage(options, &result)) << Joined(result.errors);
 }
 
-VerifyResult Verify(const fs::path& package, bool offline)
-{
-    VerifyOptions options;
-    options.package = Utf8OfPath(package);
-    options.offline = offline;
-    VerifyResult result;
-    std::string error;
-    EXPECT_TRUE(VerifyPackage(options, &result, &error)) << error;
-    return result;
-}
-
 }  // namespace
 
 TEST(PackVerify, ReportsEachBreakageOnceAndOnlyIt)

@@ -7,15 +7,9 @@
 #include <vector>
 
 #include "support/CMd5.h"
+#include "tests/common/TestBytes.h"
 
 namespace {
-
-std::string Md5Of(const std::string& data)
-{
-    char hex[CMd5::kHexSize];
-    Md5Hex(data.data(), static_cast<uint32_t>(data.size()), hex);
-    return hex;
-}
 
 // Feeds data in chunks of the given size (the last one shorter).
 std::string ChunkedMd5(const std::string& data, size_t chunk)

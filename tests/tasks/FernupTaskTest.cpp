@@ -133,7 +133,7 @@ TEST_F(FernupTaskTest, OnlineUpdateFromRealServer)
     const std::string root = site.root + folder + "\\";
     ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryA((root + "sub").c_str(), nullptr));
-    const std::string a = TestBytes(20, 300000), b = TestBytes(21, 7000), c = "テキスト\r\n";
+    const std::string a = Pattern(300000, 20), b = Pattern(7000, 21), c = "テキスト\r\n";
     ASSERT_TRUE(WriteBytes(root + "a.dat", a));
     ASSERT_TRUE(WriteBytes(root + "sub\\b.bin", b));
     ASSERT_TRUE(WriteBytes(root + "c.txt", c));
@@ -182,7 +182,7 @@ TEST_F(FernupTaskTest, OnlineUpdateFromRealServer)
 
 TEST_F(FernupTaskTest, OfflineUpdateMergesCheckListAndKeepsPackage)
 {
-    const std::string x = TestBytes(30, 5000), y = TestBytes(31, 100), empty;
+    const std::string x = Pattern(5000, 30), y = Pattern(100, 31), empty;
     ASSERT_TRUE(WriteBytes(m_offline / "x.dat", x));
     ASSERT_TRUE(WriteBytes(m_offline / "y.dat", y));
     ASSERT_TRUE(WriteBytes(m_offline / "empty.dat", empty));
@@ -224,7 +224,7 @@ TEST_F(FernupTaskTest, OfflineUpdateMergesCheckListAndKeepsPackage)
 
 TEST_F(FernupTaskTest, FetchPhaseFailureLeavesGameFolderAsItWas)
 {
-    const std::string good = TestBytes(40, 3000), bad = TestBytes(41, 3000);
+    const std::string good = Pattern(3000, 40), bad = Pattern(3000, 41);
     ASSERT_TRUE(WriteBytes(m_game / "data\\good.dat", "installed"));
     ASSERT_TRUE(WriteBytes(m_game / "orvaCheck.cfg", "[FILE_CHECK_LIST]\r\nFILE0001=x:y\r\n"));
     m_server.SetReply("/good.dat", CannedHttpServer::Ok(good));
@@ -360,7 +360,7 @@ TEST_F(FernupTaskTest, OfflineFileMissingFailsItsCheck)
 
 TEST_F(FernupTaskTest, InstallFailureKeepsEarlierFilesAndRecordsNothing)
 {
-    const std::string one = TestBytes(50, 2000), two = TestBytes(51, 2000);
+    const std::string one = Pattern(2000, 50), two = Pattern(2000, 51);
     ASSERT_TRUE(WriteBytes(m_offline / "one.dat", one));
     ASSERT_TRUE(WriteBytes(m_offline / "two.dat", two));
     ASSERT_TRUE(WriteBytes(m_game / "data\\two.dat", "old two"));
@@ -385,7 +385,7 @@ TEST_F(FernupTaskTest, InstallFailureKeepsEarlierFilesAndRecordsNothing)
 
 TEST_F(FernupTaskTest, SharedWorkFileNameFailsInstalledCheck)
 {
-    const std::string first = TestBytes(60, 1500), second = TestBytes(61, 1500);
+    const std::string first = Pattern(1500, 60), second = Pattern(1500, 61);
     m_server.SetReply("/first.dat", CannedHttpServer::Ok(first));
     m_server.SetReply("/second.dat", CannedHttpServer::Ok(second));
     ASSERT_TRUE(CreateDirectoryA((m_game / "other").c_str(), nullptr));

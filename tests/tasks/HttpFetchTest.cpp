@@ -161,9 +161,9 @@ TEST_F(HttpFetchTest, OpenSessionGivesNullWhenPlatformRefuses)
 TEST_F(HttpFetchTest, FetchToMemoryOutcomes)
 {
     const std::string small = "hello";
-    const std::string large = TestBytes(1, 40000);
-    const std::string exact = TestBytes(2, 8192);
-    const std::string oversize = TestBytes(3, 10000);
+    const std::string large = Pattern(40000, 1);
+    const std::string exact = Pattern(8192, 2);
+    const std::string oversize = Pattern(10000, 3);
     m_server.SetReply("/small", CannedHttpServer::Ok(small));
     m_server.SetReply("/large", CannedHttpServer::Ok(large));
     m_server.SetReply("/exact", CannedHttpServer::Ok(exact));
@@ -201,7 +201,7 @@ TEST_F(HttpFetchTest, FetchToMemoryOutcomes)
 
 TEST_F(HttpFetchTest, FetchToMemoryKeepsWhatArrivedBeforeBreak)
 {
-    const std::string body = TestBytes(8, 20000);
+    const std::string body = Pattern(20000, 8);
     m_server.SetReply("/broken", CannedHttpServer::Ok(body.substr(0, 3000), 40000, Ending::Reset));
     std::string fetched;
     bool gotArea = false;
@@ -215,7 +215,7 @@ TEST_F(HttpFetchTest, FetchToMemoryKeepsWhatArrivedBeforeBreak)
 
 TEST_F(HttpFetchTest, FetchToFileOutcomes)
 {
-    const std::string body = TestBytes(4, 300000);
+    const std::string body = Pattern(300000, 4);
     m_server.SetReply("/whole", CannedHttpServer::Ok(body));
     // The server ends the body early: an orderly close before the declared size.
     m_server.SetReply("/short", CannedHttpServer::Ok(body.substr(0, 5000), 300000));
@@ -254,7 +254,7 @@ TEST_F(HttpFetchTest, FetchToFileOutcomes)
 
 TEST_F(HttpFetchTest, FetchToFileStopsAtDeclaredSizeAndShowsExcess)
 {
-    const std::string body = TestBytes(5, 5000);
+    const std::string body = Pattern(5000, 5);
     m_server.SetReply("/longer", CannedHttpServer::Ok(body));
 
     // More than declared is kept up to the end of the read that reached it.
@@ -299,7 +299,7 @@ TEST_F(HttpFetchTest, StallsEndAfterTimeout)
         {"/head", false, silent, FetchCannotOpen},
         {"/memory", false, CannedHttpServer::Ok("0123456789", 1000, Ending::Stall, stallMs),
          FetchBrokenOff},
-        {"/file", true, CannedHttpServer::Ok(TestBytes(7, 3000), 9000, Ending::Stall, stallMs),
+        {"/file", true, CannedHttpServer::Ok(Pattern(3000, 7), 9000, Ending::Stall, stallMs),
          FetchBrokenOff},
     };
     for (const Case& c : cases) {
@@ -348,7 +348,7 @@ TEST_F(HttpFetchTest, DownloadsLeaveNoCopyInInternetCache)
     char cache[MAX_PATH];
     ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_INTERNET_CACHE, nullptr, 0, cache));
     const std::string stem = UniqueName("cachecheck");
-    const std::string body = TestBytes(6, 20000);
+    const std::string body = Pattern(20000, 6);
     for (const char* kind : {"memory", "file", "control"})
         m_server.SetReply("/" + stem + kind + ".bin", CannedHttpServer::Ok(body));
 

@@ -78,7 +78,7 @@ TEST_F(InitUpdateTaskTest, FetchesPackageFromRealServer)
     ASSERT_TRUE(CreateDirectoryA((site.root + folder).c_str(), nullptr));
     const std::string definition =
         "[UPDATE_VER]\r\nNAME=テスト\r\nVER=1.10\r\nDAY=2024/05/01\r\n[UPDATE_FILE]\r\n";
-    const std::string readme = "お読みください\r\n" + TestBytes(9, 20000);
+    const std::string readme = "お読みください\r\n" + Pattern(20000, 9);
     const std::string base = site.root + folder + "\\";
     ASSERT_TRUE(WriteBytes(base + "update.qdv", definition));
     ASSERT_TRUE(WriteBytes(base + "MD5.txt", Md5Of(definition)));
@@ -99,8 +99,8 @@ TEST_F(InitUpdateTaskTest, RejectsAndBreaksWithCodeAndOneLine)
     std::string upper = digest;
     for (char& c : upper)
         c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    const std::string readme = TestBytes(10, 20000);
-    const std::string oversizeDefinition = TestBytes(11, 70000);
+    const std::string readme = Pattern(20000, 10);
+    const std::string oversizeDefinition = Pattern(70000, 11);
 
     struct Case {
         const char* what;
@@ -166,7 +166,7 @@ TEST_F(InitUpdateTaskTest, MissingFilesFailWithCodeTwo)
 
 TEST_F(InitUpdateTaskTest, AcceptsEmptyDefinitionAndCutsLongReadme)
 {
-    const std::string readme = TestBytes(12, 40000);
+    const std::string readme = Pattern(40000, 12);
     Serve("", Md5Of(""), readme);
     Outcome outcome = Fetch(m_server.Address("/pkg/update.qdv"));
     EXPECT_EQ(0, outcome.code);

@@ -163,24 +163,6 @@ std::vector<std::pair<std::string, std::string>> Snapshot(const std::string& fol
     return files;
 }
 
-std::string Md5Of(const std::string& bytes)
-{
-    char hex[CMd5::kHexSize];
-    Md5Hex(bytes.data(), static_cast<uint32_t>(bytes.size()), hex);
-    return hex;
-}
-
-std::string TestBytes(uint32_t seed, size_t length)
-{
-    std::string bytes(length, '\0');
-    uint32_t state = seed * 2654435761u + 1;
-    for (size_t i = 0; i < length; ++i) {
-        state = state * 1664525u + 1013904223u;
-        bytes[i] = static_cast<char>(state >> 24);
-    }
-    return bytes;
-}
-
 std::string UniqueName(const char* stem)
 {
     static LONG counter = 0;

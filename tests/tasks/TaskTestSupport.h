@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/CWinListBox.h"
+#include "tests/common/TestBytes.h"
 #include "updater/UpdateFileEntry.h"
 
 class CWinThreadMaster;
@@ -68,9 +69,6 @@ bool PathExists(const std::string& path);
 // comparing a folder before and after.
 std::vector<std::pair<std::string, std::string>> Snapshot(const std::string& folder);
 
-std::string Md5Of(const std::string& bytes);
-// length bytes of every value 0-255, different for each seed.
-std::string TestBytes(uint32_t seed, size_t length);
 std::string UniqueName(const char* stem);
 
 // The file entries of an update, built as the dialog builds them (AllocArea,

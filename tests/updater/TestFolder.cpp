@@ -71,9 +71,3 @@ std::string ReadFileText(const std::string& path)
     return bytes;
 }
 
-std::string Md5Of(const std::string& bytes)
-{
-    char hex[CMd5::kHexSize];
-    Md5Hex(bytes.data(), static_cast<uint32_t>(bytes.size()), hex);
-    return hex;
-}

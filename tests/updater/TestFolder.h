@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/TestBytes.h"
+
 // A folder of its own for one test under the temporary folder, removed with
 // the files the test wrote into it (through Write) when the object goes.
 class TestFolder {
@@ -28,5 +30,3 @@ private:
 // The whole file, or "<missing>" when it cannot be read.
 std::string ReadFileText(const std::string& path);
 
-// 32 lower-case hexadecimal characters.
-std::string Md5Of(const std::string& bytes);
