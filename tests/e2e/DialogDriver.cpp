@@ -140,4 +140,13 @@ void Press(HWND dialog, int itemId)
     SendMessageA(GetDlgItem(dialog, itemId), BM_CLICK, 0, 0);
 }
 
+long ExitCodeWithin(HANDLE process, DWORD timeoutMs)
+{
+    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0)
+        return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    return static_cast<long>(code);
+}
+
 }  // namespace DialogDriver

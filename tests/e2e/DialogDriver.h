@@ -42,4 +42,7 @@ int RowCount(HWND dialog);
 // Presses a button the way a mouse click does (ignored when it is disabled).
 void Press(HWND dialog, int itemId);
 
+// Exit code of the process once it has ended within timeoutMs, else -1.
+long ExitCodeWithin(HANDLE process, DWORD timeoutMs);
+
 }  // namespace DialogDriver

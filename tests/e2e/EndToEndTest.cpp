@@ -123,15 +123,7 @@ public:
         return FindDialog(m_process.dwProcessId, kWindowTimeout);
     }
 
-    // Exit code of the program once it has ended within the time, else -1.
-    long ExitCode(DWORD timeoutMs)
-    {
-        if (WaitForSingleObject(m_process.hProcess, timeoutMs) != WAIT_OBJECT_0)
-            return -1;
-        DWORD code = 0;
-        GetExitCodeProcess(m_process.hProcess, &code);
-        return static_cast<long>(code);
-    }
+    long ExitCode(DWORD timeoutMs) { return ExitCodeWithin(m_process.hProcess, timeoutMs); }
 
     std::string m_name;
     std::string m_game;

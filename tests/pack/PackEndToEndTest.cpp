@@ -115,14 +115,7 @@ public:
         return FindDialog(m_process.dwProcessId, kWindowTimeout);
     }
 
-    long ExitCode(DWORD timeoutMs)
-    {
-        if (WaitForSingleObject(m_process.hProcess, timeoutMs) != WAIT_OBJECT_0)
-            return -1;
-        DWORD code = 0;
-        GetExitCodeProcess(m_process.hProcess, &code);
-        return static_cast<long>(code);
-    }
+    long ExitCode(DWORD timeoutMs) { return ExitCodeWithin(m_process.hProcess, timeoutMs); }
 
     // Every file of the new release is installed; update.log holds 1.01.
     void ExpectInstalled()
