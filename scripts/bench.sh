@@ -28,7 +28,7 @@ data=$build/bench-data
 nginx_dir=$data/nginx
 xvfb_pid=""
 cleanup() {
-  sh tests/tasks/nginx-fixture.sh stop "$nginx_dir" >/dev/null 2>&1 || true
+  bash scripts/nginx-serve.sh stop "$nginx_dir" >/dev/null 2>&1 || true
   [ -d "$build/wineprefix" ] && WINEPREFIX="$build/wineprefix" wineserver -k 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
 }
@@ -44,14 +44,16 @@ cmake --build "$build" --target update_bench dialog_bench -j 2 >/dev/null
 
 echo "=== package and server" >&2
 # A server left by an interrupted run would outlive its folder.
-sh tests/tasks/nginx-fixture.sh stop "$nginx_dir" >/dev/null 2>&1 || true
+bash scripts/nginx-serve.sh stop "$nginx_dir" >/dev/null 2>&1 || true
 rm -rf "$data"
 mkdir -p "$data"
-sh tests/tasks/nginx-fixture.sh start "$nginx_dir" >&2
+bash scripts/nginx-serve.sh start "$nginx_dir" >/dev/null
 port=$(cat "$nginx_dir/port")
 base="http://127.0.0.1:$port/pkg/"
 pkg=$nginx_dir/www/pkg
 python3 bench/make-package.py "$pkg" "$data/game-old" "$base" --large-mib "$large_mib" --installed >&2
+# Every figure below is worthless if the server cannot hand out the package.
+bash scripts/nginx-serve.sh check "$nginx_dir" pkg/update.qdv
 # Nothing listens on port 1: the dialog's fetch fails at once and leaves Browse.
 python3 bench/make-package.py "$data/rows" "$data/game-rows" "http://127.0.0.1:1/" --rows-only 999 >&2
 
@@ -141,7 +143,7 @@ cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
   echo "### Benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC')"
   echo
   echo "Machine: $cpu, $(nproc) cores, $(free -g | awk '/^Mem:/ { print $2 }') GiB RAM;" \
-    "$(uname -sr); $(wine --version); $preset build ($(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt"));" \
+    "$(uname -sr); $(/usr/lib/wine/wine64 --version); $preset build ($(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt"));" \
     "load average before the run $load_before."
   echo "Package: $(grep -c '^FILE' "$pkg/update.qdv") files, $(du -sm --apparent-size "$pkg" | cut -f1) MiB, older copies installed."
   echo

@@ -2,10 +2,15 @@
 """Writes a demo game folder and a demo update package for it.
 
 usage: make-demo.py ROOT BASE_URL
+       make-demo.py --check ROOT
+
 
 ROOT/game     the installed game: update.log (version 1.00), old data files
 ROOT/www/demo the online package served at BASE_URL: update.qdv, MD5.txt,
               readme.txt and the new files under their source paths
+
+--check tells whether ROOT/game holds the update: every listed file installed
+byte for byte and update.log at the package's version; exits 1 if not.
 """
 import hashlib
 import os
@@ -54,5 +59,40 @@ def main():
         "・BGMを追加しました。\r\n"))
 
 
+def check(root):
+    game = os.path.join(root, "game")
+    www = os.path.join(root, "www", "demo")
+    with open(os.path.join(www, "update.qdv"), "rb") as f:
+        definition = f.read().decode("cp932").split("\r\n")
+    version = next(l[4:] for l in definition if l.startswith("VER="))
+    faults = []
+    for line in definition:
+        if not line.startswith("FILE"):
+            continue
+        source, target = line.split("=", 1)[1].split(",")[:2]
+        with open(os.path.join(www, *source.split("/")), "rb") as f:
+            wanted = f.read()
+        installed = os.path.join(game, *target.split("\\"))
+        try:
+            with open(installed, "rb") as f:
+                same = f.read() == wanted
+        except OSError:
+            same = False
+        if not same:
+            faults.append("%s is not the update's file" % target)
+    with open(os.path.join(game, "update.log"), "rb") as f:
+        log = f.read().decode("cp932")
+    if "UPDATE_VER=%s\r\n" % version not in log:
+        faults.append("update.log does not record version %s" % version)
+    for fault in faults:
+        print("demo: %s" % fault, file=sys.stderr)
+    if faults:
+        return 1
+    print("demo: every file of version %s is installed and recorded" % version)
+    return 0
+
+
 if __name__ == "__main__":
+    if sys.argv[1] == "--check":
+        sys.exit(check(sys.argv[2]))
     main()

@@ -1,44 +1,122 @@
 #!/usr/bin/env bash
-# Serves the folder ROOT with nginx on a free port of 127.0.0.1, in the
-# background, and prints "PORT PID". State and logs go to ROOT/../nginx-state.
-# The caller stops it by that PID.
-# usage: nginx-serve.sh ROOT
+# The one nginx launcher of the demo, the test fixtures and the benchmarks.
+#
+#   nginx-serve.sh start DIR [ROOT]  serve ROOT (default DIR/www) on a free port
+#                                    of 127.0.0.1 in the background; config,
+#                                    logs and state go to DIR; writes DIR/port
+#                                    and DIR/nginx.pid, prints "PORT PID"
+#   nginx-serve.sh stop DIR          stop that nginx by its PID
+#   nginx-serve.sh check DIR PATH    fetch http://127.0.0.1:PORT/PATH; when the
+#                                    answer is not 200, say what the server
+#                                    answered and where its log is, exit 1
+#
+# The workers run as the caller: started as root, nginx would otherwise hand
+# them to "nobody", who cannot read a folder of mode 0700 such as root's home
+# or a private temporary folder, and every request would be answered 403.
 set -euo pipefail
-root=$(realpath "$1")
-state="$(dirname "$root")/nginx-state"
-mkdir -p "$state/tmp"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-cat > "$state/nginx.conf" <<CONF
+
+usage() {
+  echo "usage: nginx-serve.sh start DIR [ROOT] | stop DIR | check DIR PATH" >&2
+  exit 2
+}
+[ $# -ge 2 ] || usage
+action=$1
+dir=$(realpath -m "$2")
+
+stop() {
+  [ -f "$dir/nginx.pid" ] || return 0
+  local pid
+  pid=$(cat "$dir/nginx.pid")
+  kill "$pid" 2>/dev/null || true
+  for _ in $(seq 1 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  rm -f "$dir/nginx.pid" "$dir/port"
+}
+
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
+}
+
+start() {
+  local root=$1 user_line="" port pid
+  stop
+  mkdir -p "$root" "$dir/temp"
+  root=$(realpath "$root")
+  if [ "$(id -u)" -eq 0 ]; then
+    user_line="user $(id -un) $(id -gn);"
+  fi
+  # A free port can be taken by someone else before nginx binds it: try again.
+  for _ in 1 2 3 4 5; do
+    port=$(free_port)
+    cat > "$dir/nginx.conf" <<CONF
 daemon off;
+$user_line
 worker_processes 1;
-pid $state/nginx.pid;
-error_log $state/error.log;
+pid $dir/nginx-master.pid;
+error_log $dir/error.log warn;
 events { worker_connections 64; }
 http {
-    access_log $state/access.log;
-    client_body_temp_path $state/tmp;
-    proxy_temp_path $state/tmp;
-    fastcgi_temp_path $state/tmp;
-    uwsgi_temp_path $state/tmp;
-    scgi_temp_path $state/tmp;
-    default_type application/octet-stream;
-    sendfile on;
-    server {
-        listen 127.0.0.1:$port;
-        root $root;
-    }
+  access_log $dir/access.log;
+  client_body_temp_path $dir/temp/body;
+  proxy_temp_path $dir/temp/proxy;
+  fastcgi_temp_path $dir/temp/fastcgi;
+  uwsgi_temp_path $dir/temp/uwsgi;
+  scgi_temp_path $dir/temp/scgi;
+  default_type application/octet-stream;
+  sendfile on;
+  server {
+    listen 127.0.0.1:$port;
+    root $root;
+  }
 }
 CONF
-/usr/sbin/nginx -c "$state/nginx.conf" -p "$state" </dev/null >/dev/null 2>&1 &
-pid=$!
-for _ in $(seq 1 50); do
-  if python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null; then
-    echo "$port $pid"
-    exit 0
+    # nginx's own output goes to a file: ctest waits for every holder of a
+    # fixture's output to let go.
+    /usr/sbin/nginx -c "$dir/nginx.conf" -p "$dir" >"$dir/nginx.out" 2>&1 </dev/null &
+    pid=$!
+    echo "$pid" > "$dir/nginx.pid"
+    for _ in $(seq 1 50); do
+      kill -0 "$pid" 2>/dev/null || break
+      if curl -s -o /dev/null "http://127.0.0.1:$port/"; then
+        echo "$port" > "$dir/port"
+        echo "$port $pid"
+        return 0
+      fi
+      sleep 0.1
+    done
+    stop
+  done
+  echo "nginx-serve.sh: nginx did not start; see $dir/error.log and $dir/nginx.out" >&2
+  return 1
+}
+
+check() {
+  local path=$1 url status
+  if [ ! -f "$dir/port" ]; then
+    echo "nginx-serve.sh: no server runs from $dir" >&2
+    return 1
   fi
-  kill -0 "$pid" 2>/dev/null || break
-  sleep 0.1
-done
-kill "$pid" 2>/dev/null || true
-echo "nginx-serve.sh: nginx did not start; see $state/error.log" >&2
-exit 1
+  url="http://127.0.0.1:$(cat "$dir/port")/$path"
+  status=$(curl -s -o /dev/null -w '%{http_code}' "$url") || status=000
+  [ "$status" = 200 ] && return 0
+  {
+    if [ "$status" = 000 ]; then
+      echo "Cannot get $url: the server did not answer."
+    else
+      echo "Cannot get $url: the server answered HTTP $status."
+    fi
+    [ "$status" = 403 ] && echo "(403: nginx's workers cannot read the served folder or a folder above it.)"
+    echo "nginx's log is $dir/error.log; its last lines:"
+    tail -n 5 "$dir/error.log" 2>/dev/null | sed 's/^/  /'
+  } >&2
+  return 1
+}
+
+case "$action" in
+  start) [ $# -le 3 ] || usage; start "${3:-$dir/www}" ;;
+  stop) [ $# -eq 2 ] || usage; stop ;;
+  check) [ $# -eq 3 ] || usage; check "$3" ;;
+  *) usage ;;
+esac

@@ -17,14 +17,16 @@ mkdir -p "$demo/www"
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  bash scripts/nginx-serve.sh stop "$demo/nginx"
   WINEPREFIX="$demo/wineprefix" wineserver -k 2>/dev/null || true
 }
 trap cleanup EXIT
 
-read -r port nginx_pid < <(bash scripts/nginx-serve.sh "$demo/www")
-pids+=("$nginx_pid")
+read -r port nginx_pid < <(bash scripts/nginx-serve.sh start "$demo/nginx" "$demo/www")
 python3 scripts/make-demo.py "$demo" "http://127.0.0.1:$port/demo/"
 cp build/win64/bin/Fernup.exe "$demo/game/"
+# Fernup would only show that the definition cannot be fetched; say why.
+bash scripts/nginx-serve.sh check "$demo/nginx" demo/update.qdv
 echo "nginx serves the demo package at http://127.0.0.1:$port/demo/ (PID $nginx_pid)"
 
 wine_run=$root/cmake/wine-run.sh
@@ -44,15 +46,25 @@ else
     import -display "$DISPLAY" -window root -trim +repage "$demo/$1"
     echo "screenshot: demo-run/$1"
   }
-  "$wine_run" "$demo/wineprefix" build/win64/bin/fernup-driver.exe wait UERB
+  driver() { "$wine_run" "$demo/wineprefix" build/win64/bin/fernup-driver.exe "$@" 2>&1 | iconv -f CP932 -t UTF-8; }
+  # Update is pressed only once the fetched definition was accepted; the demo
+  # fails with what the program said otherwise.
+  if ! driver wait-offer; then
+    echo "The demo update was not offered: the program's messages are above; nginx's log is $demo/nginx/error.log." >&2
+    exit 1
+  fi
   shot ready.png
-  "$wine_run" "$demo/wineprefix" build/win64/bin/fernup-driver.exe press-update
+  driver press-update
   sleep 1.5
   shot updating.png
-  "$wine_run" "$demo/wineprefix" build/win64/bin/fernup-driver.exe wait -ER-
+  verdict=0
+  driver wait-done || verdict=1
+  driver wait -ER-
   shot done.png
-  "$wine_run" "$demo/wineprefix" build/win64/bin/fernup-driver.exe lines | iconv -f CP932 -t UTF-8
-  "$wine_run" "$demo/wineprefix" build/win64/bin/fernup-driver.exe close
+  driver lines
+  driver close
   wait "${pids[-1]}" || true
   echo "Installed files:"; (cd "$demo/game" && find . -type f ! -name '*.exe' | sort)
+  [ "$verdict" -eq 0 ] || { echo "The demo update failed: the program's messages are above." >&2; exit 1; }
+  python3 scripts/make-demo.py --check "$demo"
 fi
