@@ -18,8 +18,8 @@ void FreeRoutingRecord(RoutingRecord* record)
     }
 }
 
-#ifdef _WIN64
-
+// On 32-bit Windows the headers define the ...Ptr calls as the plain ones, so
+// both builds import what they always did (checked with objdump).
 RoutingRecord* ReadRoutingRecord(HWND window)
 {
     return reinterpret_cast<RoutingRecord*>(GetWindowLongPtrA(window, GWLP_USERDATA));
@@ -39,30 +39,6 @@ void WriteWindowProc(HWND window, WNDPROC procedure)
 {
     SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
 }
-
-#else
-
-RoutingRecord* ReadRoutingRecord(HWND window)
-{
-    return reinterpret_cast<RoutingRecord*>(GetWindowLongA(window, GWL_USERDATA));
-}
-
-void WriteRoutingRecord(HWND window, RoutingRecord* record)
-{
-    SetWindowLongA(window, GWL_USERDATA, reinterpret_cast<LONG>(record));
-}
-
-WNDPROC ReadWindowProc(HWND window)
-{
-    return reinterpret_cast<WNDPROC>(GetWindowLongA(window, GWL_WNDPROC));
-}
-
-void WriteWindowProc(HWND window, WNDPROC procedure)
-{
-    SetWindowLongA(window, GWL_WNDPROC, reinterpret_cast<LONG>(procedure));
-}
-
-#endif
 
 LRESULT PassToPreviousProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {

@@ -18,8 +18,7 @@ struct RoutingRecord {
 extern RoutingRecord* (*AllocRoutingRecord)();
 void FreeRoutingRecord(RoutingRecord* record);
 
-// The user-data slot and the window procedure are pointer-sized: the 32-bit
-// and 64-bit builds reach them through different calls, hidden here.
+// The user-data slot and the window procedure, both pointer-sized.
 RoutingRecord* ReadRoutingRecord(HWND window);
 void WriteRoutingRecord(HWND window, RoutingRecord* record);
 WNDPROC ReadWindowProc(HWND window);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Hashing throughput of fernup-pack beside md5sum over the same files, in one
-# run: builds the tool natively at -O2 without sanitizers (in build/bench-pack),
+# run: builds the tool natively at -O2 without sanitizers (the release preset, in build/release),
 # writes COUNT files of random bytes, TOTAL_MIB in all, reads them once so both
 # programs find them in the page cache, then times each program three times.
 # usage: scripts/bench-pack.sh [TOTAL_MIB] [COUNT]
@@ -9,9 +9,9 @@ cd "$(dirname "$0")/.."
 total_mib=${1:-1024}
 count=${2:-8}
 
-cmake -S . -B build/bench-pack -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/bench-pack --target fernup_pack_fast -j 2 >/dev/null
-tool=$PWD/build/bench-pack/bin/fernup-pack-fast
+cmake --preset release >/dev/null
+cmake --build --preset release --target fernup_pack -j 2 >/dev/null
+tool=$PWD/build/release/bin/fernup-pack
 
 data=$(mktemp -d)
 trap 'rm -rf "$data"' EXIT

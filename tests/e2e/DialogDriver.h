@@ -5,17 +5,19 @@
 #include <string>
 #include <vector>
 
+#include "updater/resource.h"
+
 // Drives a running Fernup.exe from another process, as a user would: finds
 // its dialog, reads the buttons and the message list, presses buttons.
 namespace DialogDriver {
 
-constexpr int kFileList = 1001;
-constexpr int kUpdate = 1002;
-constexpr int kExit = 1003;
-constexpr int kMessages = 1004;
-constexpr int kOfflinePath = 1005;
-constexpr int kBrowse = 1006;
-constexpr int kReadme = 1007;
+constexpr int kFileList = IDC_FILE_LIST;
+constexpr int kUpdate = IDC_UPDATE;
+constexpr int kExit = IDC_EXIT;
+constexpr int kMessages = IDC_MESSAGES;
+constexpr int kOfflinePath = IDC_OFFLINE_PATH;
+constexpr int kBrowse = IDC_BROWSE;
+constexpr int kReadme = IDC_README;
 
 // The dialog of the process, or null when it has none within timeoutMs.
 HWND FindDialog(DWORD processId, DWORD timeoutMs);

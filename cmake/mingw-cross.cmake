@@ -1,0 +1,13 @@
+# Cross build for Windows with Debian's MinGW-w64 for CMAKE_SYSTEM_PROCESSOR,
+# posix thread model (GoogleTest needs std::mutex). Included by the toolchain
+# file of each architecture.
+set(CMAKE_SYSTEM_NAME Windows)
+set(mingw_triple ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32)
+set(CMAKE_C_COMPILER ${mingw_triple}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${mingw_triple}-g++-posix)
+set(CMAKE_RC_COMPILER ${mingw_triple}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${mingw_triple})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(FERNUP_OBJDUMP ${mingw_triple}-objdump)
