@@ -86,6 +86,7 @@ CFernupDlg::CFernupDlg()
       m_updateTask(nullptr),
       m_entries(nullptr),
       m_offline(0),
+      m_updateOffered(false),
       m_installedVersionNumber(0),
       m_installedVersion{},
       m_installedDay{},
@@ -389,6 +390,7 @@ void CFernupDlg::OnDestroy()
 
 void CFernupDlg::EnableButtons(bool update, bool exit, bool readme, bool browse)
 {
+    m_updateOffered = update;
     EnableWindow(GetDlgItem(m_hWnd, IDC_UPDATE), update);
     EnableWindow(GetDlgItem(m_hWnd, IDC_EXIT), exit);
     EnableWindow(GetDlgItem(m_hWnd, IDC_README), readme);

@@ -58,6 +58,7 @@ public:
     // and the message list: then none of them may be released.
     bool HasRunningTask() const;
 
+    // Also records whether Update is offered: StartUpdate acts only then.
     void EnableButtons(bool update, bool exit, bool readme, bool browse);
     // The whole client area, without erasing it.
     void Repaint();
@@ -73,6 +74,10 @@ public:
     CFernupTask* m_updateTask;     // owned; null when none
     UpdateFileEntry* m_entries;    // owned chain; borrowed by a running update task
     int32_t m_offline;
+    // True only while an accepted definition waits for Update; an Update
+    // command that comes otherwise (a synthetic click, an automation tool)
+    // is ignored, as the disabled button would ignore the user.
+    bool m_updateOffered;
     uint32_t m_installedVersionNumber;
     char m_installedVersion[64];
     char m_installedDay[64];
