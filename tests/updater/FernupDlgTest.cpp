@@ -879,10 +879,10 @@ TEST(FernupDialog, OnlineDefinitionsAcceptedAndRefused)
         std::string lastLine;
     };
     const Case cases[] = {
-        {"newer", Definition("Quill", "1.02", {"a,a,1,"}), "UERB", "新しい修正ファイルがあります。"},
-        {"older version", Definition("Quill", "1.00", {"a,a,1,"}), "-E-B",
+        {"newer", Definition("Quill", "1.06", {"a,a,1,"}), "UERB", "新しい修正ファイルがあります。"},
+        {"older version", Definition("Quill", "1.02", {"a,a,1,"}), "-E-B",
          "アップデートの必要はありません。"},
-        {"other title", Definition("Other", "1.02", {"a,a,1,"}), "-E-B",
+        {"other title", Definition("Other", "1.06", {"a,a,1,"}), "-E-B",
          "ゲームタイトルが違います。"},
     };
     for (const Case& c : cases) {
@@ -890,7 +890,7 @@ TEST(FernupDialog, OnlineDefinitionsAcceptedAndRefused)
         server.SetReply("/demo/update.qdv", CannedHttpServer::Ok(c.definition));
         server.SetReply("/demo/MD5.txt", CannedHttpServer::Ok(Md5Of(c.definition)));
         server.SetReply("/demo/readme.txt", CannedHttpServer::Ok(std::string("readme: ") + c.what));
-        RunningDialog run(UpdateLog(server.Port()));
+        RunningDialog run(UpdateLog(server.Port(), "1.05"));
         ASSERT_NE(nullptr, run.Window());
         EXPECT_EQ(c.buttons, run.WaitForButtons(c.buttons));
         ASSERT_FALSE(run.Lines().empty());
