@@ -37,7 +37,8 @@ public:
     void ShowReadme();
     void ChooseOfflineDefinition();
     // 1 once the file was taken up (accepted or refused), 0 when the path does
-    // not exist, does not fit, or a task owns the file entries: nothing changed.
+    // not exist, does not fit, a task owns the file entries or an update has
+    // started: nothing changed.
     int OpenOfflineDefinition(const char* path);
     void FillFileList();
     void FreeFileEntries();
@@ -78,6 +79,9 @@ public:
     // command that comes otherwise (a synthetic click, an automation tool)
     // is ignored, as the disabled button would ignore the user.
     bool m_updateOffered;
+    // Set once an update has started: one run of the program installs one
+    // update, and no definition is taken up after it.
+    bool m_updateStarted;
     uint32_t m_installedVersionNumber;
     char m_installedVersion[64];
     char m_installedDay[64];

@@ -127,6 +127,7 @@ void CFernupDlg::StartUpdate()
     if (!m_updateOffered || m_updateTask != nullptr || m_fetchTask != nullptr)
         return;
     m_updateOffered = false;
+    m_updateStarted = true;
 
     m_updateTask = new CFernupTask(m_baseAddress, m_entries);
     CopyText(m_updateTask->m_gameFolder, sizeof m_updateTask->m_gameFolder, m_gameFolder);

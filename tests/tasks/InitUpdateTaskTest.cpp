@@ -302,7 +302,8 @@ TEST_F(InitUpdateTaskTest, FineTimerHeldForTheLengthOfTheTask)
     g_watchedServer = &m_server;
     TimerPeriodLog log([] { return g_watchedTask->IsFinished(); },
                        [] { return g_watchedServer->Requests().size(); });
-    for (UINT beginResult : {static_cast<UINT>(TIMERR_NOERROR), static_cast<UINT>(TIMERR_NOCANDO)}) {
+    const UINT beginResults[] = {TIMERR_NOERROR, TIMERR_NOCANDO};
+    for (UINT beginResult : beginResults) {
         log.SetBeginResult(beginResult);
         const size_t before = log.Calls().size();
         const size_t requestsBefore = m_server.Requests().size();

@@ -866,6 +866,41 @@ TEST(FernupDialog, TimerPaintsEachStepAndScrollsToItOnce)
     EXPECT_EQ("  0%", run.Cell(19, 2));
 }
 
+// One run installs one update: after it, a Browse or Update command that
+// comes anyway (both buttons are off) takes up no definition and starts
+// nothing.
+TEST(FernupDialog, NothingIsTakenUpOrStartedAfterAnUpdate)
+{
+    RunningDialog run(UpdateLog(ClosedPort()));
+    ASSERT_NE(nullptr, run.Window());
+    ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
+    TestFolder packages("packages");
+    packages.Write("first\\a.dat", "x");
+    const std::string first = WritePackage(
+        packages, "first",
+        GoodPackage(Definition("Quill", "1.02", {"a.dat,a.dat,1," + Md5Of("x")})));
+    run.Browse(first);
+    ASSERT_EQ("UERB", run.Buttons());
+    run.Press(IDC_UPDATE);
+    ASSERT_EQ("-ER-", run.WaitForButtons("-ER-"));
+    const std::vector<std::string> lines = run.Lines();
+    ASSERT_EQ("アップデートが正常に完了しました。", lines.back());
+    EXPECT_EQ("x", ReadFileText(run.Game().Path() + "a.dat"));
+
+    packages.Write("second\\b.dat", "y");
+    const std::string second = WritePackage(
+        packages, "second",
+        GoodPackage(Definition("Quill", "1.03", {"b.dat,b.dat,1," + Md5Of("y")})));
+    EXPECT_EQ(0, run.Dialog().OpenOfflineDefinition(second.c_str()));
+    SendMessageA(run.Window(), WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(run.Window(), IDC_UPDATE)));
+    Sleep(500);
+    EXPECT_EQ(nullptr, run.Dialog().m_updateTask);
+    EXPECT_EQ(lines, run.Lines());
+    EXPECT_EQ("-ER-", run.Buttons());
+    EXPECT_EQ("<missing>", ReadFileText(run.Game().Path() + "b.dat"));
+}
+
 // An online definition: the readme comes over from the fetch task; one the
 // check refuses offers Exit and Browse only.
 TEST(FernupDialog, OnlineDefinitionsAcceptedAndRefused)
