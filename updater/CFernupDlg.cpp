@@ -86,6 +86,8 @@ CFernupDlg::CFernupDlg()
       m_updateTask(nullptr),
       m_entries(nullptr),
       m_offline(0),
+      m_updateOffered(false),
+      m_updateStarted(false),
       m_installedVersionNumber(0),
       m_installedVersion{},
       m_installedDay{},
@@ -247,8 +249,9 @@ void CFernupDlg::ChooseOfflineDefinition()
 int CFernupDlg::OpenOfflineDefinition(const char* path)
 {
     // Browse is disabled while a task exists; a command that comes anyway must
-    // not free entries that the update task is working through.
-    if (m_fetchTask != nullptr || m_updateTask != nullptr)
+    // not free entries that the update task is working through. It stays
+    // disabled after an update, and a command then must not offer another.
+    if (m_fetchTask != nullptr || m_updateTask != nullptr || m_updateStarted)
         return 0;
 
     char folder[kPathSize];
@@ -389,6 +392,7 @@ void CFernupDlg::OnDestroy()
 
 void CFernupDlg::EnableButtons(bool update, bool exit, bool readme, bool browse)
 {
+    m_updateOffered = update;
     EnableWindow(GetDlgItem(m_hWnd, IDC_UPDATE), update);
     EnableWindow(GetDlgItem(m_hWnd, IDC_EXIT), exit);
     EnableWindow(GetDlgItem(m_hWnd, IDC_README), readme);

@@ -37,7 +37,8 @@ public:
     void ShowReadme();
     void ChooseOfflineDefinition();
     // 1 once the file was taken up (accepted or refused), 0 when the path does
-    // not exist, does not fit, or a task owns the file entries: nothing changed.
+    // not exist, does not fit, a task owns the file entries or an update has
+    // started: nothing changed.
     int OpenOfflineDefinition(const char* path);
     void FillFileList();
     void FreeFileEntries();
@@ -58,6 +59,7 @@ public:
     // and the message list: then none of them may be released.
     bool HasRunningTask() const;
 
+    // Also records whether Update is offered: StartUpdate acts only then.
     void EnableButtons(bool update, bool exit, bool readme, bool browse);
     // The whole client area, without erasing it.
     void Repaint();
@@ -73,6 +75,13 @@ public:
     CFernupTask* m_updateTask;     // owned; null when none
     UpdateFileEntry* m_entries;    // owned chain; borrowed by a running update task
     int32_t m_offline;
+    // True only while an accepted definition waits for Update; an Update
+    // command that comes otherwise (a synthetic click, an automation tool)
+    // is ignored, as the disabled button would ignore the user.
+    bool m_updateOffered;
+    // Set once an update has started: one run of the program installs one
+    // update, and no definition is taken up after it.
+    bool m_updateStarted;
     uint32_t m_installedVersionNumber;
     char m_installedVersion[64];
     char m_installedDay[64];

@@ -11,6 +11,7 @@
 #include "support/FileRoutines.h"
 #include "support/TextRoutines.h"
 #include "updater/CheckList.h"
+#include "updater/FineTimer.h"
 #include "updater/HttpFetch.h"
 #include "updater/InstalledState.h"
 #include "updater/TargetPath.h"
@@ -233,6 +234,8 @@ int32_t CFernupTask::Run()
 {
     if (IsRaised(m_finished))
         return 0;
+    // Until the finished flag: the pauses between reads are as short as meant.
+    CFineTimer fineTimer;
 
     AppendMessage(kLineRule);
     AppendMessage(kLineRunning);
@@ -267,6 +270,7 @@ int32_t CFernupTask::Run()
     }
 
     AppendMessage(m_failureCode == 0 ? kLineDone : kLineFailed);
+    fineTimer.Release();
     RaiseFinished(m_finished);
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "support/CMd5.h"
 #include "support/TextRoutines.h"
 #include "updater/CompanionAddress.h"
+#include "updater/FineTimer.h"
 #include "updater/HttpFetch.h"
 
 namespace {
@@ -86,6 +87,8 @@ int32_t CInitUpdateTask::Run()
 {
     if (IsRaised(m_finished))
         return 0;
+    // Until the finished flag: the pauses between reads are as short as meant.
+    CFineTimer fineTimer;
 
     // Areas of this run; the definition and the readme go to the members at
     // the end, the digest text is always freed here.
@@ -148,6 +151,7 @@ int32_t CInitUpdateTask::Run()
     m_readmeLength = readmeLength;
     FreeArea(digest);
 
+    fineTimer.Release();
     RaiseFinished(m_finished);
     return 0;
 }

@@ -122,8 +122,12 @@ void CFernupDlg::OnTimer()
 void CFernupDlg::StartUpdate()
 {
     // Never two tasks at once: the fetch must have been taken over first.
-    if (m_updateTask != nullptr || m_fetchTask != nullptr)
+    // Without an accepted definition there is nothing to update: an update
+    // of no files would report success and record version 1.00.
+    if (!m_updateOffered || m_updateTask != nullptr || m_fetchTask != nullptr)
         return;
+    m_updateOffered = false;
+    m_updateStarted = true;
 
     m_updateTask = new CFernupTask(m_baseAddress, m_entries);
     CopyText(m_updateTask->m_gameFolder, sizeof m_updateTask->m_gameFolder, m_gameFolder);

@@ -5,18 +5,26 @@
 #include "framework/CWinThreadMaster.h"
 #include "support/ByteArea.h"
 #include "support/TextRoutines.h"
+#include "updater/TargetPath.h"
 #include "updater/UpdateFileEntry.h"
 
 uint32_t g_httpTimeoutMs = 30000;
 AttemptConnectProc g_attemptConnect = InternetAttemptConnect;
 InternetOpenProc g_internetOpen = InternetOpenA;
+QueryDataAvailableProc g_queryDataAvailable = InternetQueryDataAvailable;
 
 namespace {
 
 // Always from the server, raw; and never written to the platform's cache,
-// which would store every download a second time.
-constexpr DWORD kOpenFlags =
-    INTERNET_FLAG_RELOAD | INTERNET_FLAG_RAW_DATA | INTERNET_FLAG_NO_CACHE_WRITE;
+// which would store every download a second time. Redirects are followed
+// here rather than by the platform, which follows a loop for ever.
+constexpr DWORD kOpenFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_RAW_DATA |
+                             INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
+
+// Redirects followed in a row before an address counts as one that cannot
+// be opened; a moved host needs one.
+constexpr int kMostRedirects = 10;
+constexpr DWORD kRedirectAddressSize = INTERNET_MAX_URL_LENGTH;
 
 // One opened address: the request and, for HTTP, the connection it runs on.
 struct OpenedAddress {
@@ -36,7 +44,7 @@ void CloseAddress(const OpenedAddress& opened)
 // WinINet does not pass a session's receive time-out on to its requests, and
 // applies a request's only when it begins to read the response. Other schemes
 // are left to InternetOpenUrlA and the platform's time-outs.
-bool OpenAddress(HINTERNET session, const char* address, OpenedAddress* opened)
+bool SendRequest(HINTERNET session, const char* address, OpenedAddress* opened)
 {
     opened->connection = nullptr;
     opened->request = nullptr;
@@ -92,13 +100,62 @@ bool OpenAddress(HINTERNET session, const char* address, OpenedAddress* opened)
     return false;
 }
 
+enum RedirectKind { kNoRedirect, kRedirect, kUnfollowable };
+
+// Whether the response of request sends the fetch elsewhere, with the
+// absolute address it names in next (kRedirectAddressSize bytes). A redirect
+// status without a Location is answered as it stands, like any other status.
+RedirectKind RedirectTarget(HINTERNET request, const char* address, char* next)
+{
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                        nullptr))
+        return kNoRedirect;
+    if (status != HTTP_STATUS_MOVED && status != HTTP_STATUS_REDIRECT &&
+        status != HTTP_STATUS_REDIRECT_METHOD && status != HTTP_STATUS_REDIRECT_KEEP_VERB &&
+        status != HTTP_STATUS_PERMANENT_REDIRECT)
+        return kNoRedirect;
+    char location[kRedirectAddressSize];
+    size = sizeof(location);
+    if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location, &size, nullptr))
+        return kNoRedirect;
+    // A relative Location is taken from the address that answered.
+    size = kRedirectAddressSize;
+    if (!InternetCombineUrlA(address, location, next, &size, ICU_NO_ENCODE))
+        return kUnfollowable;
+    return MayFollowRedirect(address, next) ? kRedirect : kUnfollowable;
+}
+
+// Opens the address, following at most kMostRedirects redirects in a row.
+bool OpenAddress(HINTERNET session, const char* address, OpenedAddress* opened)
+{
+    char current[kRedirectAddressSize];
+    if (!CopyText(current, sizeof(current), address))
+        return false;
+    for (int redirects = 0;; ++redirects) {
+        if (!SendRequest(session, current, opened))
+            return false;
+        char next[kRedirectAddressSize];
+        RedirectKind kind = RedirectTarget(opened->request, current, next);
+        if (kind == kNoRedirect)
+            return true;
+        CloseAddress(*opened);
+        opened->connection = nullptr;
+        opened->request = nullptr;
+        if (kind == kUnfollowable || redirects == kMostRedirects)
+            return false;
+        CopyText(current, sizeof(current), next);
+    }
+}
+
 // How much of the body is waiting. False when the query failed in a way that
 // ends the fetch, its outcome left in outcome; a failure with no error code
 // is passed over, and the read that follows tells.
 bool QueryAvailable(HINTERNET request, DWORD* available, FetchOutcome* outcome)
 {
     *available = 0;
-    if (InternetQueryDataAvailable(request, available, 0, 0))
+    if (g_queryDataAvailable(request, available, 0, 0))
         return true;
     const DWORD error = GetLastError();
     if (error == 0)
@@ -213,11 +270,11 @@ FetchOutcome FetchToFile(CWinThreadMaster* task, HINTERNET session, const char* 
             break;
         if (available >= kFileTransferSize)
             available = kFileTransferSize;
-        // Nothing available with success, or a read that gives nothing, is
-        // the end of the body; when it comes before the declared size the
-        // digest check rejects the short file.
+        // Only a read that gives nothing ends the body: a query may report
+        // nothing, or fail without an error code, while more is on its way.
+        // A body that ends before the declared size is judged by the digest.
         if (available == 0)
-            break;
+            available = kMemoryReadSize;
         DWORD got = 0;
         if (!InternetReadFile(request, buffer, available, &got)) {
             outcome = FetchBrokenOff;

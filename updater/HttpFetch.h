@@ -38,6 +38,12 @@ extern AttemptConnectProc g_attemptConnect;
 using InternetOpenProc = HINTERNET(WINAPI*)(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD);
 extern InternetOpenProc g_internetOpen;
 
+// The available-data query behind both fetches, replaceable by tests: the
+// platform's answers (nothing yet, or a failure without an error code) do
+// not come on demand.
+using QueryDataAvailableProc = BOOL(WINAPI*)(HINTERNET, LPDWORD, DWORD, DWORD_PTR);
+extern QueryDataAvailableProc g_queryDataAvailable;
+
 // True when the platform says the Internet can be reached.
 bool CheckInternet();
 
@@ -53,8 +59,12 @@ HINTERNET OpenSession(const char* agent);
 FetchOutcome FetchToMemory(CWinThreadMaster* task, HINTERNET session, const char* address,
                            uint32_t capacity, char** area, uint32_t* received);
 
+// Redirects (301, 302, 303, 307, 308 with a Location) are followed, at most
+// 10 in a row and never from https to http; past that, or to an address of
+// another scheme, the address counts as one that cannot be opened.
+
 // Fetches the body at address into the open file, which stays open. It ends
-// at the declared size or when the body ends; the caller's digest check
+// at the declared size or when a read gives nothing; the caller's digest check
 // judges a body of the wrong length. Writes the entry's download state (1)
 // and download percentage as it goes.
 FetchOutcome FetchToFile(CWinThreadMaster* task, HINTERNET session, const char* address,

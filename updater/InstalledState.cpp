@@ -68,7 +68,14 @@ bool ChooseGameFolder(const char* currentDirectory, bool logInCurrent, const cha
         }
         return SetFolderAndLog(folder, length, gameFolder, logPath);
     }
+    // A program path that could not be learned (empty) has no folder: a
+    // bare "update.log" would send the profile calls to the Windows folder.
     const char* lastBackslash = FindLastChar(modulePath, '\\');
-    size_t length = lastBackslash ? static_cast<size_t>(lastBackslash - modulePath) + 1 : 0;
+    if (lastBackslash == nullptr) {
+        gameFolder[0] = '\0';
+        logPath[0] = '\0';
+        return false;
+    }
+    size_t length = static_cast<size_t>(lastBackslash - modulePath) + 1;
     return SetFolderAndLog(modulePath, length, gameFolder, logPath);
 }

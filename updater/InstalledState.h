@@ -17,7 +17,9 @@ uint32_t VersionNumber(const char* versionText);
 // backslash added when it lacks one) when it holds update.log, else the
 // program's folder (its path cut after the last backslash). Both buffers hold
 // kPathSize bytes. A folder, or folder + "update.log", that does not fit is
-// refused: both outputs are left empty and false is returned.
+// refused: both outputs are left empty and false is returned. So is a
+// program path without a folder, as SettleGameFolder passes an empty one
+// when the platform cannot tell it or it is too long.
 bool ChooseGameFolder(const char* currentDirectory, bool logInCurrent, const char* modulePath,
                       char* gameFolder, char* logPath);
 

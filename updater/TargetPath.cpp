@@ -1,5 +1,6 @@
 #include "updater/TargetPath.h"
 
+#include "support/DeviceName.h"
 #include "support/TextRoutines.h"
 
 namespace {
@@ -17,33 +18,77 @@ int EscapedDot(const char* text)
     return 0;
 }
 
-// Checks every component of a path: none may be empty or made only of dots
-// (with escapes, %2e counts as a dot, since the server decodes it; with
-// blanks, blanks count too, since the platform strips them at a component's
-// end and "..  " would name the parent).
-bool ComponentsAreNamed(const char* path, bool escapes, bool blanks)
+// Length of the %2f or %5c escape (a "/" or "\") at text, or 0: a server
+// that decodes the path before it splits it takes them for separators.
+int EscapedSeparator(const char* text)
+{
+    if (text[0] != '%')
+        return 0;
+    if (text[1] == '2' && (text[2] == 'f' || text[2] == 'F'))
+        return 3;
+    if (text[1] == '5' && (text[2] == 'c' || text[2] == 'C'))
+        return 3;
+    return 0;
+}
+
+// Length of the separator at text, plain or (with escapes) escaped, or 0.
+int SeparatorAt(const char* text, bool escapes)
+{
+    if (IsSeparator(*text))
+        return 1;
+    return escapes ? EscapedSeparator(text) : 0;
+}
+
+// How one component of a path stands: empty, a lone ".", made only of dots
+// (and, with blanks, blanks; with escapes, %2e counts as a dot), or named.
+enum ComponentKind { kEmpty, kLoneDot, kOnlyDots, kNamed };
+
+// Reads the component at *at and moves *at to the separator after it or the
+// end; *at is never past the terminating zero.
+ComponentKind ReadComponent(const char** at, bool escapes, bool blanks)
+{
+    const char* p = *at;
+    bool onlyDots = true;
+    int length = 0;
+    bool lone = false;
+    while (*p != '\0' && SeparatorAt(p, escapes) == 0) {
+        int escaped = escapes ? EscapedDot(p) : 0;
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (escaped > 0) {
+            p += escaped;
+        } else {
+            if (!(c == '.' || (blanks && c == ' ')))
+                onlyDots = false;
+            p += (IsLeadByte(c) && p[1] != '\0') ? 2 : 1;
+        }
+        lone = ++length == 1 && escaped == 0 && c == '.';
+    }
+    *at = p;
+    if (length == 0)
+        return kEmpty;
+    if (lone)
+        return kLoneDot;
+    return onlyDots ? kOnlyDots : kNamed;
+}
+
+// Checks every component of a path: the last must be named; the others
+// too, unless inner allows an empty one (a doubled separator) or a lone "."
+// there, which the platform reads as no step at all. A component made only
+// of dots (with blanks: and blanks, which the platform strips at its end,
+// so "..  " names the parent) is refused anywhere.
+bool ComponentsAreNamed(const char* path, bool escapes, bool blanks, bool inner)
 {
     const char* p = path;
     for (;;) {
-        bool onlyDots = true;
-        bool empty = true;
-        while (*p != '\0' && !IsSeparator(*p)) {
-            int escaped = escapes ? EscapedDot(p) : 0;
-            if (escaped > 0) {
-                p += escaped;
-            } else {
-                unsigned char c = static_cast<unsigned char>(*p);
-                if (!(c == '.' || (blanks && c == ' ')))
-                    onlyDots = false;
-                p += (IsLeadByte(c) && p[1] != '\0') ? 2 : 1;
-            }
-            empty = false;
-        }
-        if (empty || onlyDots)
+        ComponentKind kind = ReadComponent(&p, escapes, blanks);
+        const bool last = *p == '\0';
+        if (kind == kOnlyDots)
             return false;
-        if (*p == '\0')
+        if (kind != kNamed && (last || !inner))
+            return false;
+        if (last)
             return true;
-        ++p;
+        p += SeparatorAt(p, escapes);
     }
 }
 
@@ -57,22 +102,46 @@ bool HasChar(const char* text, char c)
     return false;
 }
 
+// True when text begins with prefix, ASCII letters in any case.
+bool StartsWithText(const char* text, const char* prefix)
+{
+    for (; *prefix != '\0'; ++text, ++prefix) {
+        char c = *text;
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != *prefix)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool IsSafeTargetPath(const char* path)
 {
     if (path[0] == '\0' || IsSeparator(path[0]) || HasChar(path, ':'))
         return false;
-    // Empty components (a trailing separator, or "a\\b") are refused too: the
-    // work-folder copy is named by the last component.
-    return ComponentsAreNamed(path, false, true);
+    // Stored definitions hold ".\data\x.dat" and doubled separators, which
+    // the platform reads as the plain path. The last component must be named:
+    // the work-folder copy is named by it.
+    size_t start = 0, length = 0;
+    if (FindDeviceComponent(path, &start, &length))
+        return false;
+    return ComponentsAreNamed(path, false, true, true);
 }
 
 bool IsSafeSourcePath(const char* path)
 {
     if (path[0] == '\0')
         return true;
-    if (IsSeparator(path[0]) || HasChar(path, '\\') || HasChar(path, ':'))
+    if (SeparatorAt(path, true) != 0 || HasChar(path, '\\') || HasChar(path, ':'))
         return false;
-    return ComponentsAreNamed(path, true, false);
+    return ComponentsAreNamed(path, true, false, false);
+}
+
+bool MayFollowRedirect(const char* from, const char* to)
+{
+    if (StartsWithText(to, "https://"))
+        return true;
+    return StartsWithText(to, "http://") && !StartsWithText(from, "https://");
 }

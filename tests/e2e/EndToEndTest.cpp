@@ -92,10 +92,10 @@ public:
 
     // Publishes the files and a definition listing them; corrupt spoils MD5.txt.
     void Publish(const std::vector<PackageFile>& files, const std::string& version,
-                 bool corruptDigest = false)
+                 bool corruptDigest = false, const std::string& title = kTitle)
     {
         m_files = files;
-        std::string definition = std::string("[UPDATE_VER]\r\nNAME=") + kTitle + "\r\nVER=" +
+        std::string definition = std::string("[UPDATE_VER]\r\nNAME=") + title + "\r\nVER=" +
                                  version + "\r\nDAY=2026/12/07\r\n[UPDATE_FILE]\r\n";
         int n = 1;
         for (const PackageFile& file : files) {
@@ -288,4 +288,51 @@ TEST(EndToEnd, ClosingWhileTheUpdateRunsEndsTheProgramCleanly)
     EXPECT_EQ(0, scenario.ExitCode(15000));
     std::string log = ReadAll(scenario.m_game + "update.log");
     EXPECT_EQ(scenario.m_log, log) << "an update that did not finish records nothing";
+}
+
+// An Update command that reaches the dialog while Update is not offered, as
+// a synthetic click or an automation tool sends it from another process,
+// starts nothing: not after a fetch that failed, nor after a definition that
+// the check refused.
+TEST(EndToEnd, UpdateCommandWhileUpdateIsNotOfferedDoesNothing)
+{
+    struct Case {
+        const char* name;
+        std::string installed;
+        bool corruptDigest;
+        std::string title;
+        const char* lastLine;
+    };
+    const Case cases[] = {
+        {"stray-not-fetched", "1.00", true, kTitle, "定義ファイルが取得できませんでした。"},
+        {"stray-older", "1.02", false, kTitle, "アップデートの必要はありません。"},
+        {"stray-other-title", "1.00", false, "別のゲーム", "ゲームタイトルが違います。"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        UpdateScenario scenario(c.name);
+        scenario.WriteLog(c.installed);
+        WriteAll(scenario.m_game + "data\\map01.dat", "old map");
+        scenario.Publish({{"files/map01.dat", "data\\map01.dat", Pattern(1000, 4)}}, "1.01",
+                         c.corruptDigest, c.title);
+        HWND dialog = scenario.Start();
+        ASSERT_NE(nullptr, dialog);
+        ASSERT_TRUE(WaitForState(dialog, "-E-B", c.lastLine, kWindowTimeout))
+            << Buttons(dialog) << "\n" << AllLines(dialog);
+        const std::string lines = AllLines(dialog);
+
+        // Handled by the time SendMessage returns; an update's first lines
+        // would follow within milliseconds.
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(kUpdate, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, kUpdate)));
+        Sleep(1500);
+        EXPECT_EQ(lines, AllLines(dialog));
+        EXPECT_EQ("-E-B", Buttons(dialog));
+        EXPECT_EQ(scenario.m_log, ReadAll(scenario.m_game + "update.log"));
+        EXPECT_EQ("old map", ReadAll(scenario.m_game + "data\\map01.dat"));
+        EXPECT_EQ("<missing>", ReadAll(scenario.m_game + "orvaCheck.cfg"));
+
+        PostMessageA(dialog, WM_CLOSE, 0, 0);
+        EXPECT_EQ(0, scenario.ExitCode(10000));
+    }
 }

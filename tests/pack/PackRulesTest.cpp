@@ -147,6 +147,7 @@ TEST(NameRules, TargetPathsTheProgramCanInstall)
         {"x.dat ", "point or a blank"},
         {"CON.txt", "device"},
         {"data\\lpt1", "device"},
+        {"data\\AUX .txt\\x.dat", "device (AUX .txt)"},
         {"console.txt", ""},
         {"tab\there", "byte 0x09"},
     };

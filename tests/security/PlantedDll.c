@@ -15,6 +15,18 @@ __declspec(dllexport) DWORD WINAPI InternetAttemptConnect(DWORD reserved)
     return 4242;
 }
 
+__declspec(dllexport) UINT WINAPI timeBeginPeriod(UINT period)
+{
+    (void)period;
+    return 4242;
+}
+
+__declspec(dllexport) UINT WINAPI timeEndPeriod(UINT period)
+{
+    (void)period;
+    return 4242;
+}
+
 __declspec(dllexport) BOOL WINAPI InitCommonControlsEx(const void* classes)
 {
     (void)classes;

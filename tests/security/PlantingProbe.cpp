@@ -4,6 +4,7 @@
 // Output: one line per DLL, "name planted|system path".
 #include <windows.h>
 #include <commctrl.h>
+#include <mmsystem.h>
 #include <commdlg.h>
 #include <shellapi.h>
 #include <wininet.h>
@@ -22,6 +23,8 @@ int main(int argc, char** argv)
     // One call into each, of those the program makes, that shows nothing:
     // a chooser refused for its structure size, a file that does not exist.
     InternetAttemptConnect(0);
+    if (timeBeginPeriod(1) == TIMERR_NOERROR)
+        timeEndPeriod(1);
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&classes);
     OPENFILENAMEA chooser = {};
@@ -30,7 +33,8 @@ int main(int argc, char** argv)
     ShellExecuteA(nullptr, "open", "Z:\\fernup-no-such-folder\\none.txt", nullptr, nullptr,
                   SW_HIDE);
 
-    for (const char* name : {"wininet.dll", "comctl32.dll", "comdlg32.dll", "shell32.dll"}) {
+    for (const char* name :
+         {"wininet.dll", "winmm.dll", "comctl32.dll", "comdlg32.dll", "shell32.dll"}) {
         HMODULE module = GetModuleHandleA(name);
         char path[MAX_PATH] = "";
         if (module != nullptr)

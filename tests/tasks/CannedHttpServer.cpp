@@ -93,6 +93,16 @@ CannedHttpServer::Reply CannedHttpServer::Ok(const std::string& body, int64_t de
     return reply;
 }
 
+CannedHttpServer::Reply CannedHttpServer::Redirect(const std::string& location, int status)
+{
+    const std::string page = "<html><body>moved</body></html>";
+    Reply reply;
+    reply.bytes = "HTTP/1.1 " + std::to_string(status) + " Moved\r\nLocation: " + location +
+                  "\r\nContent-Length: " + std::to_string(page.size()) +
+                  "\r\nConnection: close\r\n\r\n" + page;
+    return reply;
+}
+
 void CannedHttpServer::SetReply(const std::string& path, const Reply& reply)
 {
     EnterCriticalSection(&m_lock);

@@ -39,6 +39,9 @@ public:
     static Reply Ok(const std::string& body, int64_t declaredLength = -1,
                     Ending ending = Ending::Close, uint32_t stallMs = 0);
 
+    // A redirect (301 unless told) to location, with a small page.
+    static Reply Redirect(const std::string& location, int status = 301);
+
     // Paths not set answer 404 with a small page.
     void SetReply(const std::string& path, const Reply& reply);
 

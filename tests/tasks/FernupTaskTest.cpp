@@ -303,6 +303,13 @@ TEST_F(FernupTaskTest, UnsafePathRefusedBeforeAnything)
         {"a.dat", ""},
         {"../a.dat", "data\\a.dat"},
         {"sub/%2e%2e/%2e%2e/a.dat", "data\\a.dat"},
+        {"sub/%2e%2e%2f%2e%2e%2fa.dat", "data\\a.dat"},
+        {"sub%5c..%5c..%5ca.dat", "data\\a.dat"},
+        // Devices: under Wine an update that writes to one never ends.
+        {"a.dat", "data\\COM1"},
+        {"a.dat", "AUX.txt"},
+        {"a.dat", "data\\lpt1.dat"},
+        {"a.dat", "nul \\a.dat"},
     };
     const Files before = Snapshot(m_game.Path());
     for (const auto& c : cases) {
@@ -324,6 +331,115 @@ TEST_F(FernupTaskTest, UnsafePathRefusedBeforeAnything)
     Outcome outcome = Update(m_server.Address("/"), entries, true);
     EXPECT_EQ(9, outcome.code);
     EXPECT_EQ(Failure(kUnsafePath), outcome.lines);
+}
+
+// Stored definitions hold target paths with a lone "." or a doubled
+// separator inside; they install where the plain path points.
+TEST_F(FernupTaskTest, DotAndDoubledSeparatorInsideATargetInstall)
+{
+    const std::string x = Pattern(3000, 50), y = Pattern(200, 51);
+    ASSERT_TRUE(WriteBytes(m_offline / "x.dat", x));
+    ASSERT_TRUE(WriteBytes(m_offline / "y.dat", y));
+    EntryChain entries;
+    entries.Add("ignored", ".\\data\\x.dat", 3000, Md5Of(x));
+    entries.Add("ignored", "data\\\\y.dat", 200, Md5Of(y));
+    Outcome outcome = Update(m_server.Address("/"), entries, true);
+    EXPECT_EQ(0, outcome.code);
+    EXPECT_EQ((Lines{kRule, kRunning, kDone}), outcome.lines);
+    EXPECT_TRUE(x == Installed("data\\x.dat"));
+    EXPECT_TRUE(y == Installed("data\\y.dat"));
+}
+
+// Offline nothing is fetched, yet the reachability test and the session
+// come first as online, and their failures end the update the same way.
+TEST_F(FernupTaskTest, OfflineUpdateStillNeedsInternetAndASession)
+{
+    const std::string x = Pattern(300, 52);
+    ASSERT_TRUE(WriteBytes(m_offline / "x.dat", x));
+    const Files before = Snapshot(m_game.Path());
+    struct Case {
+        AttemptConnectProc attempt;
+        InternetOpenProc open;
+        int32_t code;
+        const char* line;
+    };
+    const Case cases[] = {{NotConnected, InternetOpenA, 1, kNoInternet},
+                          {InternetAttemptConnect, NoSession, 2, kNoSession}};
+    for (const Case& c : cases) {
+        EntryChain entries;
+        entries.Add("ignored", "data\\x.dat", 300, Md5Of(x));
+        g_attemptConnect = c.attempt;
+        g_internetOpen = c.open;
+        Outcome outcome = Update(m_server.Address("/"), entries, true);
+        g_attemptConnect = InternetAttemptConnect;
+        g_internetOpen = InternetOpenA;
+        EXPECT_EQ(c.code, outcome.code);
+        EXPECT_EQ(Failure(c.line), outcome.lines);
+        EXPECT_TRUE(before == Snapshot(m_game.Path())) << "the game folder changed";
+    }
+}
+
+// A download from a host that has moved arrives; one that redirects for
+// ever cannot be had. The requests carry the update task's agent.
+TEST_F(FernupTaskTest, DownloadFollowsAMovedHostButNoLoop)
+{
+    CannedHttpServer moved;
+    ASSERT_TRUE(moved.Start());
+    const std::string x = Pattern(40000, 53);
+    m_server.SetReply("/x.dat", CannedHttpServer::Redirect(moved.Address("/files/x.dat")));
+    moved.SetReply("/files/x.dat", CannedHttpServer::Ok(x));
+    m_server.SetReply("/loop.dat", CannedHttpServer::Redirect("/loop.dat", 302));
+
+    EntryChain entries;
+    entries.Add("x.dat", "data\\x.dat", 40000, Md5Of(x));
+    Outcome outcome = Update(m_server.Address("/"), entries, false);
+    EXPECT_EQ(0, outcome.code);
+    EXPECT_EQ((Lines{kRule, kRunning, kDone}), outcome.lines);
+    EXPECT_TRUE(x == Installed("data\\x.dat"));
+    std::vector<std::string> requests = moved.Requests();
+    ASSERT_EQ(1u, requests.size());
+    EXPECT_EQ(0u, requests[0].find("GET /files/x.dat ")) << requests[0];
+    EXPECT_NE(std::string::npos, requests[0].find("\r\nUser-Agent: FernupTask\r\n")) << requests[0];
+
+    const Files before = Snapshot(m_game.Path());
+    EntryChain looping;
+    looping.Add("loop.dat", "data\\loop.dat", 10, Md5Of("0123456789"));
+    const DWORD start = GetTickCount();
+    outcome = Update(m_server.Address("/"), looping, false);
+    EXPECT_EQ(5, outcome.code);
+    EXPECT_EQ(Failure(kCannotDownload), outcome.lines);
+    EXPECT_LT(GetTickCount() - start, 10000u);
+    EXPECT_TRUE(before == Snapshot(m_game.Path())) << "the game folder changed";
+}
+
+const CFernupTask* g_watchedUpdate = nullptr;
+CannedHttpServer* g_watchedServer = nullptr;
+
+// The system timer ticks every millisecond from the update's start until
+// just before its finished flag.
+TEST_F(FernupTaskTest, FineTimerHeldForTheLengthOfTheUpdate)
+{
+    const std::string x = Pattern(5000, 54);
+    m_server.SetReply("/x.dat", CannedHttpServer::Ok(x));
+    g_watchedServer = &m_server;
+    TimerPeriodLog log([] { return g_watchedUpdate->IsFinished(); },
+                       [] { return g_watchedServer->Requests().size(); });
+    EntryChain entries;
+    entries.Add("x.dat", "data\\x.dat", 5000, Md5Of(x));
+    MessageListWindow messages;
+    CFernupTask task(m_server.Address("/").c_str(), entries.Head());
+    Prepare(&task, &messages, false);
+    g_watchedUpdate = &task;
+    ASSERT_TRUE(RunTask(&task));
+    ASSERT_EQ(0, task.GetFailureCode());
+    std::vector<TimerPeriodLog::Call> calls = log.Calls();
+    ASSERT_EQ(2u, calls.size());
+    EXPECT_EQ("begin 1", calls[0].what);
+    EXPECT_EQ(0u, calls[0].requests);
+    EXPECT_FALSE(calls[0].finished);
+    EXPECT_EQ("end 1", calls[1].what);
+    EXPECT_EQ(1u, calls[1].requests);
+    EXPECT_FALSE(calls[1].finished) << "released after the finished flag";
 }
 
 TEST_F(FernupTaskTest, WorkFileThatCannotBeCreatedFailsWithCode21)

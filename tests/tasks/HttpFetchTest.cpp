@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include <string>
+#include <vector>
 
 #include "CannedHttpServer.h"
 #include "TaskTestSupport.h"
@@ -31,6 +32,7 @@ protected:
         g_httpTimeoutMs = 30000;
         g_attemptConnect = InternetAttemptConnect;
         g_internetOpen = InternetOpenA;
+        g_queryDataAvailable = InternetQueryDataAvailable;
     }
 
     // Fetches into memory; the area is released here, its bytes returned.
@@ -320,6 +322,151 @@ TEST_F(HttpFetchTest, StallsEndAfterTimeout)
         EXPECT_GE(elapsed, 250u) << c.name << ": ended before the time-out";
         EXPECT_LT(elapsed, 2500u) << c.name << ": not ended by the time-out";
     }
+}
+
+// A server that answers with redirects must neither hold a fetch for ever
+// nor lose a host that has moved; to memory and to a file alike.
+TEST_F(HttpFetchTest, RedirectsFollowedAtMostTenInARow)
+{
+    CannedHttpServer moved;
+    ASSERT_TRUE(moved.Start());
+    const std::string body = Pattern(20000, 12);
+    moved.SetReply("/new/file.bin", CannedHttpServer::Ok(body));
+    m_server.SetReply("/old/file.bin", CannedHttpServer::Redirect(moved.Address("/new/file.bin")));
+    // /hop0 to /hop11 by relative addresses and every redirect status: from
+    // /hop1 ten redirects reach the body, from /hop0 eleven.
+    const int statuses[] = {301, 302, 303, 307, 308};
+    for (int i = 0; i <= 10; ++i)
+        m_server.SetReply("/hop" + std::to_string(i),
+                          CannedHttpServer::Redirect("/hop" + std::to_string(i + 1),
+                                                     statuses[i % 5]));
+    m_server.SetReply("/hop11", CannedHttpServer::Ok(body));
+    m_server.SetReply("/loop", CannedHttpServer::Redirect("/loop"));
+    m_server.SetReply("/ftp", CannedHttpServer::Redirect("ftp://127.0.0.1/file.bin"));
+    // A redirect status without a Location is a response like any other.
+    CannedHttpServer::Reply nowhere;
+    nowhere.bytes = "HTTP/1.1 302 Found\r\nContent-Length: 5\r\nConnection: close\r\n\r\nthere";
+    m_server.SetReply("/nowhere", nowhere);
+
+    struct Case {
+        const char* path;
+        FetchOutcome outcome;
+        std::string body;
+        size_t requests;  // at the first server
+    };
+    const Case cases[] = {
+        {"/old/file.bin", FetchDone, body, 1},
+        {"/hop1", FetchDone, body, 11},
+        {"/hop0", FetchCannotOpen, "", 11},
+        {"/loop", FetchCannotOpen, "", 11},
+        {"/ftp", FetchCannotOpen, "", 1},
+        {"/nowhere", FetchDone, "there", 1},
+    };
+    for (const Case& c : cases) {
+        for (bool toFile : {false, true}) {
+            const size_t before = m_server.Requests().size();
+            const DWORD start = GetTickCount();
+            FetchOutcome outcome;
+            std::string fetched;
+            if (toFile) {
+                FileResult result =
+                    ToFile(m_server.Address(c.path), static_cast<uint32_t>(c.body.size()));
+                outcome = result.outcome;
+                fetched = result.bytes;
+            } else {
+                outcome = ToMemory(m_server.Address(c.path), 65536, &fetched);
+            }
+            const std::string what = std::string(c.path) + (toFile ? " to a file" : " to memory");
+            EXPECT_EQ(c.outcome, outcome) << what;
+            EXPECT_TRUE(c.body == fetched) << what << ": " << fetched.size() << " bytes";
+            EXPECT_EQ(c.requests, m_server.Requests().size() - before) << what;
+            EXPECT_LT(GetTickCount() - start, 5000u) << what;
+        }
+    }
+}
+
+BOOL WINAPI NothingWithoutErrorCode(HINTERNET, LPDWORD available, DWORD, DWORD_PTR)
+{
+    *available = 0;
+    SetLastError(0);
+    return FALSE;
+}
+
+BOOL WINAPI NothingYet(HINTERNET, LPDWORD available, DWORD, DWORD_PTR)
+{
+    *available = 0;
+    return TRUE;
+}
+
+// Only a read that gives nothing ends a body: a query that reports nothing,
+// or fails without an error code, does not end a download as done.
+TEST_F(HttpFetchTest, QueryThatReportsNothingDoesNotEndTheBody)
+{
+    const std::string body = Pattern(100000, 13);
+    m_server.SetReply("/body", CannedHttpServer::Ok(body));
+    for (QueryDataAvailableProc query : {NothingWithoutErrorCode, NothingYet}) {
+        g_queryDataAvailable = query;
+        FileResult result = ToFile(m_server.Address("/body"), 100000);
+        EXPECT_EQ(FetchDone, result.outcome);
+        EXPECT_TRUE(body == result.bytes) << result.bytes.size() << " bytes";
+        EXPECT_EQ(85, result.percent);
+        std::string fetched;
+        EXPECT_EQ(FetchDone, ToMemory(m_server.Address("/body"), 65536 * 2, &fetched));
+        EXPECT_TRUE(body == fetched) << fetched.size() << " bytes";
+    }
+}
+
+// Reads a whole response; the number of bytes read.
+size_t ReadResponse(HINTERNET request)
+{
+    char buffer[8192];
+    DWORD got = 0;
+    size_t total = 0;
+    while (InternetReadFile(request, buffer, sizeof(buffer), &got) && got > 0)
+        total += got;
+    return total;
+}
+
+// What goes on the wire. INTERNET_FLAG_RELOAD adds no header to a request:
+// it sends it to the server even when the platform's cache holds a fresh
+// copy, and without the validators (If-None-Match, If-Modified-Since) that
+// would let the server answer "not modified". Wine 8 never answers from its
+// cache nor sends validators, with the flag or without, so there only the
+// request itself shows; on Windows the cached copy is passed over.
+TEST_F(HttpFetchTest, ReloadGoesToTheServerPastACachedCopy)
+{
+    const std::string path = "/" + UniqueName("cached") + ".bin";
+    CannedHttpServer::Reply fresh = CannedHttpServer::Ok("first");
+    fresh.bytes.insert(fresh.bytes.find("\r\n") + 2,
+                       "ETag: \"v1\"\r\nLast-Modified: Mon, 07 Dec 2026 10:00:00 GMT\r\n"
+                       "Cache-Control: max-age=3600\r\n");
+    m_server.SetReply(path, fresh);
+    const std::string address = m_server.Address(path);
+
+    // A fetch as the platform does it by default puts a copy in its cache;
+    // on Windows a second one is answered from there.
+    for (int pass = 0; pass < 2; ++pass) {
+        HINTERNET request = InternetOpenUrlA(m_session, address.c_str(), nullptr, 0, 0, 0);
+        ASSERT_NE(nullptr, request);
+        EXPECT_EQ(5u, ReadResponse(request));
+        InternetCloseHandle(request);
+    }
+    const size_t primed = m_server.Requests().size();
+    if (RunningUnderWine()) {
+        EXPECT_EQ(2u, primed) << "Wine now answers from its cache: check it like Windows";
+    } else {
+        EXPECT_EQ(1u, primed) << "the cache did not answer the second fetch";
+    }
+
+    m_server.SetReply(path, CannedHttpServer::Ok("second"));
+    std::string body;
+    ASSERT_EQ(FetchDone, ToMemory(address, 64, &body));
+    EXPECT_EQ("second", body);
+    std::vector<std::string> requests = m_server.Requests();
+    ASSERT_EQ(primed + 1, requests.size()) << "answered from the cache";
+    EXPECT_EQ("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(m_server.Port()) +
+                  "\r\nUser-Agent: Fernup\r\n\r\n",
+              requests.back());
 }
 
 // The files of the Internet cache whose names begin with stem.

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <mmsystem.h>
+
 #include <string>
 #include <vector>
 
@@ -245,6 +249,83 @@ TEST_F(InitUpdateTaskTest, SecondRunChangesNothing)
     EXPECT_EQ(6u, task.m_readmeLength);
     EXPECT_EQ(Lines{kFetching}, messages.Lines());
     EXPECT_EQ(3u, m_server.Requests().size());
+}
+
+// A host that has moved keeps working for the definition and both files
+// beside it; a server that redirects for ever ends the fetch as a file that
+// could not be had, whichever of the three it is.
+TEST_F(InitUpdateTaskTest, RedirectsOfTheDefinitionAndItsCompanions)
+{
+    CannedHttpServer moved;
+    ASSERT_TRUE(moved.Start());
+    const std::string definition = "[UPDATE_VER]\r\nVER=1.00\r\n";
+    const char* const names[] = {"update.qdv", "MD5.txt", "readme.txt"};
+    for (const char* name : names)
+        m_server.SetReply(std::string("/old/") + name,
+                          CannedHttpServer::Redirect(moved.Address(std::string("/new/") + name)));
+    moved.SetReply("/new/update.qdv", CannedHttpServer::Ok(definition));
+    moved.SetReply("/new/MD5.txt", CannedHttpServer::Ok(Md5Of(definition)));
+    moved.SetReply("/new/readme.txt", CannedHttpServer::Ok("the readme"));
+    Outcome outcome = Fetch(m_server.Address("/old/update.qdv"));
+    EXPECT_EQ(0, outcome.code);
+    EXPECT_EQ(Lines{kFetching}, outcome.lines);
+    EXPECT_TRUE(definition == outcome.definition) << outcome.definition;
+    EXPECT_EQ("the readme", outcome.readme);
+
+    for (const char* looping : names) {
+        for (const char* name : names) {
+            const std::string path = std::string("/loop/") + name;
+            if (name == looping)
+                m_server.SetReply(path, CannedHttpServer::Redirect(path));
+            else
+                m_server.SetReply(path, CannedHttpServer::Ok(name == names[1] ? Md5Of(definition)
+                                                                               : definition));
+        }
+        const DWORD start = GetTickCount();
+        outcome = Fetch(m_server.Address("/loop/update.qdv"));
+        EXPECT_EQ(2, outcome.code) << looping;
+        EXPECT_EQ((Lines{kFetching, kNotFetched}), outcome.lines) << looping;
+        EXPECT_FALSE(outcome.definitionHeld || outcome.readmeHeld) << looping;
+        EXPECT_LT(GetTickCount() - start, 10000u) << looping;
+    }
+}
+
+const CInitUpdateTask* g_watchedTask = nullptr;
+CannedHttpServer* g_watchedServer = nullptr;
+
+// The system timer ticks every millisecond from the task's start until just
+// before its finished flag, and a refused request is not taken back.
+TEST_F(InitUpdateTaskTest, FineTimerHeldForTheLengthOfTheTask)
+{
+    const std::string definition = "[UPDATE_VER]\r\n";
+    Serve(definition, Md5Of(definition), "readme");
+    g_watchedServer = &m_server;
+    TimerPeriodLog log([] { return g_watchedTask->IsFinished(); },
+                       [] { return g_watchedServer->Requests().size(); });
+    const UINT beginResults[] = {TIMERR_NOERROR, TIMERR_NOCANDO};
+    for (UINT beginResult : beginResults) {
+        log.SetBeginResult(beginResult);
+        const size_t before = log.Calls().size();
+        const size_t requestsBefore = m_server.Requests().size();
+        MessageListWindow messages;
+        CInitUpdateTask task(m_server.Address("/pkg/update.qdv").c_str());
+        task.m_messageList = messages.List();
+        g_watchedTask = &task;
+        ASSERT_TRUE(RunTask(&task));
+        ASSERT_EQ(0, task.GetFailureCode());
+        std::vector<TimerPeriodLog::Call> calls = log.Calls();
+        calls.erase(calls.begin(), calls.begin() + static_cast<ptrdiff_t>(before));
+        const bool granted = beginResult == TIMERR_NOERROR;
+        ASSERT_EQ(granted ? 2u : 1u, calls.size());
+        EXPECT_EQ("begin 1", calls[0].what);
+        EXPECT_EQ(requestsBefore, calls[0].requests) << "raised after the first request";
+        EXPECT_FALSE(calls[0].finished);
+        if (granted) {
+            EXPECT_EQ("end 1", calls[1].what);
+            EXPECT_EQ(requestsBefore + 3, calls[1].requests) << "released before the last request";
+            EXPECT_FALSE(calls[1].finished) << "released after the finished flag";
+        }
+    }
 }
 
 TEST_F(InitUpdateTaskTest, ConstructorCopiesAddressAtMost255Characters)

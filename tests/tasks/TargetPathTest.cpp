@@ -29,7 +29,13 @@ TEST(TargetPath, AcceptsOnlyNamedRelativeComponents)
         {"data/../evil.dat", false},
         {"data\\..", false},
         {".", false},
-        {"data\\.\\file.dat", false},
+        // Inside the path a lone "." and a doubled separator are no step.
+        {".\\data\\file.dat", true},
+        {"data\\.\\file.dat", true},
+        {"data/./file.dat", true},
+        {"data\\\\file.dat", true},
+        {"data\\.", false},
+        {"data\\. ", false},
         {"...\\evil.dat", false},
         {".. \\evil.dat", false},
         {". .\\evil.dat", false},
@@ -40,7 +46,22 @@ TEST(TargetPath, AcceptsOnlyNamedRelativeComponents)
         {"C:evil.dat", false},
         {"file.dat:stream", false},
         {"data\\", false},
-        {"data\\\\file.dat", false},
+        {"data\\\\", false},
+        // Devices, in any folder, case, with an extension, blanks or dots.
+        {"CON", false},
+        {"data\\COM1", false},
+        {"AUX.txt", false},
+        {"lpt1.dat", false},
+        {"data\\nul\\file.dat", false},
+        {"prn .txt", false},
+        {"Com9..", false},
+        {"data/Lpt5", false},
+        {"COM0", true},
+        {"LPT10", true},
+        {"console.txt", true},
+        {"auxiliary.dat", true},
+        {"CONx.dat", true},
+        {"\x83\x5C" "CON", true},
     };
     for (const PathCase& c : cases)
         EXPECT_EQ(c.safe, IsSafeTargetPath(c.path)) << "target path: \"" << c.path << "\"";
@@ -67,9 +88,45 @@ TEST(TargetPath, SourcePathStaysUnderBaseAddress)
         {"http://elsewhere/file.dat", false},
         {"sub//file.dat", false},
         {"sub/", false},
+        // Escaped separators are separators to a server that decodes first.
+        {"a/%2e%2e%2fb", false},
+        {"sub%2f..%2ffile.dat", false},
+        {"sub%2F%2E%2E%2Ffile.dat", false},
+        {"sub%5c..%5cfile.dat", false},
+        {"sub%5C%2e%2e%5Cfile.dat", false},
+        {"%2ffile.dat", false},
+        {"%5Cfile.dat", false},
+        {"sub%2f%2ffile.dat", false},
+        {"sub%2ffile.dat", true},
+        {"sub%5cfile.dat", true},
+        {"sub/%2f", false},
+        {"%2", true},
+        {"a%5", true},
     };
     for (const PathCase& c : cases)
         EXPECT_EQ(c.safe, IsSafeSourcePath(c.path)) << "source path: \"" << c.path << "\"";
+}
+
+TEST(TargetPath, RedirectsNeverLeaveHttpsOrHttp)
+{
+    struct RedirectCase {
+        const char* from;
+        const char* to;
+        bool follow;
+    };
+    const RedirectCase cases[] = {
+        {"http://a/x", "http://b/x", true},
+        {"http://a/x", "https://b/x", true},
+        {"https://a/x", "https://b/x", true},
+        {"HTTPS://a/x", "HtTpS://a/y", true},
+        {"https://a/x", "http://a/x", false},
+        {"Https://a/x", "HTTP://b/x", false},
+        {"http://a/x", "ftp://a/x", false},
+        {"http://a/x", "file:///C:/x", false},
+        {"https://a/x", "", false},
+    };
+    for (const RedirectCase& c : cases)
+        EXPECT_EQ(c.follow, MayFollowRedirect(c.from, c.to)) << c.from << " -> " << c.to;
 }
 
 }  // namespace

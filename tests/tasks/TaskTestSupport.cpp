@@ -2,6 +2,8 @@
 
 #include <winsock2.h>
 
+#include <mmsystem.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -9,6 +11,7 @@
 #include "support/ByteArea.h"
 #include "support/CMd5.h"
 #include "support/TextRoutines.h"
+#include "updater/FineTimer.h"
 
 MessageListWindow::MessageListWindow()
 {
@@ -247,4 +250,67 @@ std::string RefusedAddress(const std::string& path)
     getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
     closesocket(probe);
     return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + path;
+}
+
+namespace {
+
+// One TimerPeriodLog at a time; its recorders run on the task's thread
+// while the test thread waits for the task, so the lock guards the list.
+CRITICAL_SECTION g_periodLock;
+std::vector<TimerPeriodLog::Call> g_periodCalls;
+bool (*g_periodFinished)() = nullptr;
+size_t (*g_periodRequests)() = nullptr;
+UINT g_beginResult = 0;
+
+void NotePeriodCall(const std::string& what)
+{
+    TimerPeriodLog::Call call{what, g_periodFinished(), g_periodRequests()};
+    EnterCriticalSection(&g_periodLock);
+    g_periodCalls.push_back(call);
+    LeaveCriticalSection(&g_periodLock);
+}
+
+UINT WINAPI RecordBegin(UINT period)
+{
+    NotePeriodCall("begin " + std::to_string(period));
+    return g_beginResult;
+}
+
+UINT WINAPI RecordEnd(UINT period)
+{
+    NotePeriodCall("end " + std::to_string(period));
+    return 0;
+}
+
+}  // namespace
+
+TimerPeriodLog::TimerPeriodLog(bool (*finished)(), size_t (*requests)())
+{
+    InitializeCriticalSection(&g_periodLock);
+    g_periodCalls.clear();
+    g_periodFinished = finished;
+    g_periodRequests = requests;
+    g_beginResult = 0;
+    g_timeBeginPeriod = RecordBegin;
+    g_timeEndPeriod = RecordEnd;
+}
+
+TimerPeriodLog::~TimerPeriodLog()
+{
+    g_timeBeginPeriod = timeBeginPeriod;
+    g_timeEndPeriod = timeEndPeriod;
+    DeleteCriticalSection(&g_periodLock);
+}
+
+std::vector<TimerPeriodLog::Call> TimerPeriodLog::Calls() const
+{
+    EnterCriticalSection(&g_periodLock);
+    std::vector<Call> calls = g_periodCalls;
+    LeaveCriticalSection(&g_periodLock);
+    return calls;
+}
+
+void TimerPeriodLog::SetBeginResult(UINT result)
+{
+    g_beginResult = result;
 }

@@ -104,3 +104,23 @@ NginxSite FindNginx();
 
 // An address on the loopback interface where nothing listens.
 std::string RefusedAddress(const std::string& path);
+
+// Puts recorders in place of the timer-resolution calls (FineTimer.h) for its
+// lifetime. Each call is noted as "begin 1" or "end 1", with whether the
+// watched task had finished by then and how many requests the server had.
+class TimerPeriodLog {
+public:
+    explicit TimerPeriodLog(bool (*finished)(), size_t (*requests)());
+    ~TimerPeriodLog();
+    TimerPeriodLog(const TimerPeriodLog&) = delete;
+    TimerPeriodLog& operator=(const TimerPeriodLog&) = delete;
+
+    struct Call {
+        std::string what;
+        bool finished;
+        size_t requests;
+    };
+    std::vector<Call> Calls() const;
+    // What timeBeginPeriod answers; TIMERR_NOERROR unless a test refuses.
+    void SetBeginResult(UINT result);
+};

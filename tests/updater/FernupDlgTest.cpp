@@ -15,8 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "framework/FinishedFlag.h"
+#include "tests/tasks/CannedHttpServer.h"
 #include "tests/updater/TestFolder.h"
 #include "updater/CFernupDlg.h"
+#include "updater/CFernupTask.h"
 #include "updater/resource.h"
 
 namespace {
@@ -734,6 +737,207 @@ TEST(FernupDialog, ExitEndsTheRunAndReleasesWhatTheDialogOwns)
     EXPECT_EQ(nullptr, run.Dialog().m_entries);
     EXPECT_EQ(nullptr, run.Dialog().m_readmeText);
     EXPECT_EQ(nullptr, run.Dialog().m_fetchTask);
+}
+
+// LVM_ENSUREVISIBLE messages that reached the file list, as (row, flag);
+// recorded on the dialog's thread, read on the test's.
+class EnsureVisibleLog {
+public:
+    explicit EnsureVisibleLog(HWND list) : m_list(list)
+    {
+        InitializeCriticalSection(&s_lock);
+        s_calls.clear();
+        s_next = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Record)));
+    }
+    ~EnsureVisibleLog()
+    {
+        SetWindowLongPtrA(m_list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(s_next));
+        DeleteCriticalSection(&s_lock);
+    }
+    EnsureVisibleLog(const EnsureVisibleLog&) = delete;
+    EnsureVisibleLog& operator=(const EnsureVisibleLog&) = delete;
+
+    std::vector<std::pair<int, int>> Calls() const
+    {
+        EnterCriticalSection(&s_lock);
+        std::vector<std::pair<int, int>> calls = s_calls;
+        LeaveCriticalSection(&s_lock);
+        return calls;
+    }
+
+private:
+    static LRESULT CALLBACK Record(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        if (message == LVM_ENSUREVISIBLE) {
+            EnterCriticalSection(&s_lock);
+            s_calls.emplace_back(static_cast<int>(wParam), static_cast<int>(LOWORD(lParam)));
+            LeaveCriticalSection(&s_lock);
+        }
+        return CallWindowProcA(s_next, window, message, wParam, lParam);
+    }
+
+    HWND m_list;
+    static CRITICAL_SECTION s_lock;
+    static std::vector<std::pair<int, int>> s_calls;
+    static WNDPROC s_next;
+};
+CRITICAL_SECTION EnsureVisibleLog::s_lock;
+std::vector<std::pair<int, int>> EnsureVisibleLog::s_calls;
+WNDPROC EnsureVisibleLog::s_next = nullptr;
+
+// The timer's painting of an update's progress, driven through an update
+// task that never runs: the test writes the entries' progress as the task
+// would and sends the timer's message, which the dialog handles on its own
+// thread before SendMessage returns. Timer 1 keeps ticking meanwhile; it
+// does the same, so it may paint first but never differently.
+TEST(FernupDialog, TimerPaintsEachStepAndScrollsToItOnce)
+{
+    RunningDialog run(UpdateLog(ClosedPort()));
+    ASSERT_NE(nullptr, run.Window());
+    ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
+    TestFolder packages("packages");
+    std::vector<std::string> files;
+    for (int n = 0; n < 30; ++n)
+        files.push_back("f/" + std::to_string(n) + "," + std::to_string(n) + ",1,");
+    run.Browse(WritePackage(packages, "many", GoodPackage(Definition("Quill", "1.02", files))));
+    ASSERT_EQ(30, run.Rows());
+
+    CFernupDlg& dialog = run.Dialog();
+    UpdateFileEntry* entry = dialog.m_entries;
+    for (int n = 0; n < 20; ++n)
+        entry = entry->next;
+    ASSERT_EQ(20, entry->row);
+    EnsureVisibleLog scrolls(GetDlgItem(run.Window(), IDC_FILE_LIST));
+    auto tick = [&run] { SendMessageA(run.Window(), WM_TIMER, 1, 0); };
+    auto scrollsTo = [&scrolls](int row) {
+        int count = 0;
+        for (const auto& call : scrolls.Calls()) {
+            EXPECT_EQ(0, call.second) << "row " << call.first << " scrolled with a partial flag";
+            count += call.first == row ? 1 : 0;
+        }
+        return count;
+    };
+
+    auto* task = new CFernupTask(dialog.m_baseAddress, dialog.m_entries);
+    dialog.m_updateTask = task;
+
+    // While the download runs its cell shows its percentage; the row comes
+    // into view once however often the timer ticks.
+    StoreProgress(entry->downloadPercent, 42);
+    StoreProgress(entry->downloadState, kStateRunning);
+    tick();
+    EXPECT_EQ(" 42%", run.Cell(20, 2));
+    StoreProgress(entry->downloadPercent, 57);
+    tick();
+    Sleep(250);
+    tick();
+    EXPECT_EQ(" 57%", run.Cell(20, 2));
+    EXPECT_EQ(1, scrollsTo(20));
+
+    // Its end shows 100% whatever the last percentage, and the state 3 tells
+    // the task's side that the dialog has seen it.
+    StoreProgress(entry->downloadPercent, 88);
+    StoreProgress(entry->downloadState, kStateEnded);
+    tick();
+    EXPECT_EQ("100%", run.Cell(20, 2));
+    EXPECT_EQ(kStateShown, LoadProgress(entry->downloadState));
+    EXPECT_EQ(1, scrollsTo(20));
+
+    // The next step of the same row scrolls to it once more.
+    StoreProgress(entry->transferPercent, 12);
+    StoreProgress(entry->transferState, kStateRunning);
+    tick();
+    tick();
+    EXPECT_EQ(" 12%", run.Cell(20, 3));
+    EXPECT_EQ(2, scrollsTo(20));
+    EXPECT_EQ(0, scrollsTo(21)) << "scrolled to a row whose steps have not begun";
+
+    // The update fails in this step: once the task is released, the last
+    // percentages stay shown.
+    StoreProgress(entry->downloadPercent, 100);
+    StoreProgress(entry->transferPercent, 33);
+    RaiseFinished(task->m_finished);
+    tick();
+    EXPECT_EQ(nullptr, dialog.m_updateTask);
+    EXPECT_EQ("-ER-", run.Buttons());
+    EXPECT_EQ("100%", run.Cell(20, 2));
+    EXPECT_EQ(" 33%", run.Cell(20, 3));
+    EXPECT_EQ("  0%", run.Cell(19, 2));
+}
+
+// One run installs one update: after it, a Browse or Update command that
+// comes anyway (both buttons are off) takes up no definition and starts
+// nothing.
+TEST(FernupDialog, NothingIsTakenUpOrStartedAfterAnUpdate)
+{
+    RunningDialog run(UpdateLog(ClosedPort()));
+    ASSERT_NE(nullptr, run.Window());
+    ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
+    TestFolder packages("packages");
+    packages.Write("first\\a.dat", "x");
+    const std::string first = WritePackage(
+        packages, "first",
+        GoodPackage(Definition("Quill", "1.02", {"a.dat,a.dat,1," + Md5Of("x")})));
+    run.Browse(first);
+    ASSERT_EQ("UERB", run.Buttons());
+    run.Press(IDC_UPDATE);
+    ASSERT_EQ("-ER-", run.WaitForButtons("-ER-"));
+    const std::vector<std::string> lines = run.Lines();
+    ASSERT_EQ("アップデートが正常に完了しました。", lines.back());
+    EXPECT_EQ("x", ReadFileText(run.Game().Path() + "a.dat"));
+
+    packages.Write("second\\b.dat", "y");
+    const std::string second = WritePackage(
+        packages, "second",
+        GoodPackage(Definition("Quill", "1.03", {"b.dat,b.dat,1," + Md5Of("y")})));
+    EXPECT_EQ(0, run.Dialog().OpenOfflineDefinition(second.c_str()));
+    SendMessageA(run.Window(), WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(run.Window(), IDC_UPDATE)));
+    Sleep(500);
+    EXPECT_EQ(nullptr, run.Dialog().m_updateTask);
+    EXPECT_EQ(lines, run.Lines());
+    EXPECT_EQ("-ER-", run.Buttons());
+    EXPECT_EQ("<missing>", ReadFileText(run.Game().Path() + "b.dat"));
+}
+
+// An online definition: the readme comes over from the fetch task; one the
+// check refuses offers Exit and Browse only.
+TEST(FernupDialog, OnlineDefinitionsAcceptedAndRefused)
+{
+    CannedHttpServer server;
+    ASSERT_TRUE(server.Start());
+    struct Case {
+        const char* what;
+        std::string definition;
+        std::string buttons;
+        std::string lastLine;
+    };
+    const Case cases[] = {
+        {"newer", Definition("Quill", "1.06", {"a,a,1,"}), "UERB", "新しい修正ファイルがあります。"},
+        {"older version", Definition("Quill", "1.02", {"a,a,1,"}), "-E-B",
+         "アップデートの必要はありません。"},
+        {"other title", Definition("Other", "1.06", {"a,a,1,"}), "-E-B",
+         "ゲームタイトルが違います。"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        server.SetReply("/demo/update.qdv", CannedHttpServer::Ok(c.definition));
+        server.SetReply("/demo/MD5.txt", CannedHttpServer::Ok(Md5Of(c.definition)));
+        server.SetReply("/demo/readme.txt", CannedHttpServer::Ok(std::string("readme: ") + c.what));
+        RunningDialog run(UpdateLog(server.Port(), "1.05"));
+        ASSERT_NE(nullptr, run.Window());
+        EXPECT_EQ(c.buttons, run.WaitForButtons(c.buttons));
+        ASSERT_FALSE(run.Lines().empty());
+        EXPECT_EQ(c.lastLine, run.Lines().back());
+        if (c.buttons[2] != 'R')
+            continue;
+        run.Press(IDC_README);
+        ASSERT_EQ(1u, g_opened.size());
+        const std::string path = g_opened[0].substr(0, g_opened[0].find('|'));
+        EXPECT_EQ(std::string("readme: ") + c.what, ReadFileText(path));
+        DeleteFileA(path.c_str());
+    }
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ namespace {
 
 const char kTitle[] = "オンラインアップデート[ver.1.01]";
 const char kEngineMutex[] = "Quillon ORVA INTERFACE";
+const char kInstanceMutex[] = "Quillon ORVA OnlineUpdate";
 const char kHolderVariable[] = "FERNUP_TEST_ABANDON_ENGINE_MUTEX";
 constexpr DWORD kStartMs = 20000;
 
@@ -255,6 +256,87 @@ TEST(FernupProgram, ASecondInstanceEndsAtOnceWithoutAWindow)
     // With the first gone, the guard admits the next one.
     Program third(ProgramPath(), game.Path());
     EXPECT_NE(nullptr, third.Dialog(kStartMs));
+}
+
+// The guard is the named mutex itself: any process that holds it, not only
+// another Fernup.exe, keeps the program from starting.
+TEST(FernupProgram, AnotherProcessHoldingTheInstanceMutexStopsTheStart)
+{
+    RecordingServer server;
+    TestFolder game("game");
+    game.Write("update.log", UpdateLog(server.Port(), "game"));
+
+    HANDLE instance = CreateMutexA(nullptr, TRUE, kInstanceMutex);
+    ASSERT_NE(nullptr, instance);
+    ASSERT_NE(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+    {
+        Program blocked(ProgramPath(), game.Path());
+        ASSERT_TRUE(blocked.Started());
+        EXPECT_EQ(0u, blocked.WaitForExit(kStartMs));
+        EXPECT_EQ(nullptr, blocked.Dialog(0));
+        EXPECT_TRUE(server.Requests().empty());
+    }
+    ReleaseMutex(instance);
+    CloseHandle(instance);
+
+    Program admitted(ProgramPath(), game.Path());
+    ASSERT_TRUE(admitted.Started());
+    EXPECT_NE(nullptr, admitted.Dialog(kStartMs));
+}
+
+// Names and bytes of the files directly in folder.
+std::vector<std::string> FolderContents(const std::string& folder)
+{
+    std::vector<std::string> contents;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return contents;
+    do {
+        std::string name = found.cFileName;
+        if (name != "." && name != "..")
+            contents.push_back(name + "=" + ReadFileText(folder + name));
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return contents;
+}
+
+// Closed while the definition fetch waits for a server that never answers,
+// the program ends with 0 at once, and the game folder is as it was.
+TEST(FernupProgram, ClosingWhileTheFetchRunsEndsAtOnceAndChangesNothing)
+{
+    // Connections are taken into the backlog and never answered.
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    ASSERT_EQ(0, listen(listener, 4));
+    int length = sizeof address;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+
+    TestFolder game("game");
+    game.Write("update.log", UpdateLog(ntohs(address.sin_port), "game"));
+    game.Write("data\\map.dat", "installed map");
+    const std::vector<std::string> before = FolderContents(game.Path());
+    {
+        Program program(ProgramPath(), game.Path());
+        ASSERT_TRUE(program.Started());
+        HWND dialog = program.Dialog(kStartMs);
+        ASSERT_NE(nullptr, dialog);
+        // Every button is off while the fetch runs.
+        const int buttons[] = {1002, 1003, 1006, 1007};
+        Sleep(500);
+        for (int id : buttons)
+            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, id))) << "button " << id;
+        ASSERT_TRUE(PostMessageA(dialog, WM_CLOSE, 0, 0));
+        const DWORD start = GetTickCount();
+        EXPECT_EQ(0u, program.WaitForExit(5000));
+        EXPECT_LT(GetTickCount() - start, 5000u);
+    }
+    EXPECT_EQ(before, FolderContents(game.Path()));
+    EXPECT_EQ("installed map", ReadFileText(game.Path() + "data\\map.dat"));
+    closesocket(listener);
 }
 
 TEST(FernupProgram, AnEngineHoldingItsMutexStopsTheStart)

@@ -89,6 +89,9 @@ TEST(ChooseGameFolder, RefusesFoldersThatDoNotFit)
         {huge, true, "D:\\x.exe"},
         {"C:\\a", false, tooLong + "\\Fernup.exe"},
         {"C:\\a", false, huge + "\\Fernup.exe"},
+        // The program path could not be learned.
+        {"C:\\a", false, ""},
+        {"C:\\a", false, "Fernup.exe"},
     };
     for (const Refused& r : refused) {
         folder[0] = 'x';

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "support/DeviceName.h"
 #include "support/TextRoutines.h"
 #include "updater/InstalledState.h"
 #include "updater/TargetPath.h"
@@ -40,23 +41,6 @@ std::string Quoted(unsigned char c)
         return std::string("byte 0x") + kHex[c >> 4] + kHex[c & 15];
     }
     return std::string("\"") + static_cast<char>(c) + "\"";
-}
-
-bool IsReservedDeviceName(const std::string& component)
-{
-    // The platform takes these as devices whatever the extension.
-    std::string base = component.substr(0, component.find('.'));
-    while (!base.empty() && base.back() == ' ')
-        base.pop_back();
-    for (char& c : base)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL"};
-    for (const char* name : kNames)
-        if (base == name)
-            return true;
-    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
 }
 
 }  // namespace
@@ -116,6 +100,12 @@ std::string TargetPathFault(const std::string& target)
                "work-folder copy in a folder that does not exist";
     if (bad != 0)
         return "holds " + Quoted(bad) + ", which Windows file names cannot hold";
+    // The program refuses these too, through the same rule; named here first
+    // so that the reason shows which component it is.
+    size_t deviceStart = 0, deviceLength = 0;
+    if (FindDeviceComponent(target.c_str(), &deviceStart, &deviceLength))
+        return "has a component that Windows takes for a device (" +
+               target.substr(deviceStart, deviceLength) + ")";
     if (!IsSafeTargetPath(target.c_str()))
         return "is not a plain relative path inside the game folder";
     size_t start = 0;
@@ -129,8 +119,6 @@ std::string TargetPathFault(const std::string& target)
             return "has an empty component";
         if (component.back() == '.' || component.back() == ' ')
             return "has a component ending in a point or a blank, which Windows drops";
-        if (IsReservedDeviceName(component))
-            return "has a component that Windows takes for a device (" + component + ")";
         start = end + 1;
     }
     return std::string();
