@@ -9,4 +9,5 @@ set(FERNUP_TASK_WIN_SOURCES
   CheckList.cpp
   CInitUpdateTask.cpp
   CFernupTask.cpp
+  FileReplace.cpp
 )

@@ -205,3 +205,49 @@ RunPlan PlanRun(uint32_t seed, uint32_t run)
                      : static_cast<uint32_t>(random() % faulty.file.content.size());
     return plan;
 }
+
+const char* KillPhaseName(KillPhase phase)
+{
+    switch (phase) {
+    case KillPhase::Fetch: return "fetch";
+    case KillPhase::Install: return "install";
+    default: return "?";
+    }
+}
+
+KillPlan PlanKill(uint32_t seed, uint32_t run)
+{
+    std::mt19937 random(seed * 2654435761u + run * 40503u + 17u);
+    KillPlan plan{};
+    plan.run = run;
+    char text[32];
+    std::snprintf(text, sizeof text, "%u.%02u", (101 + run) / 100, (101 + run) % 100);
+    plan.version = text;
+    std::snprintf(text, sizeof text, "2027/%02u/%02u", 1 + run / 28 % 12, 1 + run % 28);
+    plan.day = text;
+
+    // The pool's files (some installed, some new, two-byte names, a deep
+    // folder) and parts numbered beside them, in a random order.
+    std::vector<std::string> targets;
+    for (const PoolFile& file : TargetPool())
+        targets.push_back(file.target);
+    const size_t count = 24 + random() % 17;
+    for (size_t i = targets.size(); i < count; ++i)
+        targets.push_back((i % 3 == 0 ? "データ\\part" : "data\\part") + std::to_string(i) + ".bin");
+    std::shuffle(targets.begin(), targets.end(), random);
+    for (size_t i = 0; i < count; ++i) {
+        PlannedFile planned;
+        planned.source = "k" + std::to_string(run) + "/f" + std::to_string(i) + ".bin";
+        planned.file.target = targets[i];
+        planned.file.content =
+            Pattern(PickSize(random), seed ^ (run * 7919u + static_cast<uint32_t>(i)));
+        planned.file.md5 = Md5Of(planned.file.content);
+        plan.files.push_back(planned);
+    }
+    plan.phase = static_cast<KillPhase>(random() % 2);
+    // Installed: up to the one before the last, so that the kill still falls
+    // within the phase.
+    plan.entry = random() % (plan.phase == KillPhase::Fetch ? count : count - 1);
+    plan.pauseMs = random() % 40;
+    return plan;
+}

@@ -67,3 +67,22 @@ inline unsigned OutcomeBit(RunOutcome outcome)
 Fault FaultOfRun(uint32_t seed, uint32_t run);
 
 RunPlan PlanRun(uint32_t seed, uint32_t run);
+
+// A run of the kill campaign: an update of a few dozen files whose process
+// is killed at a moment of its fetch or install phase, found by what the
+// program has done by then (a download begun, a file installed) and a pause
+// after it.
+enum class KillPhase : int { Fetch = 0, Install = 1, Count = 2 };
+const char* KillPhaseName(KillPhase phase);
+
+struct KillPlan {
+    uint32_t run;
+    KillPhase phase;
+    size_t entry;      // Fetch: its download has begun; Install: it is installed
+    uint32_t pauseMs;  // then this long until the kill
+    std::string version;
+    std::string day;
+    std::vector<PlannedFile> files;
+};
+
+KillPlan PlanKill(uint32_t seed, uint32_t run);
