@@ -343,10 +343,11 @@ struct SelfUpdate {
     {
         HWND dialog = scenario.Start(program);
         EXPECT_NE(nullptr, dialog);
-        if (dialog != nullptr)
-            EXPECT_TRUE(WaitForState(dialog, "UERB", "新しい修正ファイルがあります。",
-                                     kWindowTimeout))
-                << Buttons(dialog) << "\n" << AllLines(dialog);
+        if (dialog != nullptr && !WaitForState(dialog, "UERB", "新しい修正ファイルがあります。",
+                                               kWindowTimeout)) {
+            ADD_FAILURE() << "no update offered: " << Buttons(dialog) << "\n" << AllLines(dialog);
+            return nullptr;
+        }
         return dialog;
     }
 
