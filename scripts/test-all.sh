@@ -23,13 +23,30 @@ jobs=$(nproc)
 status=0
 passed=0
 failed=0
+skipped=0
 summary=$(mktemp)
+# The 32-bit build runs under Wine's 32-bit loader, which needs a kernel that
+# runs 32-bit x86 user code. Where it cannot (some virtual machines run 64-bit
+# user code only), the win32 build is still made and its file checks run, but
+# its programs cannot, and the summary says so.
+win32_runs=1
+/usr/lib/wine/wine --version >/dev/null 2>&1 || win32_runs=0
 for preset in native win64 win32; do
   echo "=== $preset: configure and build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   echo "=== $preset: tests"
-  ctest --preset "$preset" -j "$jobs" | tee "$summary" || status=1
+  only=()
+  if [ "$preset" = win32 ] && [ "$win32_runs" -eq 0 ]; then
+    all=$(ctest --preset win32 -N | sed -n 's/^Total Tests: //p')
+    only=(-R 'updater_program_file_test|security_program_dll_loading')
+    ran=$(ctest --preset win32 -N "${only[@]}" | sed -n 's/^Total Tests: //p')
+    skipped=$((all - ran))
+    echo "!!! win32: this machine cannot run 32-bit x86 programs (the kernel runs 64-bit"
+    echo "!!! user code only), so $skipped of the $all win32 tests are not run; the build"
+    echo "!!! and its $ran file checks are."
+  fi
+  ctest --preset "$preset" -j "$jobs" "${only[@]}" | tee "$summary" || status=1
   # "NN% tests passed, F tests failed out of T"
   f="" t=""
   read -r f t < <(sed -n 's/.*tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\).*/\1 \2/p' "$summary") || true
@@ -48,5 +65,9 @@ else
   failed=$((failed + 1))
 fi
 echo "ctest entries of the three builds and the fuzz step:"
-echo "$passed passed, $failed failed"
+if [ "$skipped" -gt 0 ]; then
+  echo "$passed passed, $failed failed, $skipped skipped"
+else
+  echo "$passed passed, $failed failed"
+fi
 exit $status

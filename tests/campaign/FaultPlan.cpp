@@ -206,11 +206,12 @@ RunPlan PlanRun(uint32_t seed, uint32_t run)
     return plan;
 }
 
-const char* KillPhaseName(KillPhase phase)
+const char* KillMomentName(KillMoment moment)
 {
-    switch (phase) {
-    case KillPhase::Fetch: return "fetch";
-    case KillPhase::Install: return "install";
+    switch (moment) {
+    case KillMoment::DownloadBegun: return "download begun";
+    case KillMoment::FileInstalled: return "file installed";
+    case KillMoment::CopyBegun: return "large copy begun";
     default: return "?";
     }
 }
@@ -235,19 +236,35 @@ KillPlan PlanKill(uint32_t seed, uint32_t run)
     for (size_t i = targets.size(); i < count; ++i)
         targets.push_back((i % 3 == 0 ? "データ\\part" : "data\\part") + std::to_string(i) + ".bin");
     std::shuffle(targets.begin(), targets.end(), random);
+    size_t largest = random() % count;
     for (size_t i = 0; i < count; ++i) {
         PlannedFile planned;
         planned.source = "k" + std::to_string(run) + "/f" + std::to_string(i) + ".bin";
         planned.file.target = targets[i];
-        planned.file.content =
-            Pattern(PickSize(random), seed ^ (run * 7919u + static_cast<uint32_t>(i)));
+        // One file of megabytes, a copy long enough for a kill to cut through.
+        const uint32_t size = i == largest ? 1500000 + random() % 1500000
+                                           : (random() % 4 == 0 ? PickSize(random) : random() % 150000);
+        planned.file.content = Pattern(size, seed ^ (run * 7919u + static_cast<uint32_t>(i)));
         planned.file.md5 = Md5Of(planned.file.content);
         plan.files.push_back(planned);
     }
-    plan.phase = static_cast<KillPhase>(random() % 2);
-    // Installed: up to the one before the last, so that the kill still falls
-    // within the phase.
-    plan.entry = random() % (plan.phase == KillPhase::Fetch ? count : count - 1);
-    plan.pauseMs = random() % 40;
+    plan.moment = static_cast<KillMoment>(random() % static_cast<int>(KillMoment::Count));
+    switch (plan.moment) {
+    case KillMoment::DownloadBegun:
+        plan.entry = random() % count;
+        plan.pauseMs = random() % 40;
+        break;
+    case KillMoment::FileInstalled:
+        // Three entries before the last at most: their steps and pauses
+        // outlast the pause, so that the kill still falls within the phase.
+        plan.entry = random() % (count - 3);
+        plan.pauseMs = random() % 40;
+        break;
+    default:
+        // The copy itself takes some milliseconds.
+        plan.entry = largest;
+        plan.pauseMs = random() % 6;
+        break;
+    }
     return plan;
 }
