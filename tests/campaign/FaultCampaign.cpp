@@ -611,8 +611,11 @@ KillResult KillOne(const std::string& program, const std::string& root, const st
     auto reached = [&]() {
         if (plan.moment == KillMoment::DownloadBegun)
             return LookAt(watched).exists;
+        // A copy may come and go between two looks: then its file is new.
+        if (LookAt(watched) != unchanged)
+            return true;
         if (plan.moment == KillMoment::FileInstalled)
-            return LookAt(watched) != unchanged;
+            return false;
         WIN32_FIND_DATAA found;
         HANDLE search = FindFirstFileA(copies.c_str(), &found);
         if (search == INVALID_HANDLE_VALUE)

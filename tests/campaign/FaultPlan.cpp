@@ -236,7 +236,8 @@ KillPlan PlanKill(uint32_t seed, uint32_t run)
     for (size_t i = targets.size(); i < count; ++i)
         targets.push_back((i % 3 == 0 ? "データ\\part" : "data\\part") + std::to_string(i) + ".bin");
     std::shuffle(targets.begin(), targets.end(), random);
-    size_t largest = random() % count;
+    // Not among the last three, for the same reason as below.
+    const size_t largest = random() % (count - 3);
     for (size_t i = 0; i < count; ++i) {
         PlannedFile planned;
         planned.source = "k" + std::to_string(run) + "/f" + std::to_string(i) + ".bin";
