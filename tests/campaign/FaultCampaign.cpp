@@ -601,8 +601,9 @@ KillResult KillOne(const std::string& program, const std::string& root, const st
     // What the kill waits for: a download's file in the work folder, an
     // installed file's new write time, or a copy of ours beside it.
     const UpdatedFile& marked = plan.files[plan.entry].file;
-    const size_t slash = marked.target.rfind('\\');
-    const size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+    // The last "\\" that is not the second byte of a two-byte character.
+    const char* slash = FindLastChar(marked.target.c_str(), '\\');
+    const size_t nameAt = slash == nullptr ? 0 : static_cast<size_t>(slash - marked.target.c_str()) + 1;
     const std::string watched = plan.moment == KillMoment::DownloadBegun
                                     ? work + marked.target.substr(nameAt)
                                     : game + marked.target;

@@ -290,8 +290,8 @@ std::vector<std::string> CheckUpdateRun(const UpdateRun& run)
 
 bool IsTemporaryPath(const std::string& path)
 {
-    const size_t slash = path.rfind('\\');
-    return IsTemporaryName(path.c_str() + (slash == std::string::npos ? 0 : slash + 1));
+    const char* slash = FindLastChar(path.c_str(), '\\');
+    return IsTemporaryName(slash == nullptr ? path.c_str() : slash + 1);
 }
 
 std::vector<std::string> CheckKilledRun(const UpdateRun& run)
