@@ -11,6 +11,7 @@
 #include "support/FileRoutines.h"
 #include "support/TextRoutines.h"
 #include "updater/CheckList.h"
+#include "updater/FileReplace.h"
 #include "updater/FineTimer.h"
 #include "updater/HttpFetch.h"
 #include "updater/InstalledState.h"
@@ -30,6 +31,9 @@ constexpr uint32_t kSectorsPerRead = 16;
 constexpr DWORD kFallbackSectorSize = 512;
 constexpr uint32_t kCopyBufferSize = 524288;
 constexpr uint32_t kStepPauseMs = 10;
+// How long a replace refused for sharing is tried again: a virus scanner or
+// an indexer holds a new file for moments, not for seconds.
+constexpr uint32_t kReplaceRetryMs = 2000;
 
 // Failure codes of the update.
 constexpr int32_t kFailNoInternet = 1;
@@ -100,28 +104,26 @@ uint32_t OpenFileSize(HANDLE file)
     return size.LowPart;
 }
 
-// Creates and opens for writing a new file named as GetTempFileNameA names
-// them ("fupXXXX.tmp") in folder, its path left in temporary (MAX_PATH bytes).
-// Letting GetTempFileNameA make the file would create it, close it and have it
-// opened once more, for every file copied. Only a file made here is ever
-// written or deleted by the caller; on failure nothing was made.
-HANDLE CreateTemporaryFile(const char* folder, char* temporary)
+// The length of a path's folder part, through its last "\" or "/".
+size_t FolderLength(const char* path)
 {
-    const UINT first = GetTickCount();
-    for (UINT attempt = 0; attempt <= 0xFFFF; ++attempt) {
-        // With a number of its own the platform only forms the name; 0 would
-        // have it make the file.
-        const UINT unique = (first + attempt) & 0xFFFF;
-        if (unique == 0)
-            continue;
-        if (GetTempFileNameA(folder, "fup", unique, temporary) == 0)
-            return INVALID_HANDLE_VALUE;
-        HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
-        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
-            return file;
-    }
-    return INVALID_HANDLE_VALUE;
+    const char* backslash = FindLastChar(path, '\\');
+    const char* slash = FindLastChar(path, '/');
+    const char* end = (slash != nullptr && (backslash == nullptr || slash > backslash)) ? slash : backslash;
+    return end != nullptr ? static_cast<size_t>(end - path) + 1 : 0;
+}
+
+// True when an entry before this one installs into the same folder, which
+// then has had its leftovers removed in this run already.
+bool FolderSeenBefore(const UpdateFileEntry* entries, const UpdateFileEntry* entry)
+{
+    const size_t length = FolderLength(entry->targetPath);
+    for (const UpdateFileEntry* earlier = entries; earlier != entry && earlier != nullptr;
+         earlier = earlier->next)
+        if (FolderLength(earlier->targetPath) == length &&
+            std::strncmp(earlier->targetPath, entry->targetPath, length) == 0)
+            return true;
+    return false;
 }
 
 }  // namespace
@@ -425,18 +427,21 @@ int32_t CFernupTask::TransferFile(UpdateFileEntry* entry)
     }
     uint32_t length = OpenFileSize(input);
 
-    // The copy goes to a new file beside the destination, which replaces the
-    // destination in one step only when the copy is whole: a failed copy
-    // leaves the installed file as it was. A missing folder fails here.
+    // The copy goes to a new file beside the destination, which takes the
+    // destination's place in one step only when the copy is whole: a failed
+    // or cut-off copy leaves the installed file as it was. A missing folder
+    // fails here. Where no temporary name fits the path limit, the copy is
+    // written in place as it always could be.
     char folder[kPathCapacity];
     CopyText(folder, sizeof(folder), destination);
-    char* backslash = FindLastChar(folder, '\\');
-    char* slash = FindLastChar(folder, '/');
-    char* end = (slash != nullptr && (backslash == nullptr || slash > backslash)) ? slash : backslash;
-    if (end != nullptr)
-        end[1] = '\0';
+    folder[FolderLength(folder)] = '\0';
+    if (!FolderSeenBefore(m_entries, entry))
+        RemoveTemporaryFiles(folder);
+    const bool inPlace = !TemporaryNameFits(folder);
     char temporary[MAX_PATH];
-    HANDLE output = CreateTemporaryFile(folder, temporary);
+    HANDLE output = inPlace ? CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr)
+                            : CreateTemporaryFile(folder, temporary, sizeof(temporary));
     if (output == INVALID_HANDLE_VALUE) {
         CloseHandle(input);
         Fail(kFailOpen, kLineCannotOpen);
@@ -473,8 +478,9 @@ int32_t CFernupTask::TransferFile(UpdateFileEntry* entry)
     CloseHandle(input);
     CloseHandle(output);
 
-    if (m_failureCode == 0 &&
-        !MoveFileExA(temporary, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (inPlace)
+        return m_failureCode;
+    if (m_failureCode == 0 && !PutInPlace(temporary, destination, kReplaceRetryMs))
         Fail(kFailOpen, kLineCannotOpen);
     if (m_failureCode != 0)
         DeleteFileA(temporary);

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "updater/CFernupDlg.h"
+#include "updater/FileReplace.h"
 #include "updater/SystemDllSearch.h"
 
 namespace {
@@ -74,6 +75,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         return 0;
     if (EngineHoldsInterface())
         return 0;
+    // An update that replaced this program left the old file beside it; that
+    // program has ended by now, or it goes at the next start.
+    RemoveTemporaryFilesBesideProgram();
 
     // On the heap: a task still running when the dialog closes keeps using the
     // object, its file entries and its message list until the process ends,

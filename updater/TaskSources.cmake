@@ -10,4 +10,5 @@ set(FERNUP_TASK_WIN_SOURCES
   CInitUpdateTask.cpp
   CFernupTask.cpp
   FineTimer.cpp
+  FileReplace.cpp
 )

@@ -4,7 +4,13 @@
 // Prints one line per run and the table of faults, runs and violations;
 // exits non-zero when any run broke an invariant, hung or crashed.
 //
+// With --kills N it runs the kill campaign instead: the real Fernup.exe on an
+// update of a few dozen files, its process killed at a moment of the fetch or
+// install phase, the game folder judged, then the same update run to its end
+// and judged again.
+//
 // usage: fault_campaign [--runs N] [--seed S] [--first R] [--timeout-ms T]
+//        fault_campaign --kills N [--seed S] [--first R] [--program FERNUP_EXE]
 //        fault_campaign --hold PATH READY RELEASE   (helper: holds PATH open)
 #include <windows.h>
 
@@ -24,6 +30,7 @@
 #include "support/ProfileText.h"
 #include "support/TextRoutines.h"
 #include "tests/common/TestBytes.h"
+#include "tests/e2e/DialogDriver.h"
 #include "updater/CFernupTask.h"
 #include "updater/CInitUpdateTask.h"
 #include "updater/DefinitionCheck.h"
@@ -45,6 +52,8 @@ struct Options {
     uint32_t seed = 1;
     uint32_t first = 0;
     uint32_t timeoutMs = 1000;  // the HTTP time-out seam, shortened
+    uint32_t kills = 0;         // runs of the kill campaign; 0 runs the fault campaign
+    std::string program;        // Fernup.exe; by default the build's own
 };
 
 // ---- The helper that holds a file open in a process of its own ----
@@ -393,7 +402,11 @@ bool ParseOptions(int argc, char** argv, Options* options)
 {
     for (int i = 1; i + 1 < argc; i += 2) {
         uint32_t value = static_cast<uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
-        if (std::strcmp(argv[i], "--runs") == 0)
+        if (std::strcmp(argv[i], "--program") == 0)
+            options->program = argv[i + 1];
+        else if (std::strcmp(argv[i], "--kills") == 0)
+            options->kills = value;
+        else if (std::strcmp(argv[i], "--runs") == 0)
             options->runs = value;
         else if (std::strcmp(argv[i], "--seed") == 0)
             options->seed = value;
@@ -407,6 +420,341 @@ bool ParseOptions(int argc, char** argv, Options* options)
     return argc % 2 == 1;
 }
 
+// ---- The kill campaign ----
+
+constexpr DWORD kWindowLimitMs = 30000;
+constexpr DWORD kUpdateLimitMs = 180000;
+constexpr char kLineOffered[] = "新しい修正ファイルがあります。";
+
+// The build's own Fernup.exe: bin\ of the build, two folders above ours.
+std::string BuiltProgram()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string program = path;
+    for (int up = 0; up < 3; ++up)
+        program = program.substr(0, program.rfind('\\'));
+    return program + "\\bin\\Fernup.exe";
+}
+
+// What a file looks like from outside, without opening it: a replace shows
+// as a new write time, a new file as its arrival.
+struct FileLook {
+    bool exists = false;
+    uint64_t size = 0;
+    uint64_t written = 0;
+    bool operator!=(const FileLook& other) const
+    {
+        return exists != other.exists || size != other.size || written != other.written;
+    }
+};
+
+FileLook LookAt(const std::string& path)
+{
+    FileLook look;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+        look.exists = true;
+        look.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        look.written = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                       data.ftLastWriteTime.dwLowDateTime;
+    }
+    return look;
+}
+
+// One start of the program in the game folder; killed if still running
+// when it goes.
+class ProgramRun {
+public:
+    ProgramRun(const std::string& program, const std::string& game)
+    {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        std::string command = "\"" + program + "\"";
+        if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                           game.c_str(), &startup, &m_process))
+            m_dialog = DialogDriver::FindDialog(m_process.dwProcessId, kWindowLimitMs);
+    }
+    ~ProgramRun()
+    {
+        if (m_process.hProcess == nullptr)
+            return;
+        Kill();
+        CloseHandle(m_process.hProcess);
+        CloseHandle(m_process.hThread);
+    }
+    ProgramRun(const ProgramRun&) = delete;
+    ProgramRun& operator=(const ProgramRun&) = delete;
+
+    // True once the dialog offers the update, with Update pressed.
+    bool PressUpdateWhenOffered(std::string* why)
+    {
+        if (m_dialog == nullptr) {
+            *why = "the program showed no dialog";
+            return false;
+        }
+        if (!WaitForLast(kLineOffered, "UERB", kWindowLimitMs)) {
+            *why = "no update offered: " + LastLine();
+            return false;
+        }
+        DialogDriver::Press(m_dialog, DialogDriver::kUpdate);
+        return true;
+    }
+
+    bool WaitForLast(const char* line, const char* buttons, DWORD limitMs)
+    {
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < limitMs) {
+            const std::vector<std::string> lines = DialogDriver::Lines(m_dialog);
+            if (!lines.empty() && lines.back() == line && DialogDriver::Buttons(m_dialog) == buttons)
+                return true;
+            if (!Running())
+                return false;
+            Sleep(20);
+        }
+        return false;
+    }
+
+    std::string LastLine() const
+    {
+        const std::vector<std::string> lines = DialogDriver::Lines(m_dialog);
+        return lines.empty() ? std::string() : lines.back();
+    }
+
+    bool Running() const { return WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT; }
+
+    // As a crash or a power cut ends it: no code of the program runs.
+    void Kill()
+    {
+        if (Running())
+            TerminateProcess(m_process.hProcess, 1);
+        WaitForSingleObject(m_process.hProcess, 20000);
+    }
+
+    long ExitAndWait()
+    {
+        DialogDriver::Press(m_dialog, DialogDriver::kExit);
+        return DialogDriver::ExitCodeWithin(m_process.hProcess, 20000);
+    }
+
+private:
+    PROCESS_INFORMATION m_process = {};
+    HWND m_dialog = nullptr;
+};
+
+FolderImage OutsideImage(const std::string& root)
+{
+    FolderImage image;
+    for (auto& [path, bytes] : Snapshot(root))
+        if (path.compare(0, 5, "game\\") != 0)
+            image[path] = bytes;
+    return image;
+}
+
+// Where a kill landed, told from the game folder afterwards.
+enum class Landed : int { Fetching = 0, Installing = 1, Count = 2 };
+
+struct KillResult {
+    Landed landed = Landed::Fetching;
+    bool killed = false;       // the process was still running when killed
+    bool rerunDone = false;    // the second run completed the update
+    DWORD killAtMs = 0;        // from the press of Update
+    DWORD rerunMs = 0;
+    std::vector<std::string> violations;
+};
+
+KillResult KillOne(const std::string& program, const std::string& root, const std::string& game,
+                   const KillPlan& plan)
+{
+    KillResult result;
+    CannedHttpServer server;
+    if (!server.Start()) {
+        result.violations.push_back("the loopback server did not start");
+        return result;
+    }
+    const std::string base = server.Address(kPackagePath);
+    PointLogAt(game, base);
+    RunPlan asRun{};
+    asRun.version = plan.version;
+    asRun.day = plan.day;
+    asRun.files = plan.files;
+    const std::string definition = DefinitionText(asRun);
+    const std::string digest = Md5Of(definition);
+    server.SetReply(std::string(kPackagePath) + "update.qdv", CannedHttpServer::Ok(definition));
+    server.SetReply(std::string(kPackagePath) + "MD5.txt", CannedHttpServer::Ok(digest));
+    server.SetReply(std::string(kPackagePath) + "readme.txt",
+                    CannedHttpServer::Ok("readme of " + plan.version + "\r\n"));
+    for (const PlannedFile& planned : plan.files)
+        server.SetReply(kPackagePath + planned.source, CannedHttpServer::Ok(planned.file.content));
+
+    UpdateRun judged;
+    judged.before = ImageOf(game);
+    for (const PlannedFile& planned : plan.files)
+        judged.files.push_back(planned.file);
+    judged.newVersion = plan.version;
+    judged.newDay = plan.day;
+    const FolderImage outside = OutsideImage(root);
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    const std::string work = std::string(temp) + digest + "\\";
+
+    // What the kill waits for: a download's file in the work folder, an
+    // installed file's new write time, or a copy of ours beside it.
+    const UpdatedFile& marked = plan.files[plan.entry].file;
+    // The last "\\" that is not the second byte of a two-byte character.
+    const char* slash = FindLastChar(marked.target.c_str(), '\\');
+    const size_t nameAt = slash == nullptr ? 0 : static_cast<size_t>(slash - marked.target.c_str()) + 1;
+    const std::string watched = plan.moment == KillMoment::DownloadBegun
+                                    ? work + marked.target.substr(nameAt)
+                                    : game + marked.target;
+    const std::string copies = game + marked.target.substr(0, nameAt) + "~fup????.tmp";
+    const FileLook unchanged = LookAt(watched);
+    auto reached = [&]() {
+        if (plan.moment == KillMoment::DownloadBegun)
+            return LookAt(watched).exists;
+        // A copy may come and go between two looks: then its file is new.
+        if (LookAt(watched) != unchanged)
+            return true;
+        if (plan.moment == KillMoment::FileInstalled)
+            return false;
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(copies.c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            return false;
+        FindClose(search);
+        return true;
+    };
+    {
+        ProgramRun run(program, game);
+        std::string why;
+        if (!run.PressUpdateWhenOffered(&why)) {
+            result.violations.push_back("first run: " + why);
+            return result;
+        }
+        const DWORD pressed = GetTickCount();
+        while (run.Running() && GetTickCount() - pressed < kUpdateLimitMs && !reached())
+            Sleep(1);
+        Sleep(plan.pauseMs);
+        result.killed = run.Running();
+        run.Kill();
+        result.killAtMs = GetTickCount() - pressed;
+        if (!result.killed)
+            result.violations.push_back("the program ended before it was killed: " + run.LastLine());
+    }
+
+    judged.after = ImageOf(game);
+    for (const auto& [path, bytes] : judged.after)
+        if (IsTemporaryPath(path) ||
+            (judged.before.count(path) != 0 && judged.before.at(path) != bytes) ||
+            judged.before.count(path) == 0)
+            result.landed = Landed::Installing;
+    for (const std::string& violation : CheckKilledRun(judged))
+        result.violations.push_back("killed: " + violation);
+    if (OutsideImage(root) != outside)
+        result.violations.push_back("killed: a file outside the game folder changed");
+
+    // The same update again, to its end.
+    {
+        ProgramRun run(program, game);
+        std::string why;
+        const DWORD start = GetTickCount();
+        if (!run.PressUpdateWhenOffered(&why)) {
+            result.violations.push_back("second run: " + why);
+            return result;
+        }
+        result.rerunDone = run.WaitForLast(kLineDone, "-ER-", kUpdateLimitMs);
+        result.rerunMs = GetTickCount() - start;
+        if (!result.rerunDone)
+            result.violations.push_back("second run did not complete: " + run.LastLine());
+        else if (run.ExitAndWait() != 0)
+            result.violations.push_back("second run did not exit cleanly");
+    }
+    server.Stop();
+    judged.after = ImageOf(game);
+    judged.outcome = RunOutcome::Succeeded;
+    judged.workFolderLeft = PathExists(work);
+    for (const std::string& violation : CheckUpdateRun(judged))
+        result.violations.push_back("completed: " + violation);
+    if (OutsideImage(root) != outside)
+        result.violations.push_back("completed: a file outside the game folder changed");
+    return result;
+}
+
+int KillCampaign(const Options& options)
+{
+    const std::string built = options.program.empty() ? BuiltProgram() : options.program;
+    ScratchFolder root("kill-campaign");
+    const std::string game = root.Path() + "game\\";
+    CreateDirectoryA(game.c_str(), nullptr);
+    MakeGame(game);
+    // The program lives outside the game folder, beside a folder of someone
+    // else's files; neither may change.
+    CreateDirectoryA((root.Path() + "program").c_str(), nullptr);
+    CreateDirectoryA((root.Path() + "outside").c_str(), nullptr);
+    const std::string program = root.Path() + "program\\Fernup.exe";
+    if (!CopyFileA(built.c_str(), program.c_str(), FALSE)) {
+        std::printf("kill campaign: cannot copy %s\n", built.c_str());
+        return 2;
+    }
+    WriteBytes(root.Path() + "outside\\notes.txt", Pattern(3000, 5));
+    WriteBytes(root.Path() + "outside\\~fup0001.tmp", "someone's, in another folder");
+
+    std::printf("kill campaign: seed %u, kills %u to %u%s\n", options.seed, options.first,
+                options.first + options.kills - 1, RunningUnderWine() ? ", under Wine" : "");
+    struct KillRow {
+        uint32_t kills = 0;
+        uint32_t landed[static_cast<int>(Landed::Count)] = {};
+        uint32_t rerunsDone = 0;
+        uint32_t violations = 0;
+        DWORD longestRerunMs = 0;
+    } rows[static_cast<int>(KillMoment::Count)];
+    uint32_t violations = 0;
+    for (uint32_t run = options.first; run < options.first + options.kills; ++run) {
+        const KillPlan plan = PlanKill(options.seed, run);
+        const KillResult result = KillOne(program, root.Path(), game, plan);
+        KillRow& row = rows[static_cast<int>(plan.moment)];
+        ++row.kills;
+        ++row.landed[static_cast<int>(result.landed)];
+        row.rerunsDone += result.rerunDone ? 1 : 0;
+        row.violations += result.violations.empty() ? 0 : 1;
+        row.longestRerunMs = result.rerunMs > row.longestRerunMs ? result.rerunMs : row.longestRerunMs;
+        violations += result.violations.empty() ? 0 : 1;
+        const UpdatedFile& marked = plan.files[plan.entry].file;
+        std::printf("kill %3u: %2zu files, %-16s %2zu (%s, %zu bytes) + %u ms -> at %5lu ms, "
+                    "while %s; re-run %5lu ms  %s\n",
+                    run, plan.files.size(), KillMomentName(plan.moment), plan.entry + 1,
+                    marked.target.c_str(), marked.content.size(), plan.pauseMs,
+                    static_cast<unsigned long>(result.killAtMs),
+                    result.landed == Landed::Fetching ? "fetching" : "installing",
+                    static_cast<unsigned long>(result.rerunMs),
+                    result.violations.empty() ? "ok" : ("VIOLATED: " + Join(result.violations)).c_str());
+        std::fflush(stdout);
+    }
+
+    std::printf("\n| kill after | kills | landed while fetching | landed while installing | "
+                "re-runs completed | longest re-run | invariant violations |\n"
+                "|---|---:|---:|---:|---:|---:|---:|\n");
+    KillRow total;
+    for (int i = 0; i < static_cast<int>(KillMoment::Count); ++i) {
+        const KillRow& row = rows[i];
+        std::printf("| %s | %u | %u | %u | %u | %lu ms | %u |\n",
+                    KillMomentName(static_cast<KillMoment>(i)), row.kills, row.landed[0],
+                    row.landed[1], row.rerunsDone, static_cast<unsigned long>(row.longestRerunMs),
+                    row.violations);
+        total.kills += row.kills;
+        total.landed[0] += row.landed[0];
+        total.landed[1] += row.landed[1];
+        total.rerunsDone += row.rerunsDone;
+        total.violations += row.violations;
+        total.longestRerunMs = row.longestRerunMs > total.longestRerunMs ? row.longestRerunMs
+                                                                         : total.longestRerunMs;
+    }
+    std::printf("| all | %u | %u | %u | %u | %lu ms | %u |\n", total.kills, total.landed[0],
+                total.landed[1], total.rerunsDone, static_cast<unsigned long>(total.longestRerunMs),
+                total.violations);
+    return violations == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -416,10 +764,14 @@ int main(int argc, char** argv)
     Options options;
     if (!ParseOptions(argc, argv, &options)) {
         std::fprintf(stderr, "usage: fault_campaign [--runs N] [--seed S] [--first R] "
-                             "[--timeout-ms T]\n");
+                             "[--timeout-ms T]\n"
+                             "       fault_campaign --kills N [--seed S] [--first R] "
+                             "[--program FERNUP_EXE]\n");
         return 2;
     }
     g_httpTimeoutMs = options.timeoutMs;
+    if (options.kills > 0)
+        return KillCampaign(options);
 
     ScratchFolder root("campaign");
     const std::string game = root.Path() + "game\\";

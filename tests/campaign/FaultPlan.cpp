@@ -205,3 +205,67 @@ RunPlan PlanRun(uint32_t seed, uint32_t run)
                      : static_cast<uint32_t>(random() % faulty.file.content.size());
     return plan;
 }
+
+const char* KillMomentName(KillMoment moment)
+{
+    switch (moment) {
+    case KillMoment::DownloadBegun: return "download begun";
+    case KillMoment::FileInstalled: return "file installed";
+    case KillMoment::CopyBegun: return "large copy begun";
+    default: return "?";
+    }
+}
+
+KillPlan PlanKill(uint32_t seed, uint32_t run)
+{
+    std::mt19937 random(seed * 2654435761u + run * 40503u + 17u);
+    KillPlan plan{};
+    plan.run = run;
+    char text[32];
+    std::snprintf(text, sizeof text, "%u.%02u", (101 + run) / 100, (101 + run) % 100);
+    plan.version = text;
+    std::snprintf(text, sizeof text, "2027/%02u/%02u", 1 + run / 28 % 12, 1 + run % 28);
+    plan.day = text;
+
+    // The pool's files (some installed, some new, two-byte names, a deep
+    // folder) and parts numbered beside them, in a random order.
+    std::vector<std::string> targets;
+    for (const PoolFile& file : TargetPool())
+        targets.push_back(file.target);
+    const size_t count = 24 + random() % 17;
+    for (size_t i = targets.size(); i < count; ++i)
+        targets.push_back((i % 3 == 0 ? "データ\\part" : "data\\part") + std::to_string(i) + ".bin");
+    std::shuffle(targets.begin(), targets.end(), random);
+    // Not among the last three, for the same reason as below.
+    const size_t largest = random() % (count - 3);
+    for (size_t i = 0; i < count; ++i) {
+        PlannedFile planned;
+        planned.source = "k" + std::to_string(run) + "/f" + std::to_string(i) + ".bin";
+        planned.file.target = targets[i];
+        // One file of megabytes, a copy long enough for a kill to cut through.
+        const uint32_t size = i == largest ? 1500000 + random() % 1500000
+                                           : (random() % 4 == 0 ? PickSize(random) : random() % 150000);
+        planned.file.content = Pattern(size, seed ^ (run * 7919u + static_cast<uint32_t>(i)));
+        planned.file.md5 = Md5Of(planned.file.content);
+        plan.files.push_back(planned);
+    }
+    plan.moment = static_cast<KillMoment>(random() % static_cast<int>(KillMoment::Count));
+    switch (plan.moment) {
+    case KillMoment::DownloadBegun:
+        plan.entry = random() % count;
+        plan.pauseMs = random() % 40;
+        break;
+    case KillMoment::FileInstalled:
+        // Three entries before the last at most: their steps and pauses
+        // outlast the pause, so that the kill still falls within the phase.
+        plan.entry = random() % (count - 3);
+        plan.pauseMs = random() % 40;
+        break;
+    default:
+        // The copy itself takes some milliseconds.
+        plan.entry = largest;
+        plan.pauseMs = random() % 6;
+        break;
+    }
+    return plan;
+}

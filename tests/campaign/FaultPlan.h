@@ -67,3 +67,26 @@ inline unsigned OutcomeBit(RunOutcome outcome)
 Fault FaultOfRun(uint32_t seed, uint32_t run);
 
 RunPlan PlanRun(uint32_t seed, uint32_t run);
+
+// A run of the kill campaign: an update of a few dozen files whose process
+// is killed at a moment of its fetch or install phase, found by what the
+// program has done by then and a pause after it.
+enum class KillMoment : int {
+    DownloadBegun = 0,  // the download of an entry has begun
+    FileInstalled = 1,  // an entry's file is installed
+    CopyBegun = 2,      // the copy of the largest file into the game folder has begun
+    Count = 3,
+};
+const char* KillMomentName(KillMoment moment);
+
+struct KillPlan {
+    uint32_t run;
+    KillMoment moment;
+    size_t entry;      // the entry the moment is of
+    uint32_t pauseMs;  // from the moment until the kill
+    std::string version;
+    std::string day;
+    std::vector<PlannedFile> files;
+};
+
+KillPlan PlanKill(uint32_t seed, uint32_t run);

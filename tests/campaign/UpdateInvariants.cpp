@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "support/TemporaryName.h"
 #include "support/TextRoutines.h"
 #include "tests/common/TestBytes.h"
 
@@ -284,5 +285,37 @@ std::vector<std::string> CheckUpdateRun(const UpdateRun& run)
     default:
         violations.Add("unknown outcome");
     }
+    return violations.Take();
+}
+
+bool IsTemporaryPath(const std::string& path)
+{
+    const char* slash = FindLastChar(path.c_str(), '\\');
+    return IsTemporaryName(slash == nullptr ? path.c_str() : slash + 1);
+}
+
+std::vector<std::string> CheckKilledRun(const UpdateRun& run)
+{
+    Violations violations;
+    for (const UpdatedFile& file : run.files) {
+        auto before = run.before.find(file.target);
+        auto after = run.after.find(file.target);
+        const bool asItWas = (before == run.before.end()) == (after == run.after.end()) &&
+                             (after == run.after.end() || after->second == before->second);
+        const bool wholly = after != run.after.end() && after->second == file.content;
+        if (!asItWas && !wholly)
+            violations.Add(file.target + ": neither as it was (" +
+                           Describe(run.before, file.target) + ") nor wholly new (" +
+                           std::to_string(file.content.size()) + " bytes, md5 " +
+                           Md5Of(file.content) + "): " + Describe(run.after, file.target));
+    }
+    for (const auto& [path, bytes] : run.before)
+        if (!IsTarget(run.files, path, run.files.size()))
+            violations.ExpectState(run.before, run.after, path, "not part of the update");
+    for (const auto& [path, bytes] : run.after)
+        if (run.before.count(path) == 0 && !IsTarget(run.files, path, run.files.size()) &&
+            !IsTemporaryPath(path))
+            violations.Add(path + ": came into the game folder (" + std::to_string(bytes.size()) +
+                           " bytes)");
     return violations.Take();
 }

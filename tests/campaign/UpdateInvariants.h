@@ -43,5 +43,16 @@ struct UpdateRun {
 // Every invariant the run broke, one line each; empty when it kept them all.
 std::vector<std::string> CheckUpdateRun(const UpdateRun& run);
 
+// Every invariant that an update ended at a random moment of its fetch or
+// install phase (the process killed) broke: each file of the update wholly as
+// it was or wholly new, every other file as it was (update.log and the check
+// list too), and nothing new but temporary files of the updater's own names.
+// Only before, after and files of the run are read.
+std::vector<std::string> CheckKilledRun(const UpdateRun& run);
+
+// True when the last component of a folder image's path is a temporary
+// name of the updater's own.
+bool IsTemporaryPath(const std::string& path);
+
 // The lines of a profile file split at CR LF (a last line without one too).
 std::vector<std::string> ProfileLines(const std::string& bytes);

@@ -238,6 +238,57 @@ TEST(UpdateInvariants, JudgesEveryOutcome)
     }
 }
 
+TEST(UpdateInvariants, JudgesAKilledRun)
+{
+    const Case cases[] = {
+        {"killed before anything was installed", [](UpdateRun*) {}, nullptr},
+        {"killed midway: one new, one old, a copy left beside them",
+         [](UpdateRun* r) {
+             r->after["data\\a.dat"] = "new a";
+             r->after["data\\~fup1A2B.tmp"] = "new";
+         },
+         nullptr},
+        {"killed after the last file, before the record",
+         [](UpdateRun* r) {
+             for (const UpdatedFile& file : r->files)
+                 r->after[file.target] = file.content;
+         },
+         nullptr},
+        {"a file half written",
+         [](UpdateRun* r) { r->after["b.ini"] = "new"; }, "b.ini: neither as it was"},
+        {"a file gone", [](UpdateRun* r) { r->after.erase("b.ini"); }, "b.ini: neither"},
+        {"a new file half written",
+         [](UpdateRun* r) { r->after["data\\c.pak"] = "ne"; }, "data\\c.pak: neither"},
+        {"update.log written",
+         [](UpdateRun* r) { r->after["update.log"] = kLogUpdated; },
+         "update.log: not part of the update"},
+        {"the check list written",
+         [](UpdateRun* r) { r->after["orvaCheck.cfg"] = "[FILE_CHECK_LIST]\r\n"; },
+         "orvaCheck.cfg: not part of the update"},
+        {"another file changed",
+         [](UpdateRun* r) { r->after["save.sav"] = "lost"; }, "save.sav: not part"},
+        {"a copy left beside a two-byte name that ends in 0x5C",
+         [](UpdateRun* r) { r->after["データ\\~fup0F0F.tmp"] = "new"; }, nullptr},
+        {"a name whose two-byte character ends in 0x5C before a temporary name",
+         [](UpdateRun* r) { r->after["表~fup0F0F.tmp"] = ""; }, "came into"},
+        {"a file of another name left",
+         [](UpdateRun* r) { r->after["data\\rf40A3.tmp"] = ""; },
+         "data\\rf40A3.tmp: came into"},
+    };
+    for (const Case& c : cases) {
+        UpdateRun run = BaseRun();
+        c.make(&run);
+        const std::vector<std::string> violations = CheckKilledRun(run);
+        if (c.violation == nullptr) {
+            EXPECT_TRUE(violations.empty()) << c.what << ": unexpected " << violations[0];
+            continue;
+        }
+        ASSERT_EQ(1u, violations.size()) << c.what << ": expected '" << c.violation << "'";
+        EXPECT_NE(std::string::npos, violations[0].find(c.violation))
+            << c.what << ": expected '" << c.violation << "', got '" << violations[0] << "'";
+    }
+}
+
 TEST(UpdateInvariants, ProfileLinesSplitAtCrLfOnly)
 {
     const struct {

@@ -113,12 +113,19 @@ public:
         WriteAll(m_www + "readme.txt", "readme of " + m_name + "\r\n");
     }
 
-    HWND Start()
+    // Starts the program (the build's own unless given) in the game folder;
+    // a program started before must have ended.
+    HWND Start(const std::string& program = FERNUP_EXE)
     {
+        if (m_process.hProcess != nullptr) {
+            CloseHandle(m_process.hProcess);
+            CloseHandle(m_process.hThread);
+            m_process = {};
+        }
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
-        char commandLine[] = FERNUP_EXE;
-        EXPECT_TRUE(CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
+        std::string commandLine = "\"" + program + "\"";
+        EXPECT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
                                    m_game.c_str(), &startup, &m_process));
         return FindDialog(m_process.dwProcessId, kWindowTimeout);
     }
@@ -335,4 +342,128 @@ TEST(EndToEnd, UpdateCommandWhileUpdateIsNotOfferedDoesNothing)
         PostMessageA(dialog, WM_CLOSE, 0, 0);
         EXPECT_EQ(0, scenario.ExitCode(10000));
     }
+}
+
+// Files of the game folder (recursively) with exactly these bytes.
+std::vector<std::string> FilesHolding(const std::string& folder, const std::string& bytes)
+{
+    std::vector<std::string> found;
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE)
+        return found;
+    do {
+        const std::string name = data.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            for (const std::string& inner : FilesHolding(folder + name + "\\", bytes))
+                found.push_back(name + "\\" + inner);
+        } else if (data.nFileSizeLow == bytes.size() && ReadAll(folder + name) == bytes) {
+            found.push_back(name);
+        }
+    } while (FindNextFileA(search, &data));
+    FindClose(search);
+    return found;
+}
+
+// A game folder that ships its own Fernup.exe, and an update that lists it
+// between two other files; the new program is the same one with bytes
+// appended, so that it still runs.
+struct SelfUpdate {
+    explicit SelfUpdate(const char* name) : scenario(name)
+    {
+        scenario.WriteLog("1.00");
+        oldProgram = ReadAll(FERNUP_EXE);
+        newProgram = oldProgram + Pattern(5000, 77);
+        program = scenario.m_game + "Fernup.exe";
+        WriteAll(program, oldProgram);
+        WriteAll(scenario.m_game + "data\\before.dat", "old before");
+        WriteAll(scenario.m_game + "after.dat", "old after");
+        scenario.Publish({{"files/before.dat", "data\\before.dat", Pattern(3000, 78)},
+                          {"files/Fernup.exe", "Fernup.exe", newProgram},
+                          {"files/after.dat", "after.dat", Pattern(2000, 79)}},
+                         "1.01");
+    }
+
+    HWND StartOffered()
+    {
+        HWND dialog = scenario.Start(program);
+        EXPECT_NE(nullptr, dialog);
+        if (dialog != nullptr && !WaitForState(dialog, "UERB", "新しい修正ファイルがあります。",
+                                               kWindowTimeout)) {
+            ADD_FAILURE() << "no update offered: " << Buttons(dialog) << "\n" << AllLines(dialog);
+            return nullptr;
+        }
+        return dialog;
+    }
+
+    UpdateScenario scenario;
+    std::string oldProgram, newProgram, program;
+};
+
+TEST(EndToEnd, UpdateReplacesTheRunningProgramAndTheNextStartRunsTheNewOne)
+{
+    SelfUpdate self("self-update");
+    HWND dialog = self.StartOffered();
+    ASSERT_NE(nullptr, dialog);
+    Press(dialog, kUpdate);
+    ASSERT_TRUE(WaitForState(dialog, "-ER-", "アップデートが正常に完了しました。", kUpdateTimeout))
+        << Buttons(dialog) << "\n" << AllLines(dialog);
+    for (const PackageFile& file : self.scenario.m_files)
+        EXPECT_TRUE(ReadAll(self.scenario.m_game + file.target) == file.content) << file.target;
+    std::string log = ReadAll(self.scenario.m_game + "update.log");
+    EXPECT_NE(std::string::npos, log.find("UPDATE_VER=1.01")) << log;
+    EXPECT_NE(std::string::npos,
+              ReadAll(self.scenario.m_game + "orvaCheck.cfg")
+                  .find("Fernup.exe:" + Md5Of(self.newProgram)));
+    Press(dialog, kExit);
+    ASSERT_EQ(0, self.scenario.ExitCode(10000));
+
+    // The second start runs the file now under the program's name, and
+    // removes the old one that the first moved aside.
+    dialog = self.scenario.Start(self.program);
+    ASSERT_NE(nullptr, dialog) << "the new program did not start";
+    ASSERT_TRUE(WaitForState(dialog, "UERB", "最新の修正ファイルが適用されています。",
+                             kWindowTimeout))
+        << Buttons(dialog) << "\n" << AllLines(dialog);
+    char image[MAX_PATH];
+    DWORD length = sizeof image;
+    ASSERT_TRUE(QueryFullProcessImageNameA(self.scenario.m_process.hProcess, 0, image, &length));
+    EXPECT_EQ(0, lstrcmpiA(self.program.c_str(), image)) << image;
+    EXPECT_TRUE(ReadAll(self.program) == self.newProgram);
+    EXPECT_EQ(std::vector<std::string>{}, FilesHolding(self.scenario.m_game, self.oldProgram))
+        << "a copy of the old program is left in the game folder";
+    PostMessageA(dialog, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0, self.scenario.ExitCode(10000));
+}
+
+TEST(EndToEnd, FailedInstallOfTheRunningProgramLeavesItInPlaceAndRunning)
+{
+    SelfUpdate self("self-update-held");
+    HWND dialog = self.StartOffered();
+    ASSERT_NE(nullptr, dialog);
+    // Held, sharing only reading, longer than the install waits for it: the
+    // program can be neither replaced nor moved aside.
+    HANDLE holder = CreateFileA(self.program.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    Press(dialog, kUpdate);
+    const bool ended = WaitForState(dialog, "-ER-", "アップデートに失敗しました。", kUpdateTimeout);
+    CloseHandle(holder);
+    ASSERT_TRUE(ended) << Buttons(dialog) << "\n" << AllLines(dialog);
+    EXPECT_EQ("ファイルが開けませんでした。\nアップデートに失敗しました。\n", LastLines(dialog, 2));
+
+    EXPECT_TRUE(ReadAll(self.program) == self.oldProgram) << "the old program is not in place";
+    EXPECT_TRUE(ReadAll(self.scenario.m_game + "data\\before.dat") ==
+                self.scenario.m_files[0].content);
+    EXPECT_EQ("old after", ReadAll(self.scenario.m_game + "after.dat"));
+    EXPECT_EQ(self.scenario.m_log, ReadAll(self.scenario.m_game + "update.log"));
+    EXPECT_EQ(std::vector<std::string>{"Fernup.exe"},
+              FilesHolding(self.scenario.m_game, self.oldProgram));
+    EXPECT_EQ(std::vector<std::string>{}, FilesHolding(self.scenario.m_game, self.newProgram));
+    // Still running, and still answering.
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(self.scenario.m_process.hProcess, 0));
+    Press(dialog, kExit);
+    EXPECT_EQ(0, self.scenario.ExitCode(10000));
 }

@@ -143,6 +143,13 @@ void CannedHttpServer::Serve()
 
 void CannedHttpServer::Answer(SOCKET client)
 {
+    // A client killed mid-request may leave its end open under Wine, and
+    // the one thread serves everyone: nothing waits on it for ever.
+    const DWORD patienceMs = 15000;
+    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&patienceMs),
+               sizeof(patienceMs));
+    setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&patienceMs),
+               sizeof(patienceMs));
     std::string head;
     char buffer[2048];
     while (head.find("\r\n\r\n") == std::string::npos) {

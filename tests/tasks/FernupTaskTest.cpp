@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+#include <sddl.h>
+
 #include "CannedHttpServer.h"
 #include "TaskTestSupport.h"
 #include "support/ByteArea.h"
@@ -722,6 +725,201 @@ TEST_F(FernupTaskStepTest, TransferWithoutSourceOrFolderFailsWithCode21)
     }
     EXPECT_FALSE(PathExists(m_game / "nofolder"));
     EXPECT_FALSE(PathExists(m_game / "data\\absent.dat"));
+}
+
+// The access list of a file, as text (SDDL), or empty when it cannot be read.
+std::string AccessList(const std::string& path)
+{
+    alignas(8) unsigned char descriptor[4096];
+    DWORD needed = 0;
+    char* text = nullptr;
+    if (!GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor, sizeof descriptor,
+                          &needed) ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorA(
+            descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
+        return "";
+    std::string list = text;
+    LocalFree(text);
+    return list;
+}
+
+// Opens path to everyone for writing, as an installer does for saves and
+// settings; returns the access list the file then has.
+std::string OpenToEveryone(const std::string& path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:P(A;;FA;;;WD)(A;;FA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr));
+    EXPECT_TRUE(SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor)) << path;
+    LocalFree(descriptor);
+    return AccessList(path);
+}
+
+TEST_F(FernupTaskStepTest, ReplacedFileKeepsItsAccessList)
+{
+    ASSERT_TRUE(WriteBytes(m_offline / "settings.ini", "new settings"));
+    ASSERT_TRUE(WriteBytes(m_offline / "fresh.dat", "fresh"));
+    ASSERT_TRUE(WriteBytes(m_game / "settings.ini", "old settings"));
+    ASSERT_TRUE(WriteBytes(m_game / "plain.ini", "a file as the folder makes them"));
+    const std::string plain = AccessList(m_game / "plain.ini");
+    const std::string opened = OpenToEveryone(m_game / "settings.ini");
+    // Wine keeps an access list as Unix permissions: what it can show is
+    // whether everyone may write.
+    ASSERT_NE(plain, opened) << "the platform cannot tell the two access lists apart";
+
+    EntryChain entries;
+    UpdateFileEntry* replaced = entries.Add("", "settings.ini", 12, Md5Of("new settings"));
+    UpdateFileEntry* added = entries.Add("", "fresh.dat", 5, Md5Of("fresh"));
+    MessageListWindow messages;
+    CFernupTask task(m_server.Address("/").c_str(), entries.Head());
+    PrepareSteps(&task, &messages, m_offline.Path());
+    EXPECT_EQ(0, task.TransferFile(replaced));
+    EXPECT_EQ(0, task.TransferFile(added));
+    EXPECT_EQ(Lines{}, messages.Lines());
+    EXPECT_EQ("new settings", Installed("settings.ini"));
+    EXPECT_EQ(opened, AccessList(m_game / "settings.ini"));
+    EXPECT_EQ(plain, AccessList(m_game / "fresh.dat")) << "a new file takes the folder's";
+}
+
+TEST_F(FernupTaskStepTest, CopyIsWrittenInPlaceWhereNoTemporaryNameFits)
+{
+    // A game folder whose path leaves room for the installed file's name but
+    // not for a temporary one beside it: 250 characters, "a.dat" 5 more.
+    std::string game = m_game.Path();
+    while (game.size() < 250) {
+        const size_t remaining = 250 - game.size();
+        game += std::string(remaining > 61 ? 40 : remaining - 1, 'g') + "\\";
+        ASSERT_TRUE(CreateDirectoryA(game.c_str(), nullptr)) << game;
+    }
+    ASSERT_EQ(250u, game.size());
+    ASSERT_TRUE(WriteBytes(m_offline / "a.dat", "new bytes"));
+    ASSERT_TRUE(WriteBytes(m_offline / "b.dat", "bytes of a new file"));
+    ASSERT_TRUE(WriteBytes(game + "a.dat", "old"));
+    const std::string opened = OpenToEveryone(game + "a.dat");
+
+    EntryChain entries;
+    UpdateFileEntry* replaced = entries.Add("", "a.dat", 9, Md5Of("new bytes"));
+    UpdateFileEntry* added = entries.Add("", "b.dat", 19, Md5Of("bytes of a new file"));
+    MessageListWindow messages;
+    CFernupTask task(m_server.Address("/").c_str(), entries.Head());
+    PrepareSteps(&task, &messages, m_offline.Path());
+    CopyInto(task.m_gameFolder, game);
+    EXPECT_EQ(0, task.TransferFile(replaced));
+    EXPECT_EQ(0, task.TransferFile(added));
+    EXPECT_EQ(Lines{}, messages.Lines());
+    Files files = Snapshot(game);
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ((Files{{"a.dat", "new bytes"}, {"b.dat", "bytes of a new file"}}), files);
+    EXPECT_EQ(opened, AccessList(game + "a.dat")) << "the same file was written";
+}
+
+TEST_F(FernupTaskStepTest, LeftoversOfAnInterruptedRunAreRemovedAndNothingElse)
+{
+    ASSERT_TRUE(CreateDirectoryA((m_game / "save").c_str(), nullptr));
+    ASSERT_TRUE(WriteBytes(m_offline / "one.dat", "one"));
+    ASSERT_TRUE(WriteBytes(m_offline / "two.dat", "two"));
+    const char* const leftovers[] = {"data\\~fup0001.tmp", "data\\~fupBEEF.tmp", "~fupA0A0.tmp"};
+    for (const char* name : leftovers)
+        ASSERT_TRUE(WriteBytes(m_game / name, Pattern(70000, 5))) << name;
+    // Near misses, a folder of the very form, and a leftover in a folder that
+    // this update does not install into.
+    const char* const others[] = {"data\\~fup1a2b.tmp",  "data\\fup1A2B.tmp",  "data\\~fup1A2B.tmp.bak",
+                                  "data\\~fupABCDE.tmp", "data\\rf40A3.tmp",
+                                  "save\\~fup0002.tmp",  "~fup1A2B.txt"};
+    for (const char* name : others)
+        ASSERT_TRUE(WriteBytes(m_game / name, name)) << name;
+    ASSERT_TRUE(CreateDirectoryA((m_game / "data\\~fup2222.tmp").c_str(), nullptr));
+    ASSERT_TRUE(WriteBytes(m_game / "data\\~fup2222.tmp\\inside.dat", "inside"));
+
+    EntryChain entries;
+    entries.Add("", "data\\one.dat", 3, Md5Of("one"));
+    entries.Add("", "data\\two.dat", 3, Md5Of("two"));
+    entries.Add("", "one.dat", 3, Md5Of("one"));
+    MessageListWindow messages;
+    CFernupTask task(m_server.Address("/").c_str(), entries.Head());
+    PrepareSteps(&task, &messages, m_offline.Path());
+    for (UpdateFileEntry* entry = entries.Head(); entry != nullptr; entry = entry->next)
+        EXPECT_EQ(0, task.TransferFile(entry)) << entry->targetPath;
+
+    for (const char* name : leftovers)
+        EXPECT_FALSE(PathExists(m_game / name)) << name << " was left";
+    for (const char* name : others) {
+        std::string bytes;
+        EXPECT_TRUE(ReadBytes(m_game / name, &bytes)) << name << " is gone";
+        EXPECT_EQ(name, bytes);
+    }
+    EXPECT_TRUE(PathExists(m_game / "data\\~fup2222.tmp\\inside.dat"));
+    EXPECT_EQ("two", Installed("data\\two.dat"));
+}
+
+// Runs the holder helper on path for holdMs and waits until it holds it.
+class HeldFile {
+public:
+    HeldFile(const std::string& path, DWORD holdMs)
+    {
+        const std::string ready = UniqueName("fernup-held");
+        m_ready = CreateEventA(nullptr, TRUE, FALSE, ready.c_str());
+        char program[MAX_PATH];
+        GetModuleFileNameA(nullptr, program, sizeof program);
+        std::string helper = program;
+        helper = helper.substr(0, helper.rfind('\\') + 1) + "file_holder.exe";
+        std::string command = "\"" + helper + "\" \"" + path + "\" " + std::to_string(holdMs) +
+                              " " + ready;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        m_held = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                nullptr, &startup, &m_process) &&
+                 WaitForSingleObject(m_ready, 20000) == WAIT_OBJECT_0;
+    }
+    ~HeldFile()
+    {
+        if (m_process.hProcess != nullptr) {
+            WaitForSingleObject(m_process.hProcess, 20000);
+            CloseHandle(m_process.hProcess);
+            CloseHandle(m_process.hThread);
+        }
+        CloseHandle(m_ready);
+    }
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+    bool Held() const { return m_held; }
+
+private:
+    HANDLE m_ready = nullptr;
+    PROCESS_INFORMATION m_process = {};
+    bool m_held = false;
+};
+
+TEST_F(FernupTaskStepTest, ReplaceWaitsForAFileThatAnotherProcessHoldsBriefly)
+{
+    ASSERT_TRUE(WriteBytes(m_offline / "held.dat", "new bytes"));
+    struct Case {
+        DWORD holdMs;
+        int32_t code;
+        const char* installed;
+    };
+    // Half a second is waited out; six seconds outlast the wait.
+    const Case cases[] = {{500, 0, "new bytes"}, {6000, 21, "old"}};
+    for (const Case& c : cases) {
+        ASSERT_TRUE(WriteBytes(m_game / "held.dat", "old"));
+        EntryChain entries;
+        UpdateFileEntry* entry = entries.Add("", "held.dat", 9, Md5Of("new bytes"));
+        MessageListWindow messages;
+        CFernupTask task(m_server.Address("/").c_str(), entries.Head());
+        PrepareSteps(&task, &messages, m_offline.Path());
+        HeldFile holder(m_game / "held.dat", c.holdMs);
+        ASSERT_TRUE(holder.Held()) << c.holdMs;
+        const DWORD start = GetTickCount();
+        EXPECT_EQ(c.code, task.TransferFile(entry)) << c.holdMs;
+        const DWORD elapsed = GetTickCount() - start;
+        EXPECT_EQ(c.code == 0 ? Lines{} : Lines{kCannotOpen}, messages.Lines()) << c.holdMs;
+        EXPECT_EQ(c.installed, Installed("held.dat")) << c.holdMs;
+        // Failed or not, the copy went: only the installed file is there.
+        EXPECT_EQ(3u, Snapshot(m_game.Path()).size()) << c.holdMs;
+        if (c.code != 0) {
+            EXPECT_GE(elapsed, 1900u) << "the replace was not tried again for 2 s";
+        }
+    }
 }
 
 }  // namespace
