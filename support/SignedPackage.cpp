@@ -339,6 +339,11 @@ const unsigned char* SignedFileHash(const SignedFacts& facts, int32_t index)
     return facts.fileHashes[index];
 }
 
+uint32_t ReadLastDay(const char* text)
+{
+    return ReadDate(text, static_cast<uint32_t>(std::strlen(text)));
+}
+
 uint32_t UtcToday()
 {
     const int64_t seconds = static_cast<int64_t>(std::time(nullptr));

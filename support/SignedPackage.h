@@ -100,6 +100,10 @@ SignatureVerdict CheckSignedPackage(const char* signatureText, uint32_t signatur
 // null when the signature binds none: such a file never passes its check.
 const unsigned char* SignedFileHash(const SignedFacts& facts, int32_t index);
 
+// A last good day as EXPIRES writes it (YYYY-MM-DD, a real day) as
+// YYYYMMDD; 0 when it is not one.
+uint32_t ReadLastDay(const char* text);
+
 // Today's date in UTC as YYYYMMDD, from the C clock.
 uint32_t UtcToday();
 
