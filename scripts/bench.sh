@@ -13,13 +13,17 @@
 #   - the process's memory while the dialog runs the large update.
 # usage: scripts/bench.sh
 # environment: PRESET (win64 or win32; default win64), BENCH_BUILD (default
-# build/bench-PRESET), LARGE_MIB (size of the large file; default 64).
+# build/bench-PRESET), LARGE_MIB (size of the large file; default 64),
+# SIGNED=1 (each check also compares the SHA-256 that update.sig binds, as a
+# Fernup.exe built with keys does).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 preset=${PRESET:-win64}
 build=$root/${BENCH_BUILD:-build/bench-$preset}
 large_mib=${LARGE_MIB:-64}
+signed=()
+[ "${SIGNED:-0}" = 1 ] && signed=(--signed 1)
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 
 bash scripts/install-deps.sh
@@ -116,7 +120,7 @@ echo "=== online update: ours" >&2
 reset_game
 sync
 run_bench update_bench --definition "$(winpath "$pkg/update.qdv")" --game "$(winpath "$data/game")\\" \
-  --base "$base" --curl "$curl_s" --md5a "$md5a_s" --cp "$cp_s" --md5b "$md5b_s" >> "$results"
+  --base "$base" --curl "$curl_s" --md5a "$md5a_s" --cp "$cp_s" --md5b "$md5b_s" "${signed[@]}" >> "$results"
 
 echo "=== offline update: reference pipeline" >&2
 reset_reference
@@ -127,7 +131,7 @@ echo "=== offline update: ours" >&2
 reset_game
 sync
 run_bench update_bench --definition "$(winpath "$pkg/update.qdv")" --game "$(winpath "$data/game")\\" \
-  --offline "$(winpath "$pkg")\\" --md5a "$md5a_s" --cp "$cp_s" --md5b "$md5b_s" >> "$results"
+  --offline "$(winpath "$pkg")\\" --md5a "$md5a_s" --cp "$cp_s" --md5b "$md5b_s" "${signed[@]}" >> "$results"
 
 echo "=== dialog with 999 rows" >&2
 run_bench dialog_bench --ticks --game "$(winpath "$data/game-rows")\\" \

@@ -3,7 +3,7 @@
 # UndefinedBehaviorSanitizer into build/fuzz and runs one target, or all of
 # them one after the other, for the given number of seconds each.
 # usage: scripts/fuzz.sh TARGET|all SECONDS
-#   targets: profile_text definition_check check_list format_text md5
+#   targets: profile_text definition_check check_list format_text md5 signature_text
 # New inputs go to build/fuzz/corpus/TARGET (fuzz/corpus/TARGET holds the
 # seeds and is only read); an input that breaks a target is kept in
 # build/fuzz/artifacts/TARGET/. Exits non-zero when any target fails.
@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-targets=(profile_text definition_check check_list format_text md5)
+targets=(profile_text definition_check check_list format_text md5 signature_text)
 if [ $# -ne 2 ] || ! [[ $2 =~ ^[0-9]+$ ]]; then
   echo "usage: scripts/fuzz.sh TARGET|all SECONDS (targets: ${targets[*]})" >&2
   exit 2
@@ -38,7 +38,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$corpus" "$artifacts"
   dict=()
   case $target in
-  profile_text | definition_check | check_list) dict=(-dict="$root/fuzz/dict/profile.dict") ;;
+  profile_text | definition_check | check_list | signature_text) dict=(-dict="$root/fuzz/dict/profile.dict") ;;
   esac
   set +e
   "$build/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \

@@ -14,6 +14,7 @@
 #include "support/TextRoutines.h"
 #include "updater/DefinitionCheck.h"
 #include "updater/InstalledState.h"
+#include "updater/SigningKeys.h"
 #include "updater/resource.h"
 
 namespace {
@@ -21,6 +22,7 @@ namespace {
 constexpr char kWindowTitle[] = "オンラインアップデート[ver.1.01]";
 constexpr char kFirstVersion[] = "1.00";
 constexpr char kOfflineRefused[] = "定義ファイルが取得できませんでした。";
+constexpr char kSignatureRefused[] = "定義ファイルの署名が確認できませんでした。";
 
 // Each column is as wide as its header text plus 15 pixels, so the blanks in
 // the headers set the widths.
@@ -101,6 +103,8 @@ CFernupDlg::CFernupDlg()
       m_newVersion{},
       m_newDay{},
       m_installedTitle{},
+      m_signingKeys{},
+      m_keyCount(0),
       m_chooseFile(ChooseWithOpenFileDialog),
       m_openDocument(OpenWithShell)
 {
@@ -108,6 +112,7 @@ CFernupDlg::CFernupDlg()
     // template is built, or the dialog cannot be created at all.
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&classes);
+    m_keyCount = LoadSigningKeys(m_signingKeys, kMaxPublicKeys);
 }
 
 CFernupDlg::~CFernupDlg()
@@ -297,8 +302,25 @@ int CFernupDlg::OpenOfflineDefinition(const char* path)
         m_readmeText = ReadWholeFile(companion, &m_readmeLength);
         if (m_readmeText == nullptr)
             m_readmeLength = 0;
-        bool offer = CheckDefinition(text, length);
-        EnableButtons(offer, true, true, true);
+        SignedFacts* facts = nullptr;
+        if (m_keyCount != 0) {
+            JoinPath(companion, sizeof companion, folder, "update.sig");
+            uint32_t signatureLength = 0;
+            char* signature = ReadWholeFile(companion, &signatureLength);
+            facts = CheckSignature(text, length, signature, signatureLength);
+            FreeArea(signature);
+        }
+        if (m_keyCount != 0 && facts == nullptr) {
+            FreeArea(text);
+            m_messageList.ClearLines();
+            RefuseSignature();
+        } else {
+            bool offer = CheckDefinition(text, length);
+            if (facts != nullptr)
+                BindSignedHashes(*facts);
+            EnableButtons(offer, true, true, true);
+        }
+        FreeArea(facts);
     }
     Repaint();
     return 1;
@@ -342,6 +364,41 @@ bool CFernupDlg::ReadFileEntries()
         tail = &(*tail)->next;
     *tail = chain;
     return true;
+}
+
+SignedFacts* CFernupDlg::CheckSignature(const char* definition, uint32_t definitionLength,
+                                        const char* signature, uint32_t signatureLength)
+{
+    SignedFacts* facts = AllocSignedFacts();
+    if (facts == nullptr || m_keyCount <= 0 ||
+        CheckSignedPackage(signature, signatureLength, definition, definitionLength,
+                           m_readmeText, m_readmeLength, m_signingKeys,
+                           static_cast<uint32_t>(m_keyCount), UtcToday(),
+                           facts) != kSignatureGood) {
+        FreeArea(facts);
+        return nullptr;
+    }
+    return facts;
+}
+
+void CFernupDlg::BindSignedHashes(const SignedFacts& facts)
+{
+    int32_t index = 0;
+    for (UpdateFileEntry* entry = m_entries; entry != nullptr; entry = entry->next, ++index) {
+        const unsigned char* hash = SignedFileHash(facts, index);
+        entry->sha256Bound = hash != nullptr ? 1 : 0;
+        if (hash != nullptr)
+            std::memcpy(entry->sha256, hash, sizeof entry->sha256);
+    }
+}
+
+void CFernupDlg::RefuseSignature()
+{
+    FreeArea(m_readmeText);
+    m_readmeText = nullptr;
+    m_readmeLength = 0;
+    m_messageList.AppendLine(kSignatureRefused);
+    EnableButtons(false, true, false, true);
 }
 
 void CFernupDlg::FillFileList()

@@ -9,6 +9,7 @@
 #include "framework/CWinEdit.h"
 #include "framework/CWinListBox.h"
 #include "framework/CWinListCtrl.h"
+#include "support/SignedPackage.h"
 #include "updater/UpdateFileEntry.h"
 
 class CInitUpdateTask;
@@ -49,6 +50,16 @@ public:
     // Appends the entries of the loaded definition; false when they could not
     // all be had, in which case none are added.
     bool ReadFileEntries();
+    // In a build with keys, before anything of a package is shown: the facts
+    // of its update.sig (from AllocSignedFacts, the caller frees them) when
+    // the signature, its last day and the bytes of the definition and the
+    // readme all pass; null when the package is to be refused.
+    SignedFacts* CheckSignature(const char* definition, uint32_t definitionLength,
+                                const char* signature, uint32_t signatureLength);
+    // Gives each entry the SHA-256 that the signature binds to its file.
+    void BindSignedHashes(const SignedFacts& facts);
+    // What a refused signature leaves: no definition, no readme, no Update.
+    void RefuseSignature();
 
     // The task handling (FernupDlgTasks.cpp).
     void StartFetch();
@@ -95,6 +106,10 @@ public:
     char m_newVersion[64];
     char m_newDay[64];
     char m_installedTitle[64];
+    // The built-in public keys; m_keyCount 0 in a build without keys (no
+    // signature is checked), -1 when they cannot be read (nothing passes).
+    PublicKey m_signingKeys[kMaxPublicKeys];
+    int32_t m_keyCount;
 
     // Stand-ins for the file chooser and the shell, so tests can drive the
     // dialog without a modal chooser or a launched editor.

@@ -3,12 +3,14 @@
 #include <windows.h>
 
 #include <cstring>
+#include <new>
 
 #include "framework/CWinListBox.h"
 #include "framework/FinishedFlag.h"
 #include "support/ByteArea.h"
 #include "support/CMd5.h"
 #include "support/FileRoutines.h"
+#include "support/PlatformCrypto.h"
 #include "support/TextRoutines.h"
 #include "updater/CheckList.h"
 #include "updater/FileReplace.h"
@@ -138,6 +140,7 @@ CFernupTask::CFernupTask(const char* baseAddress, UpdateFileEntry* entries)
       m_finished(0),
       m_failureCode(0),
       m_offline(0),
+      m_checkSignedHashes(0),
       m_messageList(nullptr),
       m_session(nullptr)
 {
@@ -357,6 +360,9 @@ int32_t CFernupTask::HashFile(const char* path, UpdateFileEntry* entry, bool ins
     }
 
     CMd5 md5;
+    // Only a build with keys pays for the second digest.
+    const bool checkSigned = m_checkSignedHashes == 1;
+    CSha256* sha = checkSigned ? new (std::nothrow) CSha256 : nullptr;
     StoreProgress(state, kStateRunning);
     uint32_t hashed = 0;
     for (;;) {
@@ -365,6 +371,8 @@ int32_t CFernupTask::HashFile(const char* path, UpdateFileEntry* entry, bool ins
             break;
         if (got > 0) {
             md5.Update(m_readBuffer, got);
+            if (sha != nullptr)
+                sha->Update(m_readBuffer, got);
             hashed += got;
         }
         if (hashed >= expected)
@@ -377,7 +385,15 @@ int32_t CFernupTask::HashFile(const char* path, UpdateFileEntry* entry, bool ins
 
     char digest[CMd5::kHexSize];
     md5.FinalHex(digest);
-    if (hashed != expected || std::strcmp(digest, entry->md5) != 0)
+    // A file the signature binds no hash to never passes.
+    bool signedMatch = !checkSigned;
+    if (sha != nullptr) {
+        unsigned char signedDigest[kSha256Size];
+        signedMatch = entry->sha256Bound == 1 && sha->Final(signedDigest) &&
+                      std::memcmp(signedDigest, entry->sha256, kSha256Size) == 0;
+        delete sha;
+    }
+    if (hashed != expected || std::strcmp(digest, entry->md5) != 0 || !signedMatch)
         Fail(installed ? kFailInstalled : kFailDownload,
              installed ? kLineBadInstall : kLineBadDownload);
 

@@ -53,6 +53,9 @@ public:
     char m_newVersion[64];
     char m_newDay[64];
     int32_t m_offline;
+    // 1 in a build with keys: each check also compares the SHA-256 that the
+    // signature binds to the file, in the same pass over the same reads.
+    int32_t m_checkSignedHashes;
     char m_baseAddress[128];
     CWinListBox* m_messageList;  // borrowed from the dialog
 

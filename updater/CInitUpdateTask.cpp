@@ -6,6 +6,7 @@
 #include "framework/FinishedFlag.h"
 #include "support/ByteArea.h"
 #include "support/CMd5.h"
+#include "support/SignedPackage.h"
 #include "support/TextRoutines.h"
 #include "updater/CompanionAddress.h"
 #include "updater/FineTimer.h"
@@ -41,6 +42,9 @@ CInitUpdateTask::CInitUpdateTask(const char* definitionAddress)
       m_definitionLength(0),
       m_readmeText(nullptr),
       m_readmeLength(0),
+      m_fetchSignature(0),
+      m_signatureText(nullptr),
+      m_signatureLength(0),
       m_messageList(nullptr)
 {
     CopyText(m_definitionAddress, sizeof(m_definitionAddress), definitionAddress);
@@ -51,6 +55,7 @@ CInitUpdateTask::~CInitUpdateTask()
     // Only what the dialog has not taken over.
     FreeArea(m_definitionText);
     FreeArea(m_readmeText);
+    FreeArea(m_signatureText);
 }
 
 bool CInitUpdateTask::IsFinished() const
@@ -98,6 +103,8 @@ int32_t CInitUpdateTask::Run()
     uint32_t digestLength = 0;
     char* readme = nullptr;
     uint32_t readmeLength = 0;
+    char* signature = nullptr;
+    uint32_t signatureLength = 0;
 
     if (!CheckInternet()) {
         AppendMessage(kLineNoInternet);
@@ -118,6 +125,11 @@ int32_t CInitUpdateTask::Run()
             if (m_failureCode == 0) {
                 CompanionAddress(address, sizeof(address), m_definitionAddress, "readme.txt");
                 FetchInto(session, address, kReadmeCapacity, &readme, &readmeLength);
+            }
+            if (m_failureCode == 0 && m_fetchSignature == 1) {
+                CompanionAddress(address, sizeof(address), m_definitionAddress, "update.sig");
+                FetchInto(session, address, kSignatureTextCapacity, &signature,
+                          &signatureLength);
             }
             InternetCloseHandle(session);
         }
@@ -140,15 +152,20 @@ int32_t CInitUpdateTask::Run()
     if (m_failureCode != 0) {
         FreeArea(definition);
         FreeArea(readme);
+        FreeArea(signature);
         definition = nullptr;
         readme = nullptr;
+        signature = nullptr;
         definitionLength = 0;
         readmeLength = 0;
+        signatureLength = 0;
     }
     m_definitionText = definition;
     m_definitionLength = definitionLength;
     m_readmeText = readme;
     m_readmeLength = readmeLength;
+    m_signatureText = signature;
+    m_signatureLength = signatureLength;
     FreeArea(digest);
 
     fineTimer.Release();

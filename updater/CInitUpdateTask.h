@@ -6,10 +6,11 @@
 
 class CWinListBox;
 
-// Fetches the definition package (update.qdv, MD5.txt, readme.txt) into memory
-// on its own thread and accepts the definition only when MD5.txt holds its
-// digest. The dialog polls IsFinished, then takes the two texts over by
-// clearing m_definitionText and m_readmeText.
+// Fetches the definition package (update.qdv, MD5.txt, readme.txt and, for a
+// program that checks signatures, update.sig) into memory on its own thread
+// and accepts the definition only when MD5.txt holds its digest. The dialog
+// polls IsFinished, then takes the texts over by clearing m_definitionText,
+// m_readmeText and m_signatureText; it checks the signature itself.
 class CInitUpdateTask final : public CWinThreadMaster {
 public:
     explicit CInitUpdateTask(const char* definitionAddress);
@@ -26,6 +27,9 @@ public:
     uint32_t m_definitionLength;
     char* m_readmeText;        // byte area (AllocArea), owned until the dialog takes it
     uint32_t m_readmeLength;
+    int32_t m_fetchSignature;  // 1: update.sig is fetched too; set before the start
+    char* m_signatureText;     // byte area (AllocArea), owned until the dialog takes it
+    uint32_t m_signatureLength;
     CWinListBox* m_messageList;  // borrowed from the dialog
 
 private:

@@ -6,4 +6,5 @@ set(FERNUP_DIALOG_CORE_SOURCES
 set(FERNUP_DIALOG_WIN_SOURCES
   CFernupDlg.cpp
   CSystemReport.cpp
-  InstalledStateWin.cpp)
+  InstalledStateWin.cpp
+  SigningKeys.cpp)

@@ -10,6 +10,7 @@
 #include "support/TextRoutines.h"
 #include "updater/CFernupTask.h"
 #include "updater/CInitUpdateTask.h"
+#include "updater/resource.h"
 
 namespace {
 
@@ -62,6 +63,7 @@ void CFernupDlg::StartFetch()
     FormatText(address, sizeof address, "%supdate.qdv", m_baseAddress);
     m_fetchTask = new CInitUpdateTask(address);
     m_fetchTask->m_messageList = &m_messageList;
+    m_fetchTask->m_fetchSignature = m_keyCount != 0 ? 1 : 0;
 
     CTaskController controller;
     controller.Attach(m_fetchTask);
@@ -88,19 +90,34 @@ void CFernupDlg::OnTimer()
         m_readmeLength = m_fetchTask->m_readmeLength;
         m_fetchTask->m_readmeText = nullptr;
         m_fetchTask->m_readmeLength = 0;
+        char* signature = m_fetchTask->m_signatureText;
+        const uint32_t signatureLength = m_fetchTask->m_signatureLength;
+        m_fetchTask->m_signatureText = nullptr;
+        m_fetchTask->m_signatureLength = 0;
         const int32_t failure = m_fetchTask->GetFailureCode();
         ReleaseFinishedTask(m_fetchTask);
 
+        SignedFacts* facts = nullptr;
         if (failure != 0 || definition == nullptr) {
             FreeArea(definition);
             EnableButtons(false, true, false, true);
+        } else if (m_keyCount != 0 &&
+                   (facts = CheckSignature(definition, definitionLength, signature,
+                                           signatureLength)) == nullptr) {
+            FreeArea(definition);
+            RefuseSignature();
         } else {
             Md5Hex(definition, definitionLength, m_definitionDigest);
-            if (CheckDefinition(definition, definitionLength))
+            const bool offer = CheckDefinition(definition, definitionLength);
+            if (facts != nullptr)
+                BindSignedHashes(*facts);
+            if (offer)
                 EnableButtons(true, true, true, true);
             else
                 EnableButtons(false, true, false, true);
         }
+        FreeArea(facts);
+        FreeArea(signature);
         Repaint();
     }
 
@@ -138,6 +155,7 @@ void CFernupDlg::StartUpdate()
     CopyText(m_updateTask->m_newDay, sizeof m_updateTask->m_newDay, m_newDay);
     CopyText(m_updateTask->m_newVersion, sizeof m_updateTask->m_newVersion, m_newVersion);
     m_updateTask->m_offline = m_offline;
+    m_updateTask->m_checkSignedHashes = m_keyCount != 0 ? 1 : 0;
 
     CTaskController controller;
     controller.Attach(m_updateTask);

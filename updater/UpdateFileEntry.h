@@ -21,6 +21,10 @@ struct UpdateFileEntry {
     int32_t transferState;  // EntryState
     int32_t scrolled;       // 1 while the row was scrolled into view for its running step
     int32_t row;            // row of the entry in the file list
+    // The SHA-256 that update.sig binds to the file, when the program checks
+    // signatures and the signature binds one (sha256Bound 1).
+    int32_t sha256Bound;
+    unsigned char sha256[32];
 };
 
 enum EntryState : int32_t {

@@ -11,3 +11,7 @@
 #define IDC_OFFLINE_PATH 1005
 #define IDC_BROWSE 1006
 #define IDC_README 1007
+
+// The publisher's public keys (RCDATA, text as the build option takes them);
+// present only in a build made with keys.
+#define IDR_SIGNING_KEYS 201

@@ -62,6 +62,14 @@ bool ReadThreads(const std::string& text, unsigned* threads, std::string* error)
     return true;
 }
 
+bool ReadLastDayOption(const std::string& text, uint32_t* day, std::string* error)
+{
+    *day = ReadLastDay(text.c_str());
+    if (*day == 0)
+        *error = "--expires needs a day as YYYY-MM-DD";
+    return *day != 0;
+}
+
 bool ParseBuild(const std::vector<std::string>& arguments, PackRequest* request,
                 std::string* error)
 {
@@ -77,7 +85,7 @@ bool ParseBuild(const std::vector<std::string>& arguments, PackRequest* request,
         }
         static const char* const kValued[] = {"--files", "--out",    "--title",  "--version",
                                               "--day",   "--previous", "--readme", "--prefix",
-                                              "--threads"};
+                                              "--threads", "--sign",   "--expires"};
         bool known = false;
         for (const char* option : kValued)
             known = known || name == option;
@@ -108,6 +116,11 @@ bool ParseBuild(const std::vector<std::string>& arguments, PackRequest* request,
             build.readme = PathOfUtf8(value);
         } else if (name == "--prefix") {
             build.prefix = value;
+        } else if (name == "--sign") {
+            build.signKey = PathOfUtf8(value);
+        } else if (name == "--expires") {
+            if (!ReadLastDayOption(value, &build.lastDay, error))
+                return false;
         } else if (!ReadThreads(value, &build.threads, error)) {
             return false;
         }
@@ -118,6 +131,10 @@ bool ParseBuild(const std::vector<std::string>& arguments, PackRequest* request,
             *error = std::string("build needs ") + kRequired[i];
             return false;
         }
+    }
+    if (build.lastDay != 0 && build.signKey.empty()) {
+        *error = "--expires goes with --sign";
+        return false;
     }
     return true;
 }
@@ -136,6 +153,9 @@ bool ParseVerify(const std::vector<std::string>& arguments, PackRequest* request
             if (!walk.Value(name, inlineValue, hasInline, &value, error) ||
                 !ReadThreads(value, &request->verify.threads, error))
                 return false;
+        } else if (name == "--key") {
+            if (!walk.Value(name, inlineValue, hasInline, &request->verify.publicKeys, error))
+                return false;
         } else if (name.compare(0, 2, "--") == 0) {
             *error = "verify does not know " + name;
             return false;
@@ -148,6 +168,38 @@ bool ParseVerify(const std::vector<std::string>& arguments, PackRequest* request
         return false;
     }
     request->verify.package = words[0];
+    return true;
+}
+
+bool ParseSign(const std::vector<std::string>& arguments, PackRequest* request,
+               std::string* error)
+{
+    CArgumentWalk walk(arguments);
+    std::string name, inlineValue, value;
+    bool hasInline = false;
+    std::vector<std::string> words;
+    while (walk.Next(&name, &inlineValue, &hasInline)) {
+        if (name == "--offline" && !hasInline) {
+            request->sign.offline = true;
+        } else if (name == "--expires" || name == "--threads") {
+            if (!walk.Value(name, inlineValue, hasInline, &value, error))
+                return false;
+            if (name == "--expires" ? !ReadLastDayOption(value, &request->sign.lastDay, error)
+                                    : !ReadThreads(value, &request->sign.threads, error))
+                return false;
+        } else if (name.compare(0, 2, "--") == 0) {
+            *error = "sign does not know " + name;
+            return false;
+        } else {
+            words.push_back(name);
+        }
+    }
+    if (words.size() != 2) {
+        *error = "sign needs a package folder and a key file";
+        return false;
+    }
+    request->sign.package = PathOfUtf8(words[0]);
+    request->sign.key = PathOfUtf8(words[1]);
     return true;
 }
 
@@ -219,6 +271,19 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, PackRequest* re
         request->command = PackCommand::Status;
         return ParseStatus(arguments, request, error);
     }
+    if (command == "keygen") {
+        request->command = PackCommand::Keygen;
+        if (arguments.size() != 2 || arguments[1].compare(0, 2, "--") == 0) {
+            *error = "keygen needs one NAME (it writes NAME.key and NAME.pub)";
+            return false;
+        }
+        request->keyBase = PathOfUtf8(arguments[1]);
+        return true;
+    }
+    if (command == "sign") {
+        request->command = PackCommand::Sign;
+        return ParseSign(arguments, request, error);
+    }
     if (command == "digest") {
         request->command = PackCommand::Digest;
         return ParseDigest(arguments, request, error);
@@ -232,14 +297,24 @@ const char* UsageText()
     return "usage:\n"
            "  fernup-pack build --files DIR --out DIR --title TEXT --version N.NN --day TEXT\n"
            "                    [--previous DIR] [--readme FILE] [--prefix PATH/] [--offline]\n"
-           "                    [--threads N]\n"
+           "                    [--threads N] [--sign KEY [--expires YYYY-MM-DD]]\n"
            "      Writes a package: update.qdv, MD5.txt, readme.txt and the files. With\n"
            "      --previous, only files whose bytes differ from that release are listed.\n"
            "      Online packages keep the files under --prefix (default files/); --offline\n"
            "      puts each file beside the definition under the last part of its name.\n"
-           "  fernup-pack verify [--offline] [--threads N] FOLDER|http://BASE/\n"
+           "      --sign writes update.sig with the key file KEY (see sign).\n"
+           "  fernup-pack keygen NAME\n"
+           "      Writes a new key pair: NAME.key (private, readable by you only; never\n"
+           "      publish it) and NAME.pub, the public key that a Fernup.exe built with\n"
+           "      -DFERNUP_SIGNING_KEYS=<its contents> requires signatures under.\n"
+           "  fernup-pack sign [--offline] [--expires YYYY-MM-DD] FOLDER KEY\n"
+           "      Writes FOLDER/update.sig: the signature over update.qdv, readme.txt and\n"
+           "      the SHA-256 of every listed file. Players refuse it after --expires.\n"
+           "  fernup-pack verify [--offline] [--threads N] [--key PUB] FOLDER|http://BASE/\n"
            "      Checks a package as the program will, and what would fail a player's\n"
            "      update later; one line per problem, exit status 1 when there is any.\n"
+           "      With --key, update.sig must hold under a key of the .pub file PUB, and\n"
+           "      every file must be the one it binds.\n"
            "  fernup-pack status GAME_FOLDER [FOLDER|http://BASE/]\n"
            "      Prints the program's messages for that game and package (without a\n"
            "      package: the URL of the game's update.log). Exit status 0 when the\n"

@@ -4,18 +4,21 @@
 #include <vector>
 
 #include "tools/pack/PackageBuilder.h"
+#include "tools/pack/PackageSigner.h"
 #include "tools/pack/PackageVerifier.h"
 #include "tools/pack/StatusReport.h"
 
 // The command line of fernup-pack: a command and its options.
 
-enum class PackCommand { Help, Build, Verify, Status, Digest };
+enum class PackCommand { Help, Build, Verify, Status, Digest, Keygen, Sign };
 
 struct PackRequest {
     PackCommand command = PackCommand::Help;
     BuildOptions build;
     VerifyOptions verify;
     StatusOptions status;
+    SignOptions sign;
+    std::filesystem::path keyBase;  // keygen: NAME of NAME.key and NAME.pub
     std::vector<std::string> digestFiles;  // UTF-8 paths
     unsigned threads = 0;
 };

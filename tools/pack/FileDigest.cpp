@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "support/CMd5.h"
+#include "support/PlatformCrypto.h"
 #include "tools/pack/HttpClient.h"
 
 namespace {
@@ -72,6 +73,8 @@ public:
             size = static_cast<size_t>(room);
         }
         m_digest.Update(data, static_cast<uint32_t>(size));
+        if (m_job->wantSha256)
+            m_sha256.Update(data, static_cast<uint32_t>(size));
         m_job->size += size;
         return !m_job->overLimit;
     }
@@ -80,12 +83,15 @@ public:
     {
         m_digest.FinalHex(m_job->md5);
         m_digest.Release();
+        if (m_job->wantSha256 && !m_sha256.Final(m_job->sha256))
+            m_job->md5[0] = '\0';  // no digest then, and no match with anything
         m_finished = true;
     }
 
 private:
     DigestJob* m_job;
     CMd5 m_digest;
+    CSha256 m_sha256;
     bool m_finished = false;
 };
 

@@ -20,8 +20,42 @@ void Fail(const std::string& message)
     PrintLine(stderr, "fernup-pack: " + message);
 }
 
+int RunSign(const SignOptions& options)
+{
+    size_t files = 0;
+    std::string error;
+    if (!SignPackageFolder(options, &files, &error)) {
+        Fail(error);
+        Fail("update.sig was not written");
+        return kRefused;
+    }
+    PrintLine(stdout, "wrote " + Utf8OfPath(options.package / "update.sig") + ": " +
+                          std::to_string(files) + " files bound");
+    return kFine;
+}
+
+int RunKeygen(const std::filesystem::path& base)
+{
+    std::string error;
+    if (!WriteNewKeyFiles(base, &error)) {
+        Fail(error);
+        return kRefused;
+    }
+    PrintLine(stdout, "wrote " + Utf8OfPath(base) + ".key (private: keep it, never publish it) and " +
+                          Utf8OfPath(base) + ".pub (for -DFERNUP_SIGNING_KEYS)");
+    return kFine;
+}
+
 int RunBuild(const BuildOptions& options)
 {
+    // Checked before anything is written: a key among the release's files
+    // would be listed and published.
+    if (!options.signKey.empty() &&
+        (IsInside(options.signKey, options.files) || IsInside(options.signKey, options.output))) {
+        Fail("the key file lies inside the release's files or the package; it would be "
+             "published with them");
+        return kUnusable;
+    }
     BuildResult result;
     bool built = BuildPackage(options, &result);
     for (const std::string& note : result.notes)
@@ -39,7 +73,15 @@ int RunBuild(const BuildOptions& options)
                                ? std::string()
                                : ", " + std::to_string(result.unchanged) + " unchanged left out") +
                           "; update.qdv digest " + result.digest);
-    return kFine;
+    if (options.signKey.empty())
+        return kFine;
+    SignOptions sign;
+    sign.package = options.output;
+    sign.key = options.signKey;
+    sign.offline = options.offline;
+    sign.lastDay = options.lastDay;
+    sign.threads = options.threads;
+    return RunSign(sign);
 }
 
 int RunVerify(const VerifyOptions& options)
@@ -111,6 +153,10 @@ int main(int argc, char** argv)
         return RunBuild(request.build);
     case PackCommand::Digest:
         return RunDigest(request.digestFiles, request.threads);
+    case PackCommand::Keygen:
+        return RunKeygen(request.keyBase);
+    case PackCommand::Sign:
+        return RunSign(request.sign);
     case PackCommand::Verify:
     case PackCommand::Status:
         break;

@@ -19,6 +19,8 @@ struct BuildOptions {
     std::string prefix = "files/";  // where the files lie under the base address
     bool offline = false;           // each file beside the definition, by its last component
     unsigned threads = 0;           // 0: one per core
+    std::filesystem::path signKey;  // when set, update.sig is written with this key
+    uint32_t lastDay = 0;           // its EXPIRES (YYYYMMDD); 0: none
 };
 
 struct BuildResult {

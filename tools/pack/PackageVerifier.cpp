@@ -7,12 +7,14 @@
 #include "support/CMd5.h"
 #include "support/FormatText.h"
 #include "support/ProfileText.h"
+#include "support/SignedPackage.h"
 #include "support/TextRoutines.h"
 #include "tools/pack/DefinitionText.h"
 #include "tools/pack/FileDigest.h"
 #include "tools/pack/NameRules.h"
 #include "tools/pack/PackagePaths.h"
 #include "tools/pack/PackageReader.h"
+#include "tools/pack/PackageSigner.h"
 #include "tools/pack/ShiftJis.h"
 #include "updater/DefinitionCheck.h"
 
@@ -66,10 +68,14 @@ struct ListedFile {
 
 class CVerifier {
 public:
-    CVerifier(const VerifyOptions& options, const PackageLocation& location, VerifyResult* result)
-        : m_options(options), m_location(location), m_result(result)
+    CVerifier(const VerifyOptions& options, const PackageLocation& location,
+              const std::vector<PublicKey>& keys, VerifyResult* result)
+        : m_options(options), m_location(location), m_keys(keys), m_result(result)
     {
     }
+    ~CVerifier() { FreeArea(m_signed); }
+    CVerifier(const CVerifier&) = delete;
+    CVerifier& operator=(const CVerifier&) = delete;
 
     void Run()
     {
@@ -77,7 +83,9 @@ public:
         if (!ReadDefinition(&definition))
             return;
         CheckDigestText(definition);
-        CheckReadme();
+        const std::string readme = CheckReadme();
+        if (!m_keys.empty())
+            CheckSignature(definition, readme);
         CheckLineEnds(definition);
         // The program's reader holds one text, program-wide, and takes over an
         // area of the program's allocator; released below.
@@ -164,15 +172,41 @@ private:
         }
     }
 
-    void CheckReadme()
+    // The readme's bytes as the program keeps them.
+    std::string CheckReadme()
     {
         PackageBody body = ReadPackageBody(m_location, "readme.txt", kMaxReadmeSize);
         // Offline, the program does without a readme; online it fetches one.
         if (!Reached("readme.txt", body, OnlineLayout()))
-            return;
+            return std::string();
         if (body.totalSize > kMaxReadmeSize)
             Problem("readme.txt: " + std::to_string(body.totalSize) +
                     " bytes; the program keeps only the first 32768");
+        return body.bytes;
+    }
+
+    // update.sig under the given keys, with the program's own check; the
+    // files it binds are compared in CheckFiles.
+    void CheckSignature(const std::string& definition, const std::string& readme)
+    {
+        PackageBody body = ReadPackageBody(m_location, "update.sig", kSignatureTextCapacity);
+        if (!Reached("update.sig", body, true))
+            return;
+        m_signed = AllocSignedFacts();
+        if (m_signed == nullptr)
+            return;
+        const SignatureVerdict verdict = CheckSignedPackage(
+            body.bytes.data(), static_cast<uint32_t>(body.bytes.size()), definition.data(),
+            static_cast<uint32_t>(definition.size()), readme.data(),
+            static_cast<uint32_t>(readme.size()), m_keys.data(),
+            static_cast<uint32_t>(m_keys.size()), UtcToday(), m_signed);
+        if (verdict != kSignatureGood) {
+            Problem(std::string("update.sig: ") + SignatureVerdictName(verdict) +
+                    "; the program refuses the package");
+            FreeArea(m_signed);
+            m_signed = nullptr;
+            return;
+        }
     }
 
     void CheckLineEnds(const std::string& definition)
@@ -330,6 +364,13 @@ private:
             }
             file.job = static_cast<long>(jobs.size()) - 1;
         }
+        if (m_signed != nullptr) {
+            for (DigestJob& job : jobs)
+                job.wantSha256 = true;
+            if (m_signed->fileCount != static_cast<int32_t>(m_files.size()))
+                Problem("update.sig: binds " + std::to_string(m_signed->fileCount) +
+                        " files; the definition lists " + std::to_string(m_files.size()));
+        }
         RunDigestJobs(&jobs, DigestThreadCount(m_options.threads));
         for (const ListedFile& file : m_files) {
             if (file.job < 0)
@@ -350,13 +391,24 @@ private:
             } else if (IsDigestText(file.raw.field[3]) && file.raw.field[3] != job.md5) {
                 Problem(Where(file) + ": " + place + " digests to " + job.md5 +
                         "; the definition says " + file.raw.field[3]);
+            } else if (m_signed != nullptr) {
+                const unsigned char* bound =
+                    SignedFileHash(*m_signed, static_cast<int32_t>(&file - m_files.data()));
+                if (bound == nullptr || std::memcmp(bound, job.sha256, kSha256Size) != 0)
+                    Problem(Where(file) + ": " + place +
+                            (bound == nullptr ? " is bound by no SHA-256 in update.sig"
+                                              : " is not the file update.sig binds (its SHA-256 "
+                                                "differs)") +
+                            "; the program would refuse it");
             }
         }
     }
 
     const VerifyOptions& m_options;
     const PackageLocation& m_location;
+    const std::vector<PublicKey>& m_keys;
     VerifyResult* m_result;
+    SignedFacts* m_signed = nullptr;  // what update.sig binds, once it holds
     std::vector<ListedFile> m_files;
 };
 
@@ -373,7 +425,11 @@ bool VerifyPackage(const VerifyOptions& options, VerifyResult* result, std::stri
         return false;
     }
     location.anyCase = options.offline;
-    CVerifier verifier(options, location, result);
+    std::vector<PublicKey> keys;
+    if (!options.publicKeys.empty() &&
+        !ReadPublicKeyFile(PathOfUtf8(options.publicKeys), &keys, error))
+        return false;
+    CVerifier verifier(options, location, keys, result);
     verifier.Run();
     return true;
 }

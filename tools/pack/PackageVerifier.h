@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@ struct VerifyOptions {
     std::string package;   // folder or http(s):// base address, UTF-8
     bool offline = false;  // a folder in the offline layout
     unsigned threads = 0;  // 0: one per core
+    std::string publicKeys;  // a .pub file, UTF-8; when set, update.sig must hold under it
 };
 
 struct VerifyResult {

@@ -1,0 +1,136 @@
+// fernup-pack keygen, sign and verify --key, with the platform's provider
+// (libcrypto natively, bcrypt.dll under Wine): a signed package verifies, and
+// each thing that makes players refuse it is named.
+#include <gtest/gtest.h>
+
+#include "tests/pack/PackTestFiles.h"
+#include "tools/pack/PackageBuilder.h"
+#include "tools/pack/PackagePaths.h"
+#include "tools/pack/PackageSigner.h"
+#include "tools/pack/PackageVerifier.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Wang, Feng, Lai and Yu's published pair of 128-byte blocks: one MD5.
+const char kCollisionOne[] =
+    "d131dd02c5e6eec4693d9a0698aff95c2fcab58712467eab4004583eb8fb7f89"
+    "55ad340609f4b30283e488832571415a085125e8f7cdc99fd91dbdf280373c5b"
+    "d8823e3156348f5bae6dacd436c919c6dd53e2b487da03fd02396306d248cda0"
+    "e99f33420f577ee8ce54b67080a80d1ec69821bcb6a8839396f9652b6ff72a70";
+const char kCollisionTwo[] =
+    "d131dd02c5e6eec4693d9a0698aff95c2fcab50712467eab4004583eb8fb7f89"
+    "55ad340609f4b30283e4888325f1415a085125e8f7cdc99fd91dbd7280373c5b"
+    "d8823e3156348f5bae6dacd436c919c6dd53e23487da03fd02396306d248cda0"
+    "e99f33420f577ee8ce54b67080280d1ec69821bcb6a8839396f965ab6ff72a70";
+
+std::string FromHex(const char* hex)
+{
+    std::string bytes;
+    for (size_t i = 0; hex[i] != '\0'; i += 2)
+        bytes += static_cast<char>(std::stoi(std::string(hex + i, 2), nullptr, 16));
+    return bytes;
+}
+
+void BuildSigned(const CScratchFolder& scratch, uint32_t lastDay = 0)
+{
+    WriteBytes(scratch / "new/data/map01.dat", FromHex(kCollisionOne));
+    WriteBytes(scratch / "new/data/map02.dat", Pattern(3000, 2));
+    BuildOptions options;
+    options.files = scratch / "new";
+    options.output = scratch / "pkg";
+    options.title = "Game";
+    options.version = "1.01";
+    options.day = "2026/12/07";
+    BuildResult built;
+    ASSERT_TRUE(BuildPackage(options, &built)) << Joined(built.errors);
+    std::string error;
+    fs::create_directories(scratch / "keys");
+    ASSERT_TRUE(WriteNewKeyFiles(scratch / "keys/publisher", &error)) << error;
+    SignOptions sign;
+    sign.package = scratch / "pkg";
+    sign.key = scratch / "keys/publisher.key";
+    sign.lastDay = lastDay;
+    size_t files = 0;
+    ASSERT_TRUE(SignPackageFolder(sign, &files, &error)) << error;
+    EXPECT_EQ(2u, files);
+}
+
+std::vector<std::string> VerifyWithKey(const CScratchFolder& scratch, const char* pub)
+{
+    VerifyOptions options;
+    options.package = Utf8OfPath(scratch / "pkg");
+    options.publicKeys = Utf8OfPath(scratch / pub);
+    VerifyResult result;
+    std::string error;
+    EXPECT_TRUE(VerifyPackage(options, &result, &error)) << error;
+    return result.problems;
+}
+
+TEST(PackSign, ASignedPackageVerifiesAndEachRefusalIsNamed)
+{
+    CScratchFolder scratch("pack-sign");
+    BuildSigned(scratch);
+    EXPECT_EQ("", Joined(VerifyWithKey(scratch, "keys/publisher.pub")));
+
+    std::string error;
+    ASSERT_TRUE(WriteNewKeyFiles(scratch / "keys/other", &error)) << error;
+    EXPECT_EQ("update.sig: signed with a key that is not trusted; the program refuses the "
+              "package\n",
+              Joined(VerifyWithKey(scratch, "keys/other.pub")));
+
+    // A file with the listed size and MD5 but other bytes: only the SHA-256
+    // that the signature binds tells them apart.
+    WriteBytes(scratch / "pkg/files/data/map01.dat", FromHex(kCollisionTwo));
+    const std::vector<std::string> problems = VerifyWithKey(scratch, "keys/publisher.pub");
+    ASSERT_EQ(1u, problems.size()) << Joined(problems);
+    EXPECT_NE(std::string::npos, problems[0].find("FILE001")) << problems[0];
+    EXPECT_NE(std::string::npos, problems[0].find("is not the file update.sig binds"))
+        << problems[0];
+    EXPECT_EQ("", Joined(Verify(scratch / "pkg", false).problems))
+        << "without --key, MD5 alone passes it";
+
+    WriteBytes(scratch / "pkg/files/data/map01.dat", FromHex(kCollisionOne));
+    WriteBytes(scratch / "pkg/readme.txt", "swapped");
+    EXPECT_EQ("update.sig: readme.txt is not the signed one; the program refuses the package\n",
+              Joined(VerifyWithKey(scratch, "keys/publisher.pub")));
+}
+
+TEST(PackSign, APassedLastDayIsNamed)
+{
+    CScratchFolder scratch("pack-sign-expired");
+    BuildSigned(scratch, 20200101);
+    EXPECT_EQ("update.sig: signature expired; the program refuses the package\n",
+              Joined(VerifyWithKey(scratch, "keys/publisher.pub")));
+}
+
+TEST(PackSign, PrivateKeysStayOutOfPackages)
+{
+    CScratchFolder scratch("pack-sign-keys");
+    std::string error;
+    ASSERT_TRUE(WriteNewKeyFiles(scratch / "publisher", &error)) << error;
+#ifndef _WIN32
+    EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write,
+              fs::status(scratch / "publisher.key").permissions() & fs::perms::all);
+#endif
+    const std::string key = ReadBytes(scratch / "publisher.key");
+    EXPECT_FALSE(WriteNewKeyFiles(scratch / "publisher", &error)) << "replaced a key";
+    EXPECT_EQ(key, ReadBytes(scratch / "publisher.key"));
+
+    WriteBytes(scratch / "pkg/update.qdv", "[UPDATE_VER]\r\n");
+    EXPECT_FALSE(WriteNewKeyFiles(scratch / "pkg/publisher", &error));
+    EXPECT_FALSE(WriteNewKeyFiles(scratch / "pkg/sub/publisher", &error));
+    EXPECT_EQ("<missing>", ReadBytes(scratch / "pkg/publisher.key"));
+
+    fs::copy_file(scratch / "publisher.key", scratch / "pkg/publisher.key");
+    SignOptions sign;
+    sign.package = scratch / "pkg";
+    sign.key = scratch / "pkg/publisher.key";
+    size_t files = 0;
+    EXPECT_FALSE(SignPackageFolder(sign, &files, &error));
+    EXPECT_NE(std::string::npos, error.find("inside the package")) << error;
+    EXPECT_EQ("<missing>", ReadBytes(scratch / "pkg/update.sig"));
+}
+
+}  // namespace
