@@ -15,6 +15,24 @@ __declspec(dllexport) DWORD WINAPI InternetAttemptConnect(DWORD reserved)
     return 4242;
 }
 
+__declspec(dllexport) LONG WINAPI BCryptOpenAlgorithmProvider(void** algorithm, const WCHAR* id,
+                                                            const WCHAR* implementation,
+                                                            ULONG flags)
+{
+    (void)id;
+    (void)implementation;
+    (void)flags;
+    *algorithm = NULL;
+    return 4242;
+}
+
+__declspec(dllexport) LONG WINAPI BCryptCloseAlgorithmProvider(void* algorithm, ULONG flags)
+{
+    (void)algorithm;
+    (void)flags;
+    return 4242;
+}
+
 __declspec(dllexport) UINT WINAPI timeBeginPeriod(UINT period)
 {
     (void)period;

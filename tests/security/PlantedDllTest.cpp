@@ -28,7 +28,7 @@ void LoadNativeFirstForProbe()
         "\\DllOverrides";
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
                                              KEY_SET_VALUE, nullptr, &key, nullptr));
-    for (const char* dll : {"wininet", "winmm", "comctl32", "comdlg32", "shell32"})
+    for (const char* dll : {"wininet", "winmm", "comctl32", "comdlg32", "shell32", "bcrypt"})
         RegSetValueExA(key, dll, 0, REG_SZ, reinterpret_cast<const BYTE*>("native,builtin"), 15);
     RegCloseKey(key);
 }
@@ -96,8 +96,8 @@ std::map<std::string, Loaded> RunProbe(bool isProtected)
     return loaded;
 }
 
-const char* const kDelayLoaded[] = {"wininet.dll", "winmm.dll", "comctl32.dll", "comdlg32.dll",
-                                    "shell32.dll"};
+const char* const kDelayLoaded[] = {"wininet.dll", "winmm.dll", "comctl32.dll",
+                                    "comdlg32.dll", "shell32.dll", "bcrypt.dll"};
 
 // The control: without the protection, a planted DLL beside the program is
 // loaded, so the probe does see planting when it happens.

@@ -3,6 +3,7 @@
 // planted stand-in. With --protected it first does what WinMain does first.
 // Output: one line per DLL, "name planted|system path".
 #include <windows.h>
+#include <bcrypt.h>
 #include <commctrl.h>
 #include <mmsystem.h>
 #include <commdlg.h>
@@ -25,6 +26,9 @@ int main(int argc, char** argv)
     InternetAttemptConnect(0);
     if (timeBeginPeriod(1) == TIMERR_NOERROR)
         timeEndPeriod(1);
+    BCRYPT_ALG_HANDLE sha256 = nullptr;
+    if (BCryptOpenAlgorithmProvider(&sha256, BCRYPT_SHA256_ALGORITHM, nullptr, 0) == 0)
+        BCryptCloseAlgorithmProvider(sha256, 0);
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&classes);
     OPENFILENAMEA chooser = {};
@@ -34,7 +38,7 @@ int main(int argc, char** argv)
                   SW_HIDE);
 
     for (const char* name :
-         {"wininet.dll", "winmm.dll", "comctl32.dll", "comdlg32.dll", "shell32.dll"}) {
+         {"wininet.dll", "winmm.dll", "comctl32.dll", "comdlg32.dll", "shell32.dll", "bcrypt.dll"}) {
         HMODULE module = GetModuleHandleA(name);
         char path[MAX_PATH] = "";
         if (module != nullptr)
