@@ -117,12 +117,10 @@ CFernupDlg::CFernupDlg()
 
 CFernupDlg::~CFernupDlg()
 {
-    if (HasRunningTask())
+    if (HasTask())
         return;
     FreeFileEntries();
-    FreeArea(m_readmeText);
-    m_readmeText = nullptr;
-    m_readmeLength = 0;
+    ReplaceReadme(nullptr, 0);
 }
 
 LRESULT CFernupDlg::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -207,7 +205,7 @@ void CFernupDlg::OnInitDialog(HWND window, WPARAM wParam, LPARAM lParam)
     SendMessageA(m_fileList.m_hWnd, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                  static_cast<LPARAM>(style | kListExtendedStyle));
 
-    EnableButtons(false, false, false, false);
+    ShowState(DialogState::kBusy);
 
     InstalledState state;
     ReadInstalledState(m_logPath, &state);
@@ -256,7 +254,7 @@ int CFernupDlg::OpenOfflineDefinition(const char* path)
     // Browse is disabled while a task exists; a command that comes anyway must
     // not free entries that the update task is working through. It stays
     // disabled after an update, and a command then must not offer another.
-    if (m_fetchTask != nullptr || m_updateTask != nullptr || m_updateStarted)
+    if (HasTask() || m_updateStarted)
         return 0;
 
     char folder[kPathSize];
@@ -294,14 +292,12 @@ int CFernupDlg::OpenOfflineDefinition(const char* path)
         FreeArea(text);
         m_messageList.ClearLines();
         m_messageList.AppendLine(kOfflineRefused);
-        EnableButtons(false, true, false, true);
+        ShowState(DialogState::kFetchFailed);
     } else {
-        FreeArea(m_readmeText);
         JoinPath(companion, sizeof companion, folder, "readme.txt");
-        m_readmeLength = 0;
-        m_readmeText = ReadWholeFile(companion, &m_readmeLength);
-        if (m_readmeText == nullptr)
-            m_readmeLength = 0;
+        uint32_t readmeLength = 0;
+        char* readme = ReadWholeFile(companion, &readmeLength);
+        ReplaceReadme(readme, readmeLength);
         SignedFacts* facts = nullptr;
         if (m_keyCount != 0) {
             JoinPath(companion, sizeof companion, folder, "update.sig");
@@ -318,7 +314,7 @@ int CFernupDlg::OpenOfflineDefinition(const char* path)
             bool offer = CheckDefinition(text, length);
             if (facts != nullptr)
                 BindSignedHashes(*facts);
-            EnableButtons(offer, true, true, true);
+            ShowState(offer ? DialogState::kReady : DialogState::kNothingToOffer);
         }
         FreeArea(facts);
     }
@@ -394,11 +390,9 @@ void CFernupDlg::BindSignedHashes(const SignedFacts& facts)
 
 void CFernupDlg::RefuseSignature()
 {
-    FreeArea(m_readmeText);
-    m_readmeText = nullptr;
-    m_readmeLength = 0;
+    ReplaceReadme(nullptr, 0);
     m_messageList.AppendLine(kSignatureRefused);
-    EnableButtons(false, true, false, true);
+    ShowState(DialogState::kFetchFailed);
 }
 
 void CFernupDlg::FillFileList()
@@ -436,9 +430,7 @@ void CFernupDlg::FreeFileEntries()
 void CFernupDlg::OnDestroy()
 {
     ReleaseTasks();
-    FreeArea(m_readmeText);
-    m_readmeText = nullptr;
-    m_readmeLength = 0;
+    ReplaceReadme(nullptr, 0);
     // A running update task still works through the entries; they stay
     // allocated until the process ends.
     if (m_updateTask == nullptr)
@@ -447,13 +439,23 @@ void CFernupDlg::OnDestroy()
     PostQuit();
 }
 
-void CFernupDlg::EnableButtons(bool update, bool exit, bool readme, bool browse)
+void CFernupDlg::ShowState(DialogState state)
 {
-    m_updateOffered = update;
-    EnableWindow(GetDlgItem(m_hWnd, IDC_UPDATE), update);
-    EnableWindow(GetDlgItem(m_hWnd, IDC_EXIT), exit);
-    EnableWindow(GetDlgItem(m_hWnd, IDC_README), readme);
-    EnableWindow(GetDlgItem(m_hWnd, IDC_BROWSE), browse);
+    const bool busy = state == DialogState::kBusy;
+    m_updateOffered = state == DialogState::kReady;
+    EnableWindow(GetDlgItem(m_hWnd, IDC_UPDATE), m_updateOffered);
+    EnableWindow(GetDlgItem(m_hWnd, IDC_EXIT), !busy);
+    EnableWindow(GetDlgItem(m_hWnd, IDC_README),
+                 state == DialogState::kReady || state == DialogState::kNothingToOffer ||
+                     state == DialogState::kDone);
+    EnableWindow(GetDlgItem(m_hWnd, IDC_BROWSE), !busy && state != DialogState::kDone);
+}
+
+void CFernupDlg::ReplaceReadme(char* text, uint32_t length)
+{
+    FreeArea(m_readmeText);
+    m_readmeText = text;
+    m_readmeLength = text != nullptr ? length : 0;
 }
 
 void CFernupDlg::Repaint()

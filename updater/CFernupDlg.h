@@ -66,12 +66,22 @@ public:
     void OnTimer();
     void StartUpdate();
     void ReleaseTasks();
-    // A task not yet finished still uses the dialog object, the file entries
-    // and the message list: then none of them may be released.
-    bool HasRunningTask() const;
+    // A task that exists, finished or not, still uses the dialog object, the
+    // file entries and the message list: then none of them may be released.
+    bool HasTask() const;
 
+    // What the buttons offer the user (Update, Exit, Readme, Browse):
+    enum class DialogState {
+        kBusy,            // ----  a task fetches or updates
+        kReady,           // UERB  an accepted definition waits for Update
+        kNothingToOffer,  // -ERB  an offline definition offers no update; its readme shows
+        kFetchFailed,     // -E-B  nothing to show: not fetched, refused online, unsigned
+        kDone,            // -ER-  the update has ended, well or not
+    };
     // Also records whether Update is offered: StartUpdate acts only then.
-    void EnableButtons(bool update, bool exit, bool readme, bool browse);
+    void ShowState(DialogState state);
+    // Frees the readme held and takes text (an AllocArea area, or null) instead.
+    void ReplaceReadme(char* text, uint32_t length);
     // The whole client area, without erasing it.
     void Repaint();
 

@@ -74,7 +74,7 @@ void CFernupDlg::StartFetch()
         delete m_fetchTask;
         m_fetchTask = nullptr;
         m_messageList.AppendLine("定義ファイルが取得できませんでした。");
-        EnableButtons(false, true, false, true);
+        ShowState(DialogState::kFetchFailed);
     }
 }
 
@@ -85,9 +85,7 @@ void CFernupDlg::OnTimer()
         const uint32_t definitionLength = m_fetchTask->m_definitionLength;
         m_fetchTask->m_definitionText = nullptr;
         m_fetchTask->m_definitionLength = 0;
-        FreeArea(m_readmeText);
-        m_readmeText = m_fetchTask->m_readmeText;
-        m_readmeLength = m_fetchTask->m_readmeLength;
+        ReplaceReadme(m_fetchTask->m_readmeText, m_fetchTask->m_readmeLength);
         m_fetchTask->m_readmeText = nullptr;
         m_fetchTask->m_readmeLength = 0;
         char* signature = m_fetchTask->m_signatureText;
@@ -100,7 +98,7 @@ void CFernupDlg::OnTimer()
         SignedFacts* facts = nullptr;
         if (failure != 0 || definition == nullptr) {
             FreeArea(definition);
-            EnableButtons(false, true, false, true);
+            ShowState(DialogState::kFetchFailed);
         } else if (m_keyCount != 0 &&
                    (facts = CheckSignature(definition, definitionLength, signature,
                                            signatureLength)) == nullptr) {
@@ -111,10 +109,9 @@ void CFernupDlg::OnTimer()
             const bool offer = CheckDefinition(definition, definitionLength);
             if (facts != nullptr)
                 BindSignedHashes(*facts);
-            if (offer)
-                EnableButtons(true, true, true, true);
-            else
-                EnableButtons(false, true, false, true);
+            // Online, a definition that offers nothing is shown as no
+            // definition at all: its readme is not offered either.
+            ShowState(offer ? DialogState::kReady : DialogState::kFetchFailed);
         }
         FreeArea(facts);
         FreeArea(signature);
@@ -123,7 +120,7 @@ void CFernupDlg::OnTimer()
 
     if (m_updateTask != nullptr && m_updateTask->IsFinished()) {
         ReleaseFinishedTask(m_updateTask);
-        EnableButtons(false, true, true, false);
+        ShowState(DialogState::kDone);
         FillFileList();
         return;
     }
@@ -141,7 +138,7 @@ void CFernupDlg::StartUpdate()
     // Never two tasks at once: the fetch must have been taken over first.
     // Without an accepted definition there is nothing to update: an update
     // of no files would report success and record version 1.00.
-    if (!m_updateOffered || m_updateTask != nullptr || m_fetchTask != nullptr)
+    if (!m_updateOffered || HasTask())
         return;
     m_updateOffered = false;
     m_updateStarted = true;
@@ -164,11 +161,11 @@ void CFernupDlg::StartUpdate()
         delete m_updateTask;
         m_updateTask = nullptr;
         m_messageList.AppendLine("アップデートに失敗しました。");
-        EnableButtons(false, true, true, false);
+        ShowState(DialogState::kDone);
         Repaint();
         return;
     }
-    EnableButtons(false, false, false, false);
+    ShowState(DialogState::kBusy);
     Repaint();
 }
 
@@ -177,14 +174,14 @@ void CFernupDlg::ReleaseTasks()
     KillTimer(m_hWnd, kHeartbeatTimer);
     // A task still running is left alone: it may be blocked sending a line to
     // this thread. It, the file entries and the dialog object stay allocated
-    // until the process ends (see HasRunningTask).
+    // until the process ends (see HasTask).
     if (m_updateTask != nullptr && m_updateTask->IsFinished())
         ReleaseFinishedTask(m_updateTask);
     if (m_fetchTask != nullptr && m_fetchTask->IsFinished())
         ReleaseFinishedTask(m_fetchTask);
 }
 
-bool CFernupDlg::HasRunningTask() const
+bool CFernupDlg::HasTask() const
 {
     return m_updateTask != nullptr || m_fetchTask != nullptr;
 }

@@ -85,7 +85,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     CFernupDlg* dialog = new CFernupDlg();
     dialog->m_hInstance = instance;
     dialog->RunModal(instance, GetDesktopWindow());
-    if (!dialog->HasRunningTask())
+    if (!dialog->HasTask())
         delete dialog;
     return 0;
 }

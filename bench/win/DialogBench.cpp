@@ -396,7 +396,7 @@ int main(int argc, char** argv)
     PostMessageA(window, WM_CLOSE, 0, 0);
     WaitForSingleObject(thread, kSettleMs);
     CloseHandle(thread);
-    if (!g_dialog->HasRunningTask())
+    if (!g_dialog->HasTask())
         delete g_dialog;
     return status;
 }

@@ -145,7 +145,7 @@ public:
         CloseHandle(m_thread);
         // A fetch still running would use the object after this; such a test
         // has failed already, and the object is then left to the process.
-        if (!m_dialog->HasRunningTask())
+        if (!m_dialog->HasTask())
             delete m_dialog;
         SetCurrentDirectoryA("C:\\");
     }
