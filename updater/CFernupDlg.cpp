@@ -13,6 +13,7 @@
 #include "support/ProfileText.h"
 #include "support/TextRoutines.h"
 #include "updater/DefinitionCheck.h"
+#include "updater/DefinitionPackage.h"
 #include "updater/InstalledState.h"
 #include "updater/SigningKeys.h"
 #include "updater/resource.h"
@@ -21,8 +22,6 @@ namespace {
 
 constexpr char kWindowTitle[] = "オンラインアップデート[ver.1.01]";
 constexpr char kFirstVersion[] = "1.00";
-constexpr char kOfflineRefused[] = "定義ファイルが取得できませんでした。";
-constexpr char kSignatureRefused[] = "定義ファイルの署名が確認できませんでした。";
 
 // Each column is as wide as its header text plus 15 pixels, so the blanks in
 // the headers set the widths.
@@ -284,14 +283,13 @@ int CFernupDlg::OpenOfflineDefinition(const char* path)
     JoinPath(companion, sizeof companion, folder, "MD5.txt");
     uint32_t digestLength = 0;
     char* digest = ReadWholeFile(companion, &digestLength);
-    bool digestMatches = text != nullptr && digest != nullptr && digestLength == kDigestLength &&
-                         std::memcmp(digest, m_definitionDigest, kDigestLength) == 0;
+    bool digestMatches = DigestTextAccepts(text, length, digest, digestLength);
     FreeArea(digest);
 
     if (!digestMatches) {
         FreeArea(text);
         m_messageList.ClearLines();
-        m_messageList.AppendLine(kOfflineRefused);
+        m_messageList.AppendLine(kLineDefinitionNotFetched);
         ShowState(DialogState::kFetchFailed);
     } else {
         JoinPath(companion, sizeof companion, folder, "readme.txt");
@@ -391,7 +389,7 @@ void CFernupDlg::BindSignedHashes(const SignedFacts& facts)
 void CFernupDlg::RefuseSignature()
 {
     ReplaceReadme(nullptr, 0);
-    m_messageList.AppendLine(kSignatureRefused);
+    m_messageList.AppendLine(kLineSignatureRefused);
     ShowState(DialogState::kFetchFailed);
 }
 

@@ -1,24 +1,16 @@
 #include "updater/CInitUpdateTask.h"
 
-#include <cstring>
-
 #include "framework/CWinListBox.h"
 #include "framework/FinishedFlag.h"
 #include "support/ByteArea.h"
-#include "support/CMd5.h"
 #include "support/SignedPackage.h"
 #include "support/TextRoutines.h"
 #include "updater/CompanionAddress.h"
+#include "updater/DefinitionPackage.h"
 #include "updater/FineTimer.h"
 #include "updater/HttpFetch.h"
 
 namespace {
-
-// Capacities of the three areas; a longer body is cut to them.
-constexpr uint32_t kDefinitionCapacity = 65536;
-constexpr uint32_t kDigestCapacity = 8192;
-constexpr uint32_t kReadmeCapacity = 32768;
-constexpr uint32_t kDigestLength = 32;
 
 // Failure codes of the fetch.
 constexpr int32_t kFailNoInternet = 1;
@@ -26,9 +18,6 @@ constexpr int32_t kFailNotFetched = 2;
 constexpr int32_t kFailBrokenOff = 3;
 
 constexpr const char* kLineNoInternet = "インターネットが利用出来ません。";
-constexpr const char* kLineFetching = "－－－定義ファイル取得中－－－";
-constexpr const char* kLineNotFetched = "定義ファイルが取得できませんでした。";
-constexpr const char* kLineBrokenOff = "定義ファイルの取得が中断されました。";
 
 // Room for a definition address of 255 characters with its tail replaced.
 constexpr size_t kAddressCapacity = 272;
@@ -79,10 +68,10 @@ int32_t CInitUpdateTask::FetchInto(void* session, const char* address, uint32_t 
 {
     FetchOutcome outcome = FetchToMemory(this, session, address, capacity, area, length);
     if (outcome == FetchCannotOpen) {
-        AppendMessage(kLineNotFetched);
+        AppendMessage(kLineDefinitionNotFetched);
         m_failureCode = kFailNotFetched;
     } else if (outcome == FetchBrokenOff) {
-        AppendMessage(kLineBrokenOff);
+        AppendMessage(kLineDefinitionBrokenOff);
         m_failureCode = kFailBrokenOff;
     }
     return m_failureCode;
@@ -110,21 +99,21 @@ int32_t CInitUpdateTask::Run()
         AppendMessage(kLineNoInternet);
         m_failureCode = kFailNoInternet;
     } else {
-        AppendMessage(kLineFetching);
+        AppendMessage(kLineFetchingDefinition);
         HINTERNET session = OpenSession("Fernup");
         if (session == nullptr) {
-            AppendMessage(kLineNotFetched);
+            AppendMessage(kLineDefinitionNotFetched);
             m_failureCode = kFailNotFetched;
         } else {
             char address[kAddressCapacity];
-            if (FetchInto(session, m_definitionAddress, kDefinitionCapacity, &definition,
+            if (FetchInto(session, m_definitionAddress, kDefinitionAreaSize, &definition,
                           &definitionLength) == 0) {
                 CompanionAddress(address, sizeof(address), m_definitionAddress, "MD5.txt");
-                FetchInto(session, address, kDigestCapacity, &digest, &digestLength);
+                FetchInto(session, address, kDigestAreaSize, &digest, &digestLength);
             }
             if (m_failureCode == 0) {
                 CompanionAddress(address, sizeof(address), m_definitionAddress, "readme.txt");
-                FetchInto(session, address, kReadmeCapacity, &readme, &readmeLength);
+                FetchInto(session, address, kReadmeAreaSize, &readme, &readmeLength);
             }
             if (m_failureCode == 0 && m_fetchSignature == 1) {
                 CompanionAddress(address, sizeof(address), m_definitionAddress, "update.sig");
@@ -135,15 +124,8 @@ int32_t CInitUpdateTask::Run()
         }
 
         if (m_failureCode == 0) {
-            // MD5.txt must be the 32 lower-case characters and nothing else.
-            bool accepted = false;
-            if (digestLength == kDigestLength) {
-                char computed[CMd5::kHexSize];
-                Md5Hex(definition, definitionLength, computed);
-                accepted = std::memcmp(computed, digest, kDigestLength) == 0;
-            }
-            if (!accepted) {
-                AppendMessage(kLineNotFetched);
+            if (!DigestTextAccepts(definition, definitionLength, digest, digestLength)) {
+                AppendMessage(kLineDefinitionNotFetched);
                 m_failureCode = kFailNotFetched;
             }
         }

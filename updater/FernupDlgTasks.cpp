@@ -10,6 +10,7 @@
 #include "support/TextRoutines.h"
 #include "updater/CFernupTask.h"
 #include "updater/CInitUpdateTask.h"
+#include "updater/DefinitionPackage.h"
 #include "updater/resource.h"
 
 namespace {
@@ -73,7 +74,7 @@ void CFernupDlg::StartFetch()
         // wait for it for ever; report it as the fetch failure it is.
         delete m_fetchTask;
         m_fetchTask = nullptr;
-        m_messageList.AppendLine("定義ファイルが取得できませんでした。");
+        m_messageList.AppendLine(kLineDefinitionNotFetched);
         ShowState(DialogState::kFetchFailed);
     }
 }

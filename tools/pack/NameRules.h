@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "updater/DefinitionPackage.h"
+
 // What a definition's texts must be for the program to take them and for a
 // player's update to succeed. Each check returns empty text when the value is
 // sound, else one English sentence saying why it is not. All values are the
@@ -10,8 +12,8 @@
 
 constexpr size_t kFieldLimit = 63;        // NAME, VER, DAY; source and target path
 constexpr int64_t kMaxFileSize = 0x7FFFFFFF;  // the size field is a signed 32-bit number
-constexpr uint32_t kMaxReadmeSize = 32768;    // the program's readme area
-constexpr uint32_t kMaxDefinitionSize = 65536;  // the program's definition area
+constexpr uint32_t kMaxReadmeSize = kReadmeAreaSize;          // the program's readme area
+constexpr uint32_t kMaxDefinitionSize = kDefinitionAreaSize;  // the program's definition area
 
 // NAME, VER or DAY: not empty, at most 63 bytes, no control bytes, no double
 // quote (the reader drops quotes) and no blank at either end (update.log's

@@ -17,13 +17,13 @@
 #include "tools/pack/PackageSigner.h"
 #include "tools/pack/ShiftJis.h"
 #include "updater/DefinitionCheck.h"
+#include "updater/DefinitionPackage.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr uint32_t kDefinitionKeep = 4u << 20;  // far beyond anything the program reads
-constexpr uint32_t kMd5Capacity = 8192;           // the program's MD5.txt area
 
 // The four fields of a file line as they stand: split at "," outside two-byte
 // characters, the fourth the whole rest.
@@ -147,9 +147,14 @@ private:
 
     void CheckDigestText(const std::string& definition)
     {
-        PackageBody body = ReadPackageBody(m_location, "MD5.txt", kMd5Capacity);
+        PackageBody body = ReadPackageBody(m_location, "MD5.txt", kDigestAreaSize);
         if (!Reached("MD5.txt", body, true))
             return;
+        if (body.totalSize == body.bytes.size() &&
+            DigestTextAccepts(definition.data(), static_cast<uint32_t>(definition.size()),
+                              body.bytes.data(), static_cast<uint32_t>(body.bytes.size())))
+            return;
+        // Refused: say why, as the publisher can mend it.
         char digest[CMd5::kHexSize];
         Md5Hex(definition.data(), static_cast<uint32_t>(definition.size()), digest);
         const std::string& text = body.bytes;

@@ -12,28 +12,19 @@
 #include "tools/pack/ShiftJis.h"
 #include "updater/CompanionAddress.h"
 #include "updater/DefinitionCheck.h"
+#include "updater/DefinitionPackage.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// The capacities of the program's fetch areas; bytes beyond them are dropped.
-constexpr uint32_t kDefinitionArea = 65536;
-constexpr uint32_t kDigestArea = 8192;
-constexpr uint32_t kReadmeArea = 32768;
 constexpr uint32_t kWholeFile = 0xFFFFFFFFu;
-
-const char kFetching[] = "－－－定義ファイル取得中－－－";
-const char kNotFetched[] = "定義ファイルが取得できませんでした。";
-const char kBrokenOff[] = "定義ファイルの取得が中断されました。";
 
 bool DigestMatches(const std::string& definition, const PackageBody& digestText)
 {
-    if (digestText.bytes.size() != 32)
-        return false;
-    char digest[CMd5::kHexSize];
-    Md5Hex(definition.data(), static_cast<uint32_t>(definition.size()), digest);
-    return digestText.bytes == digest;
+    return DigestTextAccepts(definition.data(), static_cast<uint32_t>(definition.size()),
+                             digestText.bytes.data(),
+                             static_cast<uint32_t>(digestText.bytes.size()));
 }
 
 // CheckDefinition's messages for a definition the program accepted.
@@ -70,11 +61,11 @@ bool Fetch(const std::string& address, uint32_t capacity, PackageBody* body, Sta
     // Whatever the HTTP status, the body counts as the file.
     *body = FetchBody(RequestAddress(address, ""), capacity);
     if (body->outcome == BodyOutcome::CannotOpen) {
-        result->lines.push_back(kNotFetched);
+        result->lines.push_back(kLineDefinitionNotFetched);
         return false;
     }
     if (body->outcome == BodyOutcome::BrokenOff) {
-        result->lines.push_back(kBrokenOff);
+        result->lines.push_back(kLineDefinitionBrokenOff);
         return false;
     }
     return true;
@@ -83,15 +74,15 @@ bool Fetch(const std::string& address, uint32_t capacity, PackageBody* body, Sta
 void TellOnline(const std::string& baseAddress, const InstalledState& installed,
                 StatusResult* result)
 {
-    result->lines.push_back(kFetching);
+    result->lines.push_back(kLineFetchingDefinition);
     std::string address = baseAddress + "update.qdv";
     PackageBody definition, digest, readme;
-    if (!Fetch(address, kDefinitionArea, &definition, result) ||
-        !Fetch(Companion(address, "MD5.txt"), kDigestArea, &digest, result) ||
-        !Fetch(Companion(address, "readme.txt"), kReadmeArea, &readme, result))
+    if (!Fetch(address, kDefinitionAreaSize, &definition, result) ||
+        !Fetch(Companion(address, "MD5.txt"), kDigestAreaSize, &digest, result) ||
+        !Fetch(Companion(address, "readme.txt"), kReadmeAreaSize, &readme, result))
         return;
     if (!DigestMatches(definition.bytes, digest)) {
-        result->lines.push_back(kNotFetched);
+        result->lines.push_back(kLineDefinitionNotFetched);
         return;
     }
     Judge(definition.bytes, installed, result);
@@ -110,7 +101,7 @@ bool TellOffline(const fs::path& folder, const InstalledState& installed, Status
     PackageBody digest = ReadPackageBody(location, "MD5.txt", kWholeFile);
     if (definition.outcome != BodyOutcome::Done || digest.outcome != BodyOutcome::Done ||
         !DigestMatches(definition.bytes, digest)) {
-        result->lines.push_back(kNotFetched);
+        result->lines.push_back(kLineDefinitionNotFetched);
         return true;
     }
     Judge(definition.bytes, installed, result);
