@@ -29,7 +29,12 @@ private:
 };
 
 // SHA-256 of a buffer in one call; false when the provider failed.
-bool Sha256Of(const void* data, uint32_t count, unsigned char* out);
+inline bool Sha256Of(const void* data, uint32_t count, unsigned char* out)
+{
+    CSha256 sha;
+    sha.Update(data, count);
+    return sha.Final(out);
+}
 
 // True only when signature is a valid ECDSA P-256 signature of digest (a
 // SHA-256) under publicKey. A point that is not on the curve is refused.

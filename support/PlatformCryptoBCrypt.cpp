@@ -54,13 +54,6 @@ bool CSha256::Final(unsigned char* out)
            Succeeded(BCryptFinishHash(static_cast<BCRYPT_HASH_HANDLE>(m_hash), out, kSha256Size, 0));
 }
 
-bool Sha256Of(const void* data, uint32_t count, unsigned char* out)
-{
-    CSha256 sha;
-    sha.Update(data, count);
-    return sha.Final(out);
-}
-
 bool VerifyP256(const unsigned char* publicKey, const unsigned char* digest,
                 const unsigned char* signature)
 {
