@@ -10,7 +10,8 @@
 // FinalHex writes an empty text, which equals no digest text.
 class CMd5 {
 public:
-    static constexpr uint32_t kHexSize = 33;  // 32 characters and the zero
+    static constexpr uint32_t kHexLength = 32;  // a digest as text: lower-case hexadecimal
+    static constexpr uint32_t kHexSize = kHexLength + 1;
 
     CMd5();
     void Update(const void* data, uint32_t count);

@@ -3,29 +3,46 @@
 #include <windows.h>
 
 #include "support/ByteArea.h"
+#include "support/PathText.h"
+#include "support/TextRoutines.h"
+
+bool TemporaryFolder(char* folder, size_t capacity)
+{
+    char path[kTempPathLimit + 2];
+    DWORD length = GetTempPathA(kTempPathLimit + 1, path);
+    if (length == 0 || length > kTempPathLimit || !EndWithBackslash(path, sizeof path) ||
+        !CopyText(folder, capacity, path)) {
+        folder[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// What a search for the path finds first; false when it finds nothing.
+bool FindPath(const char* path, WIN32_FIND_DATAA* found)
+{
+    HANDLE search = FindFirstFileA(path, found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    return true;
+}
+
+}  // namespace
 
 bool FileExists(const char* path)
 {
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(path, &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    FindClose(search);
-    return true;
+    return FindPath(path, &found);
 }
 
 uint32_t FileSizeOf(const char* path)
 {
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(path, &found);
-    if (search == INVALID_HANDLE_VALUE) {
+    if (!FindPath(path, &found) || found.nFileSizeHigh != 0)
         return kNoFileSize;
-    }
-    FindClose(search);
-    if (found.nFileSizeHigh != 0) {
-        return kNoFileSize;
-    }
     return found.nFileSizeLow;
 }
 

@@ -1,10 +1,18 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Whole-file routines over the Win32 file calls. Paths are Shift-JIS.
 
 constexpr uint32_t kNoFileSize = 0xFFFFFFFF;
+
+// The platform's temporary folder, ending in a backslash, into folder
+// (capacity bytes). False, with the folder empty, when the platform gives none
+// or one longer than kTempPathLimit characters: the work folder and the readme
+// are named inside it, and must still fit a path.
+constexpr uint32_t kTempPathLimit = 895;
+bool TemporaryFolder(char* folder, size_t capacity);
 
 // True when a search for the path (FindFirstFileA) finds a file or a folder.
 bool FileExists(const char* path);

@@ -10,29 +10,23 @@
 #include "support/CMd5.h"
 #include "support/FileRoutines.h"
 #include "support/FormatText.h"
+#include "support/PathText.h"
 #include "support/ProfileText.h"
 #include "support/TextRoutines.h"
 #include "updater/DefinitionCheck.h"
 #include "updater/DefinitionPackage.h"
 #include "updater/InstalledState.h"
+#include "updater/MessageLines.h"
 #include "updater/SigningKeys.h"
 #include "updater/resource.h"
 
 namespace {
 
-constexpr char kWindowTitle[] = "オンラインアップデート[ver.1.01]";
 constexpr char kFirstVersion[] = "1.00";
 
 // Each column is as wide as its header text plus 15 pixels, so the blanks in
 // the headers set the widths.
 constexpr UINT kColumnMask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
-const char* const kColumnTitles[] = {
-    "   ファイル   ",
-    "   サイズ   ",
-    "ＤＬ",
-    "転送",
-    "               MD5               ",
-};
 constexpr int kSizeColumnWidth = 12;
 constexpr DWORD kListExtendedStyle = LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT;
 
@@ -41,10 +35,6 @@ constexpr DWORD kChooserFlags =
 static_assert(kChooserFlags == 0x221804, "the chooser's options");
 constexpr DWORD kChooserFileSize = 513;
 constexpr DWORD kChooserTitleSize = 128;
-
-// The temporary folder plus an MD5 file name must fit a path; a longer
-// temporary folder is not used at all.
-constexpr DWORD kTempPathLimit = 895;
 
 constexpr size_t kCompanionPathSize = kPathSize + 16;  // offline folder + "readme.txt"
 
@@ -61,7 +51,7 @@ bool ChooseWithOpenFileDialog(HWND owner, char* path, uint32_t capacity)
     chooser.nMaxFile = kChooserFileSize;
     chooser.lpstrFileTitle = fileTitle;
     chooser.nMaxFileTitle = kChooserTitleSize;
-    chooser.lpstrTitle = "アップデート定義ファイルの選択";
+    chooser.lpstrTitle = kChooserTitle;
     chooser.Flags = kChooserFlags;
     if (!GetOpenFileNameA(&chooser))
         return false;
@@ -71,12 +61,6 @@ bool ChooseWithOpenFileDialog(HWND owner, char* path, uint32_t capacity)
 void OpenWithShell(const char* path, const char* folder)
 {
     ShellExecuteA(nullptr, nullptr, path, nullptr, folder, SW_SHOWNORMAL);
-}
-
-// folder + name into out (capacity bytes); false when it does not fit.
-bool JoinPath(char* out, size_t capacity, const char* folder, const char* name)
-{
-    return CopyText(out, capacity, folder) && AppendText(out, capacity, name);
 }
 
 }  // namespace
@@ -223,11 +207,8 @@ void CFernupDlg::ShowReadme()
         return;
 
     char folder[kPathSize];
-    DWORD length = GetTempPathA(kTempPathLimit + 1, folder);
-    if (length == 0 || length > kTempPathLimit)
+    if (!TemporaryFolder(folder, sizeof folder))
         return;
-    if (FindLastChar(folder, '\\') != folder + length - 1)
-        AppendText(folder, sizeof folder, "\\");
 
     // Named after its digest, the same readme always lands in the same file.
     char name[CMd5::kHexSize + 4];

@@ -10,6 +10,7 @@
 #include "support/ByteArea.h"
 #include "support/CMd5.h"
 #include "support/FileRoutines.h"
+#include "support/PathText.h"
 #include "support/PlatformCrypto.h"
 #include "support/TextRoutines.h"
 #include "updater/CheckList.h"
@@ -17,6 +18,8 @@
 #include "updater/FineTimer.h"
 #include "updater/HttpFetch.h"
 #include "updater/InstalledState.h"
+#include "updater/MessageLines.h"
+#include "updater/OsClass.h"
 #include "updater/TargetPath.h"
 #include "updater/UpdateFileEntry.h"
 
@@ -25,9 +28,7 @@ namespace {
 // A game folder of 1023 characters and a target path of 63 always fit.
 constexpr size_t kPathCapacity = 2048;
 constexpr size_t kAddressCapacity = 256;
-constexpr DWORD kTempPathLimit = 895;
 
-constexpr int32_t kWindows2000 = 4;  // the OS class that reads files buffered
 constexpr uint32_t kPlainReadBufferSize = 8192;
 constexpr uint32_t kSectorsPerRead = 16;
 constexpr DWORD kFallbackSectorSize = 512;
@@ -47,39 +48,11 @@ constexpr int32_t kFailInstalled = 8;
 constexpr int32_t kFailUnsafePath = 9;
 constexpr int32_t kFailOpen = 21;
 
-constexpr const char* kLineRule = "-------------------------------------------";
-constexpr const char* kLineRunning = "アップデート実行中";
-constexpr const char* kLineNoInternet = "インターネットが利用出来ません。";
-constexpr const char* kLineNoSession = "インターネットに接続出来ませんでした。";
-constexpr const char* kLineUnsafePath = "不正なファイルパスが含まれています。";
-constexpr const char* kLineCannotOpen = "ファイルが開けませんでした。";
-constexpr const char* kLineCannotDownload = "ダウンロードを行うことが出来ませんでした。";
-constexpr const char* kLineBrokenOff = "ダウンロードが中断されました。";
-constexpr const char* kLineBadDownload = "正常にダウンロードが行われませんでした。";
-constexpr const char* kLineCopyFailed = "ファイルの転送に失敗しました。";
-constexpr const char* kLineBadInstall = "正常に転送が行われませんでした。";
-constexpr const char* kLineDone = "アップデートが正常に完了しました。";
-constexpr const char* kLineFailed = "アップデートに失敗しました。";
-
 // The last component of a target path: after its last "\", or all of it.
 const char* LastComponent(const char* targetPath)
 {
     const char* backslash = FindLastChar(targetPath, '\\');
     return backslash != nullptr ? backslash + 1 : targetPath;
-}
-
-void JoinPath(char* path, const char* folder, const char* name)
-{
-    CopyText(path, kPathCapacity, folder);
-    AppendText(path, kPathCapacity, name);
-}
-
-// A trail byte equal to "\" does not count: the folder still needs one.
-void EndWithBackslash(char* folder, size_t capacity)
-{
-    const char* last = FindLastChar(folder, '\\');
-    if (last == nullptr || last[1] != '\0')
-        AppendText(folder, capacity, "\\");
 }
 
 int32_t Percent(int32_t base, int32_t span, uint32_t done, uint32_t whole)
@@ -154,6 +127,18 @@ CFernupTask::CFernupTask(const char* baseAddress, UpdateFileEntry* entries)
     CopyText(m_baseAddress, sizeof(m_baseAddress), baseAddress);
 }
 
+void CFernupTask::ApplySettings(const UpdateSettings& settings)
+{
+    CopyText(m_gameFolder, sizeof m_gameFolder, settings.gameFolder);
+    CopyText(m_offlineFolder, sizeof m_offlineFolder, settings.offlineFolder);
+    CopyText(m_definitionDigest, sizeof m_definitionDigest, settings.definitionDigest);
+    CopyText(m_newVersion, sizeof m_newVersion, settings.newVersion);
+    CopyText(m_newDay, sizeof m_newDay, settings.newDay);
+    m_offline = settings.offline;
+    m_checkSignedHashes = settings.checkSignedHashes;
+    m_messageList = settings.messageList;
+}
+
 CFernupTask::~CFernupTask()
 {
     FreeCheckRecords(m_checkList);
@@ -185,7 +170,7 @@ void CFernupTask::Fail(int32_t code, const char* line)
 
 void CFernupTask::AllocReadBuffer()
 {
-    if (m_osClass == kWindows2000) {
+    if (m_osClass == kOsClassWindows2000) {
         m_readBuffer = static_cast<unsigned char*>(AllocArea(kPlainReadBufferSize));
         m_readBufferSize = m_readBuffer != nullptr ? kPlainReadBufferSize : 0;
         return;
@@ -213,7 +198,7 @@ void CFernupTask::FreeReadBuffer()
 {
     if (m_readBuffer == nullptr)
         return;
-    if (m_osClass == kWindows2000) {
+    if (m_osClass == kOsClassWindows2000) {
         FreeArea(m_readBuffer);
     } else {
         VirtualUnlock(m_readBuffer, m_readBufferSize);
@@ -245,10 +230,9 @@ int32_t CFernupTask::Run()
     AppendMessage(kLineRule);
     AppendMessage(kLineRunning);
 
-    DWORD length = GetTempPathA(kTempPathLimit, m_tempFolder);
-    if (length == 0 || length > kTempPathLimit)
-        m_tempFolder[0] = '\0';
-    EndWithBackslash(m_tempFolder, sizeof(m_tempFolder));
+    // Without one the work folder is made at the root of the current drive.
+    if (!TemporaryFolder(m_tempFolder, sizeof m_tempFolder))
+        EndWithBackslash(m_tempFolder, sizeof m_tempFolder);
     m_osClass = m_systemReport.GetOsClass();
     AllocReadBuffer();
 
@@ -311,7 +295,7 @@ void CFernupTask::RunPhases()
 int32_t CFernupTask::DownloadFile(UpdateFileEntry* entry)
 {
     char localPath[kPathCapacity];
-    JoinPath(localPath, m_workFolder, LastComponent(entry->targetPath));
+    JoinPath(localPath, sizeof localPath, m_workFolder, LastComponent(entry->targetPath));
     char address[kAddressCapacity];
     CopyText(address, sizeof(address), m_baseAddress);
     AppendText(address, sizeof(address), entry->sourcePath);
@@ -343,7 +327,7 @@ int32_t CFernupTask::HashFile(const char* path, UpdateFileEntry* entry, bool ins
     int32_t& percent = installed ? entry->transferPercent : entry->downloadPercent;
 
     HANDLE file = INVALID_HANDLE_VALUE;
-    if (m_osClass != kWindows2000)
+    if (m_osClass != kOsClassWindows2000)
         file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_NO_BUFFERING, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -407,14 +391,14 @@ int32_t CFernupTask::HashFile(const char* path, UpdateFileEntry* entry, bool ins
 int32_t CFernupTask::VerifyDownloaded(UpdateFileEntry* entry)
 {
     char path[kPathCapacity];
-    JoinPath(path, m_workFolder, LastComponent(entry->targetPath));
+    JoinPath(path, sizeof path, m_workFolder, LastComponent(entry->targetPath));
     return HashFile(path, entry, false);
 }
 
 int32_t CFernupTask::VerifyInstalled(UpdateFileEntry* entry)
 {
     char path[kPathCapacity];
-    JoinPath(path, m_gameFolder, entry->targetPath);
+    JoinPath(path, sizeof path, m_gameFolder, entry->targetPath);
     return HashFile(path, entry, true);
 }
 
@@ -422,9 +406,9 @@ int32_t CFernupTask::TransferFile(UpdateFileEntry* entry)
 {
     StoreProgress(entry->transferState, kStateRunning);
     char source[kPathCapacity];
-    JoinPath(source, m_workFolder, LastComponent(entry->targetPath));
+    JoinPath(source, sizeof source, m_workFolder, LastComponent(entry->targetPath));
     char destination[kPathCapacity];
-    JoinPath(destination, m_gameFolder, entry->targetPath);
+    JoinPath(destination, sizeof destination, m_gameFolder, entry->targetPath);
 
     // Read-only, hidden and system go before the file is replaced: a
     // read-only file could not be. Looked at first: reading attributes costs
@@ -506,7 +490,7 @@ int32_t CFernupTask::TransferFile(UpdateFileEntry* entry)
 int32_t CFernupTask::WriteInstalledState()
 {
     char logPath[kPathCapacity];
-    JoinPath(logPath, m_gameFolder, "update.log");
+    JoinPath(logPath, sizeof logPath, m_gameFolder, "update.log");
     WriteInstalledVersion(logPath, m_newVersion, m_newDay);
     return m_failureCode;
 }
@@ -530,7 +514,7 @@ void CFernupTask::RemoveWorkFolder()
 {
     char path[kPathCapacity];
     for (const UpdateFileEntry* entry = m_entries; entry != nullptr; entry = entry->next) {
-        JoinPath(path, m_workFolder, LastComponent(entry->targetPath));
+        JoinPath(path, sizeof path, m_workFolder, LastComponent(entry->targetPath));
         // No look first: deleting a copy that is not there simply fails.
         DeleteFileA(path);
     }

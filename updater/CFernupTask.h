@@ -9,6 +9,21 @@ class CWinListBox;
 struct CheckListEntry;
 struct UpdateFileEntry;
 
+// What the dialog hands the update task before its start; the texts are
+// copied, the message list is borrowed for the task's lifetime.
+struct UpdateSettings {
+    const char* gameFolder;
+    const char* offlineFolder;     // empty online
+    const char* definitionDigest;  // names the online work folder
+    const char* newVersion;
+    const char* newDay;
+    int32_t offline;
+    // 1 in a build with keys: each check also compares the SHA-256 that the
+    // signature binds to the file, in the same pass over the same reads.
+    int32_t checkSignedHashes;
+    CWinListBox* messageList;
+};
+
 // Carries out an update on its own thread: fetches every file into the work
 // folder and checks it, installs every file and checks it, then records the
 // new version in update.log and the installed files in the check list. Each
@@ -22,6 +37,7 @@ public:
     int32_t Run() override;
     bool IsFinished() const;
     int32_t GetFailureCode() const;
+    void ApplySettings(const UpdateSettings& settings);
 
     // Steps; each one that fails appends its line and sets m_failureCode.
     int32_t DownloadFile(UpdateFileEntry* entry);
@@ -53,9 +69,7 @@ public:
     char m_newVersion[64];
     char m_newDay[64];
     int32_t m_offline;
-    // 1 in a build with keys: each check also compares the SHA-256 that the
-    // signature binds to the file, in the same pass over the same reads.
-    int32_t m_checkSignedHashes;
+    int32_t m_checkSignedHashes;  // see UpdateSettings
     char m_baseAddress[128];
     CWinListBox* m_messageList;  // borrowed from the dialog
 

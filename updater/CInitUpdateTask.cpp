@@ -9,6 +9,7 @@
 #include "updater/DefinitionPackage.h"
 #include "updater/FineTimer.h"
 #include "updater/HttpFetch.h"
+#include "updater/MessageLines.h"
 
 namespace {
 
@@ -16,8 +17,6 @@ namespace {
 constexpr int32_t kFailNoInternet = 1;
 constexpr int32_t kFailNotFetched = 2;
 constexpr int32_t kFailBrokenOff = 3;
-
-constexpr const char* kLineNoInternet = "インターネットが利用出来ません。";
 
 // Room for a definition address of 255 characters with its tail replaced.
 constexpr size_t kAddressCapacity = 272;
@@ -45,6 +44,22 @@ CInitUpdateTask::~CInitUpdateTask()
     FreeArea(m_definitionText);
     FreeArea(m_readmeText);
     FreeArea(m_signatureText);
+}
+
+void CInitUpdateTask::TakePackage(FetchedPackage* package)
+{
+    package->definitionText = m_definitionText;
+    package->definitionLength = m_definitionLength;
+    package->readmeText = m_readmeText;
+    package->readmeLength = m_readmeLength;
+    package->signatureText = m_signatureText;
+    package->signatureLength = m_signatureLength;
+    m_definitionText = nullptr;
+    m_definitionLength = 0;
+    m_readmeText = nullptr;
+    m_readmeLength = 0;
+    m_signatureText = nullptr;
+    m_signatureLength = 0;
 }
 
 bool CInitUpdateTask::IsFinished() const

@@ -6,11 +6,22 @@
 
 class CWinListBox;
 
+// The texts a finished fetch hands over. Each is a byte area (AllocArea) that
+// the receiver owns and frees; null when it was not fetched.
+struct FetchedPackage {
+    char* definitionText;
+    uint32_t definitionLength;
+    char* readmeText;
+    uint32_t readmeLength;
+    char* signatureText;
+    uint32_t signatureLength;
+};
+
 // Fetches the definition package (update.qdv, MD5.txt, readme.txt and, for a
 // program that checks signatures, update.sig) into memory on its own thread
 // and accepts the definition only when MD5.txt holds its digest. The dialog
-// polls IsFinished, then takes the texts over by clearing m_definitionText,
-// m_readmeText and m_signatureText; it checks the signature itself.
+// polls IsFinished, then takes the texts over with TakePackage; it checks the
+// signature itself.
 class CInitUpdateTask final : public CWinThreadMaster {
 public:
     explicit CInitUpdateTask(const char* definitionAddress);
@@ -19,6 +30,8 @@ public:
     int32_t Run() override;
     bool IsFinished() const;
     int32_t GetFailureCode() const;
+    // Moves the fetched texts into package; the task holds none afterwards.
+    void TakePackage(FetchedPackage* package);
 
     char m_definitionAddress[256];
     int32_t m_failureCode;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "support/ByteArea.h"
+#include "support/CMd5.h"
 #include "support/FormatText.h"
 #include "support/TextRoutines.h"
 #include "updater/UpdateFileEntry.h"
@@ -10,7 +11,6 @@
 namespace {
 
 constexpr size_t kRecordText = 64;  // capacity of a record's name and MD5
-constexpr size_t kDigestLength = 32;
 
 // Copies text up to stop (or its end), two-byte characters whole, into dest of
 // kRecordText bytes. Returns where it stopped, or null when the text did not
@@ -48,7 +48,7 @@ void SplitCheckValue(const char* value, char* name, char* md5)
     }
     if (*rest != ':')
         return;
-    if (CopyUnits(rest + 1, '\0', md5) == nullptr || std::strlen(md5) != kDigestLength)
+    if (CopyUnits(rest + 1, '\0', md5) == nullptr || std::strlen(md5) != CMd5::kHexLength)
         md5[0] = '\0';
 }
 

@@ -3,10 +3,12 @@
 #include <cstring>
 
 #include "support/ByteArea.h"
+#include "support/CMd5.h"
 #include "support/FormatText.h"
 #include "support/ProfileText.h"
 #include "support/TextRoutines.h"
 #include "updater/InstalledState.h"
+#include "updater/MessageLines.h"
 
 namespace {
 
@@ -16,6 +18,16 @@ void AddLine(DefinitionVerdict* verdict, const char* text)
 {
     if (verdict->lineCount < DefinitionVerdict::kMaxLines)
         CopyText(verdict->lines[verdict->lineCount++], DefinitionVerdict::kLineSize, text);
+}
+
+// An item line: format shows the installed value, and the new one after it
+// when it holds a second "%s".
+void AddItemLine(DefinitionVerdict* verdict, const char* format, const char* installed,
+                 const char* next)
+{
+    char line[DefinitionVerdict::kLineSize];
+    FormatText(line, sizeof line, format, installed, next);
+    AddLine(verdict, line);
 }
 
 // A field of a file line: the bytes from begin up to end, not terminated.
@@ -69,49 +81,42 @@ void JudgeLoadedDefinition(const InstalledFacts& installed, DefinitionVerdict* v
     ProfileText::GetValue("UPDATE_VER", "DAY", "", day, kDefinitionTextLimit);
 
     if (name[0] == '\0' || version[0] == '\0' || day[0] == '\0') {
-        AddLine(verdict, "定義が正しく設定されていません。");
+        AddLine(verdict, kLineDefinitionIncomplete);
         return;
     }
     if (!SameText(installed.title, name)) {
         verdict->outcome = kDefinitionOtherTitle;
-        AddLine(verdict, "ゲームタイトルが違います。");
+        AddLine(verdict, kLineOtherTitle);
         return;
     }
     uint32_t number = VersionNumber(version);
     if (number <= kLowestUpdateVersion) {
         verdict->outcome = kDefinitionNoNewFiles;
-        AddLine(verdict, "新しい修正ファイルはありません。");
+        AddLine(verdict, kLineNoNewFiles);
         return;
     }
 
     bool newer = number > installed.versionNumber;
     char line[DefinitionVerdict::kLineSize];
-    FormatText(line, sizeof line, "タイトル　：%s", name);
+    FormatText(line, sizeof line, kFormatTitle, name);
     AddLine(verdict, line);
-    if (newer)
-        FormatText(line, sizeof line, "公開日　　：%s -> %s", installed.day, day);
-    else
-        FormatText(line, sizeof line, "公開日　　：%s", installed.day);
-    AddLine(verdict, line);
+    AddItemLine(verdict, newer ? kFormatDayChange : kFormatDay, installed.day, day);
     CopyText(verdict->newDay, sizeof verdict->newDay, day);
-    if (newer)
-        FormatText(line, sizeof line, "バージョン：%s -> %s", installed.version, version);
-    else
-        FormatText(line, sizeof line, "バージョン：%s", installed.version);
-    AddLine(verdict, line);
+    AddItemLine(verdict, newer ? kFormatVersionChange : kFormatVersion, installed.version,
+                version);
     CopyText(verdict->newVersion, sizeof verdict->newVersion, version);
 
     if (number < installed.versionNumber) {
         verdict->outcome = kDefinitionOlder;
-        AddLine(verdict, "アップデートの必要はありません。");
+        AddLine(verdict, kLineOlderVersion);
     } else if (number == installed.versionNumber) {
         verdict->outcome = kDefinitionSame;
         verdict->offerUpdate = true;
-        AddLine(verdict, "最新の修正ファイルが適用されています。");
+        AddLine(verdict, kLineSameVersion);
     } else {
         verdict->outcome = kDefinitionNewer;
         verdict->offerUpdate = true;
-        AddLine(verdict, "新しい修正ファイルがあります。");
+        AddLine(verdict, kLineNewerVersion);
     }
     verdict->listFiles = true;
 }
@@ -149,7 +154,7 @@ bool SplitFileLine(const char* value, UpdateFileEntry* entry)
     if (!sourceFits || !targetFits || !sizeFits)
         return false;
     CopySpan(entry->targetPath, target);
-    if (digest.length == kDigestLength)
+    if (digest.length == CMd5::kHexLength)
         CopySpan(entry->md5, digest);
     return true;
 }

@@ -31,7 +31,6 @@ constexpr uint32_t kDefinitionTextLimit = 63;  // NAME, VER, DAY
 constexpr uint32_t kFileLineLimit = 255;       // FILE001 ... FILE999
 constexpr int32_t kMaxFileLines = 999;         // the key has three digits
 constexpr size_t kEntryFieldLimit = 63;        // source path, target path, size
-constexpr size_t kDigestLength = 32;
 
 struct DefinitionVerdict {
     static constexpr int32_t kMaxLines = 4;  // title, day, version, verdict

@@ -7,10 +7,9 @@
 bool DigestTextAccepts(const char* definition, uint32_t definitionLength, const char* digestText,
                        uint32_t digestLength)
 {
-    constexpr uint32_t kDigestTextLength = CMd5::kHexSize - 1;
-    if (definition == nullptr || digestText == nullptr || digestLength != kDigestTextLength)
+    if (definition == nullptr || digestText == nullptr || digestLength != CMd5::kHexLength)
         return false;
     char computed[CMd5::kHexSize];
     Md5Hex(definition, definitionLength, computed);
-    return std::memcmp(computed, digestText, kDigestTextLength) == 0;
+    return std::memcmp(computed, digestText, CMd5::kHexLength) == 0;
 }

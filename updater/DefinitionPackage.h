@@ -11,12 +11,6 @@ constexpr uint32_t kDefinitionAreaSize = 65536;  // update.qdv
 constexpr uint32_t kDigestAreaSize = 8192;       // MD5.txt
 constexpr uint32_t kReadmeAreaSize = 32768;      // readme.txt
 
-// The lines the fetch of a definition reports.
-constexpr char kLineFetchingDefinition[] = "－－－定義ファイル取得中－－－";
-constexpr char kLineDefinitionNotFetched[] = "定義ファイルが取得できませんでした。";
-constexpr char kLineDefinitionBrokenOff[] = "定義ファイルの取得が中断されました。";
-constexpr char kLineSignatureRefused[] = "定義ファイルの署名が確認できませんでした。";
-
 // True when digestText (MD5.txt's bytes) is exactly the 32 lower-case
 // hexadecimal characters of the MD5 of the definition's bytes: no line end,
 // no blank, no upper case.

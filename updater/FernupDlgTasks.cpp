@@ -11,6 +11,7 @@
 #include "updater/CFernupTask.h"
 #include "updater/CInitUpdateTask.h"
 #include "updater/DefinitionPackage.h"
+#include "updater/MessageLines.h"
 #include "updater/resource.h"
 
 namespace {
@@ -54,6 +55,16 @@ void PaintStep(CWinListCtrl& list, UpdateFileEntry& entry, int column, int32_t& 
     }
 }
 
+// Starts the task's thread; false when there is none, and then the task
+// would never finish: the caller deletes it and reports a failure.
+bool StartTask(CWinThreadMaster* task)
+{
+    CTaskController controller;
+    controller.Attach(task);
+    controller.Start();
+    return task->HasThread();
+}
+
 }  // namespace
 
 void CFernupDlg::StartFetch()
@@ -66,10 +77,7 @@ void CFernupDlg::StartFetch()
     m_fetchTask->m_messageList = &m_messageList;
     m_fetchTask->m_fetchSignature = m_keyCount != 0 ? 1 : 0;
 
-    CTaskController controller;
-    controller.Attach(m_fetchTask);
-    controller.Start();
-    if (!m_fetchTask->HasThread()) {
+    if (!StartTask(m_fetchTask)) {
         // Without its thread the task would never finish and the dialog would
         // wait for it for ever; report it as the fetch failure it is.
         delete m_fetchTask;
@@ -82,17 +90,13 @@ void CFernupDlg::StartFetch()
 void CFernupDlg::OnTimer()
 {
     if (m_fetchTask != nullptr && m_fetchTask->IsFinished()) {
-        char* definition = m_fetchTask->m_definitionText;
-        const uint32_t definitionLength = m_fetchTask->m_definitionLength;
-        m_fetchTask->m_definitionText = nullptr;
-        m_fetchTask->m_definitionLength = 0;
-        ReplaceReadme(m_fetchTask->m_readmeText, m_fetchTask->m_readmeLength);
-        m_fetchTask->m_readmeText = nullptr;
-        m_fetchTask->m_readmeLength = 0;
-        char* signature = m_fetchTask->m_signatureText;
-        const uint32_t signatureLength = m_fetchTask->m_signatureLength;
-        m_fetchTask->m_signatureText = nullptr;
-        m_fetchTask->m_signatureLength = 0;
+        FetchedPackage package;
+        m_fetchTask->TakePackage(&package);
+        char* definition = package.definitionText;
+        const uint32_t definitionLength = package.definitionLength;
+        char* signature = package.signatureText;
+        const uint32_t signatureLength = package.signatureLength;
+        ReplaceReadme(package.readmeText, package.readmeLength);
         const int32_t failure = m_fetchTask->GetFailureCode();
         ReleaseFinishedTask(m_fetchTask);
 
@@ -145,23 +149,21 @@ void CFernupDlg::StartUpdate()
     m_updateStarted = true;
 
     m_updateTask = new CFernupTask(m_baseAddress, m_entries);
-    CopyText(m_updateTask->m_gameFolder, sizeof m_updateTask->m_gameFolder, m_gameFolder);
-    CopyText(m_updateTask->m_offlineFolder, sizeof m_updateTask->m_offlineFolder, m_offlineFolder);
-    CopyText(m_updateTask->m_definitionDigest, sizeof m_updateTask->m_definitionDigest,
-             m_definitionDigest);
-    m_updateTask->m_messageList = &m_messageList;
-    CopyText(m_updateTask->m_newDay, sizeof m_updateTask->m_newDay, m_newDay);
-    CopyText(m_updateTask->m_newVersion, sizeof m_updateTask->m_newVersion, m_newVersion);
-    m_updateTask->m_offline = m_offline;
-    m_updateTask->m_checkSignedHashes = m_keyCount != 0 ? 1 : 0;
+    UpdateSettings settings;
+    settings.gameFolder = m_gameFolder;
+    settings.offlineFolder = m_offlineFolder;
+    settings.definitionDigest = m_definitionDigest;
+    settings.newVersion = m_newVersion;
+    settings.newDay = m_newDay;
+    settings.offline = m_offline;
+    settings.checkSignedHashes = m_keyCount != 0 ? 1 : 0;
+    settings.messageList = &m_messageList;
+    m_updateTask->ApplySettings(settings);
 
-    CTaskController controller;
-    controller.Attach(m_updateTask);
-    controller.Start();
-    if (!m_updateTask->HasThread()) {
+    if (!StartTask(m_updateTask)) {
         delete m_updateTask;
         m_updateTask = nullptr;
-        m_messageList.AppendLine("アップデートに失敗しました。");
+        m_messageList.AppendLine(kLineFailed);
         ShowState(DialogState::kDone);
         Repaint();
         return;

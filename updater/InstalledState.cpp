@@ -1,5 +1,6 @@
 #include "updater/InstalledState.h"
 
+#include "support/PathText.h"
 #include "support/TextRoutines.h"
 
 namespace {
@@ -16,9 +17,8 @@ bool SetFolderAndLog(const char* folder, size_t folderLength, char* gameFolder, 
     for (size_t i = 0; i < folderLength; ++i)
         gameFolder[i] = folder[i];
     gameFolder[folderLength] = '\0';
-    if (!CopyText(logPath, kPathSize, gameFolder) || !AppendText(logPath, kPathSize, kLogName)) {
+    if (!JoinPath(logPath, kPathSize, gameFolder, kLogName)) {
         gameFolder[0] = '\0';
-        logPath[0] = '\0';
         return false;
     }
     return true;
@@ -44,6 +44,24 @@ uint32_t VersionNumber(const char* versionText)
     return static_cast<uint32_t>(ReadDecimal(copy));
 }
 
+void FitInstalledState(UpdateLogLookup lookup, void* context, InstalledState* state)
+{
+    // Read whole into room far beyond every member, so that an address that
+    // does not fit is seen to be too long.
+    char value[1024];
+    lookup(context, "GAME_UPDATE", "URL", value, sizeof value);
+    state->baseAddress[0] = '\0';
+    if (LengthOf(value) < sizeof state->baseAddress)
+        CopyText(state->baseAddress, sizeof state->baseAddress, value);
+    lookup(context, "UPDATE_INFO", "UPDATE_VER", value, sizeof value);
+    CopyText(state->version, sizeof state->version, value);
+    lookup(context, "UPDATE_INFO", "UPDATE_DAY", value, sizeof value);
+    CopyText(state->day, sizeof state->day, value);
+    lookup(context, "UPDATE_INFO", "UPDATE_TITLE", value, sizeof value);
+    CopyText(state->title, sizeof state->title, value);
+    state->versionNumber = VersionNumber(state->version);
+}
+
 bool ChooseGameFolder(const char* currentDirectory, bool logInCurrent, const char* modulePath,
                       char* gameFolder, char* logPath)
 {
@@ -51,22 +69,13 @@ bool ChooseGameFolder(const char* currentDirectory, bool logInCurrent, const cha
         // A folder that does not fit is refused rather than cut: a cut folder
         // would name some other folder, and installed files would land there.
         char folder[kPathSize];
-        if (!CopyText(folder, sizeof folder, currentDirectory)) {
+        if (!CopyText(folder, sizeof folder, currentDirectory) ||
+            !EndWithBackslash(folder, sizeof folder)) {
             gameFolder[0] = '\0';
             logPath[0] = '\0';
             return false;
         }
-        size_t length = LengthOf(folder);
-        const char* lastBackslash = FindLastChar(folder, '\\');
-        if (length == 0 || lastBackslash != folder + length - 1) {
-            if (!AppendText(folder, sizeof folder, "\\")) {
-                gameFolder[0] = '\0';
-                logPath[0] = '\0';
-                return false;
-            }
-            ++length;
-        }
-        return SetFolderAndLog(folder, length, gameFolder, logPath);
+        return SetFolderAndLog(folder, LengthOf(folder), gameFolder, logPath);
     }
     // A program path that could not be learned (empty) has no folder: a
     // bare "update.log" would send the profile calls to the Windows folder.

@@ -31,6 +31,19 @@ struct InstalledState {
     uint32_t versionNumber;
 };
 
+// Reads one key of update.log as the platform's profile reader gives it: the
+// value cut to capacity - 1 bytes and zero-terminated, empty text when the
+// file, section or key is missing.
+typedef void (*UpdateLogLookup)(void* context, const char* section, const char* key, char* value,
+                                size_t capacity);
+
+// Fills state from the four keys of update.log read through lookup: a base
+// address that does not fit is dropped, not cut (a cut address would fetch
+// from somewhere else); the other texts are cut to their members, and the
+// version number is derived from the version text. The program reads through
+// the platform; fernup-pack through the platform or its own reader.
+void FitInstalledState(UpdateLogLookup lookup, void* context, InstalledState* state);
+
 #ifdef _WIN32
 // Settles the game folder and log path (kPathSize bytes each) from the process's
 // current directory and the program's own file. Returns false, leaving both

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "support/FileRoutines.h"
+#include "support/PathText.h"
 #include "support/TextRoutines.h"
 #include "updater/InstalledState.h"
 
@@ -9,14 +10,10 @@ namespace {
 // Room for what the platform may report, so that a folder longer than the
 // game folder can hold is seen whole and refused instead of cut.
 constexpr DWORD kLongPathSize = 4096;
-// Profile values are read whole into this much room and then fitted to their
-// members; anything near it is far beyond every member.
-constexpr DWORD kValueSize = 1024;
-
-// A key of update.log; empty text when it is missing.
-DWORD ReadKey(const char* logPath, const char* section, const char* key, char* value)
+void ReadLogKey(void* logPath, const char* section, const char* key, char* value, size_t capacity)
 {
-    return GetPrivateProfileStringA(section, key, "", value, kValueSize, logPath);
+    GetPrivateProfileStringA(section, key, "", value, static_cast<DWORD>(capacity),
+                             static_cast<const char*>(logPath));
 }
 
 }  // namespace
@@ -31,13 +28,11 @@ bool SettleGameFolder(char* gameFolder, char* logPath)
 
     bool logInCurrent = false;
     if (currentKnown) {
+        char folder[kLongPathSize + 1];
         char probe[kLongPathSize + 16];
-        CopyText(probe, sizeof probe, current);
-        size_t length = currentLength;
-        if (length > 0 && FindLastChar(probe, '\\') != probe + length - 1)
-            AppendText(probe, sizeof probe, "\\");
-        AppendText(probe, sizeof probe, "update.log");
-        logInCurrent = FileExists(probe);
+        logInCurrent = CopyText(folder, sizeof folder, current) &&
+                       EndWithBackslash(folder, sizeof folder) &&
+                       JoinPath(probe, sizeof probe, folder, "update.log") && FileExists(probe);
     }
 
     char module[kLongPathSize];
@@ -57,19 +52,7 @@ void ReadInstalledState(const char* logPath, InstalledState* state)
     // An empty path would send the profile call to the Windows folder.
     if (logPath[0] == '\0')
         return;
-
-    char value[kValueSize];
-    // A base address that does not fit is dropped, not cut: a cut address
-    // would fetch from somewhere else.
-    if (ReadKey(logPath, "GAME_UPDATE", "URL", value) < sizeof state->baseAddress)
-        CopyText(state->baseAddress, sizeof state->baseAddress, value);
-    ReadKey(logPath, "UPDATE_INFO", "UPDATE_VER", value);
-    CopyText(state->version, sizeof state->version, value);
-    ReadKey(logPath, "UPDATE_INFO", "UPDATE_DAY", value);
-    CopyText(state->day, sizeof state->day, value);
-    ReadKey(logPath, "UPDATE_INFO", "UPDATE_TITLE", value);
-    CopyText(state->title, sizeof state->title, value);
-    state->versionNumber = VersionNumber(state->version);
+    FitInstalledState(ReadLogKey, const_cast<char*>(logPath), state);
 }
 
 void WriteInstalledVersion(const char* logPath, const char* version, const char* day)

@@ -9,8 +9,9 @@
 
 namespace {
 
-constexpr unsigned kValueSize = 1024;  // what the program reads each key into
-#ifndef _WIN32
+#ifdef _WIN32
+constexpr unsigned kValueSize = 1024;
+#else
 constexpr uint32_t kLogReadLimit = 1u << 20;
 #endif
 
@@ -38,24 +39,26 @@ std::string Unquoted(const std::string& value)
 }
 
 #ifdef _WIN32
-std::string ReadKey(const std::filesystem::path& log, const char* section, const char* key)
+void ReadLogKey(void* log, const char* section, const char* key, char* value, size_t capacity)
 {
     wchar_t wideSection[64];
     wchar_t wideKey[64];
     MultiByteToWideChar(CP_ACP, 0, section, -1, wideSection, 64);
     MultiByteToWideChar(CP_ACP, 0, key, -1, wideKey, 64);
-    wchar_t value[kValueSize];
-    GetPrivateProfileStringW(wideSection, wideKey, L"", value, kValueSize, log.c_str());
+    wchar_t wide[kValueSize];
+    GetPrivateProfileStringW(wideSection, wideKey, L"", wide, kValueSize,
+                             static_cast<const std::filesystem::path*>(log)->c_str());
     // The program reads with the A call, which converts through code page 932.
     char sjis[kValueSize * 2];
-    int length = WideCharToMultiByte(932, 0, value, -1, sjis, sizeof sjis, nullptr, nullptr);
-    return length > 0 ? std::string(sjis) : std::string();
+    if (WideCharToMultiByte(932, 0, wide, -1, sjis, sizeof sjis, nullptr, nullptr) <= 0)
+        sjis[0] = '\0';
+    CopyText(value, capacity, sjis);
 }
 #else
-std::string ReadKey(const std::string& text, const char* section, const char* key)
+void ReadLogKey(void* text, const char* section, const char* key, char* value, size_t capacity)
 {
-    std::string value = ProfileValue(text, section, key);
-    return value.substr(0, kValueSize - 1);
+    std::string found = ProfileValue(*static_cast<const std::string*>(text), section, key);
+    CopyText(value, capacity, found.c_str());
 }
 #endif
 
@@ -100,20 +103,9 @@ void ReadUpdateLog(const std::filesystem::path& gameFolder, InstalledState* stat
     std::filesystem::path log = std::filesystem::absolute(gameFolder / "update.log", code);
 #ifndef _WIN32
     PackageBody body = ReadLocalBody(log, kLogReadLimit);
-    const std::string& text = body.bytes;
+    std::string& text = body.bytes;
 #else
-    const std::filesystem::path& text = log;
+    std::filesystem::path& text = log;
 #endif
-    std::string address = ReadKey(text, "GAME_UPDATE", "URL");
-    // A base address that does not fit is dropped, not cut: a cut address
-    // would fetch from somewhere else.
-    state->baseAddress[0] = '\0';
-    if (address.size() < sizeof state->baseAddress)
-        CopyText(state->baseAddress, sizeof state->baseAddress, address.c_str());
-    CopyText(state->version, sizeof state->version,
-             ReadKey(text, "UPDATE_INFO", "UPDATE_VER").c_str());
-    CopyText(state->day, sizeof state->day, ReadKey(text, "UPDATE_INFO", "UPDATE_DAY").c_str());
-    CopyText(state->title, sizeof state->title,
-             ReadKey(text, "UPDATE_INFO", "UPDATE_TITLE").c_str());
-    state->versionNumber = VersionNumber(state->version);
+    FitInstalledState(ReadLogKey, &text, state);
 }

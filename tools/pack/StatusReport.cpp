@@ -13,6 +13,7 @@
 #include "updater/CompanionAddress.h"
 #include "updater/DefinitionCheck.h"
 #include "updater/DefinitionPackage.h"
+#include "updater/MessageLines.h"
 
 namespace fs = std::filesystem;
 

@@ -1,0 +1,44 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "support/PathText.h"
+
+namespace {
+
+// "\x95\x5C" is one Shift-JIS character whose trail byte is "\": a folder
+// ending in it still lacks its backslash.
+TEST(PathText, EndWithBackslashCountsOnlyWholeCharacters)
+{
+    const struct {
+        const char* folder;
+        const char* expected;
+    } cases[] = {
+        {"C:\\game", "C:\\game\\"},
+        {"C:\\game\\", "C:\\game\\"},
+        {"", "\\"},
+        {"C:\\\x95\x5C", "C:\\\x95\x5C\\"},
+    };
+    for (const auto& c : cases) {
+        char folder[32];
+        std::strcpy(folder, c.folder);
+        EXPECT_TRUE(EndWithBackslash(folder, sizeof folder)) << c.folder;
+        EXPECT_STREQ(c.expected, folder);
+    }
+}
+
+TEST(PathText, WhatDoesNotFitIsRefusedWhole)
+{
+    char folder[8] = "C:\\abcd";  // seven characters: no room for the backslash
+    EXPECT_FALSE(EndWithBackslash(folder, sizeof folder));
+    EXPECT_STREQ("C:\\abcd", folder);
+
+    char path[12];
+    EXPECT_TRUE(JoinPath(path, sizeof path, "C:\\a\\", "b.dat"));
+    EXPECT_STREQ("C:\\a\\b.dat", path);
+    EXPECT_FALSE(JoinPath(path, sizeof path, "C:\\a\\", "long.dat"));
+    EXPECT_STREQ("", path);
+}
+
+}  // namespace
