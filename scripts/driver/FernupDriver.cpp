@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/DialogDriver.h"
+#include "tests/common/DialogDriver.h"
 
 namespace {
 

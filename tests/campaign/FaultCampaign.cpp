@@ -21,16 +21,16 @@
 #include <string>
 #include <vector>
 
-#include "CannedHttpServer.h"
+#include "tests/common/CannedHttpServer.h"
 #include "FaultPlan.h"
-#include "TaskTestSupport.h"
+#include "tests/common/TaskTestSupport.h"
 #include "UpdateInvariants.h"
 #include "support/ByteArea.h"
 #include "support/CMd5.h"
 #include "support/ProfileText.h"
 #include "support/TextRoutines.h"
 #include "tests/common/TestBytes.h"
-#include "tests/e2e/DialogDriver.h"
+#include "tests/common/DialogDriver.h"
 #include "updater/CFernupTask.h"
 #include "updater/CInitUpdateTask.h"
 #include "updater/DefinitionCheck.h"

@@ -1,4 +1,4 @@
-#include "CannedHttpServer.h"
+#include "tests/common/CannedHttpServer.h"
 
 #include <ws2tcpip.h>
 

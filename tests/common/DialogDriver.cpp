@@ -1,4 +1,4 @@
-#include "tests/e2e/DialogDriver.h"
+#include "tests/common/DialogDriver.h"
 
 #include <commctrl.h>
 

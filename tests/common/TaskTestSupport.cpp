@@ -1,4 +1,4 @@
-#include "TaskTestSupport.h"
+#include "tests/common/TaskTestSupport.h"
 
 #include <winsock2.h>
 
@@ -77,6 +77,20 @@ ScratchFolder::~ScratchFolder()
     RemoveTree(m_path);
 }
 
+std::string ScratchFolder::Write(const std::string& name, const std::string& bytes)
+{
+    std::string::size_type backslash = name.rfind('\\');
+    if (backslash != std::string::npos)
+        CreateDirectoryA((m_path + name.substr(0, backslash)).c_str(), nullptr);
+    WriteBytes(m_path + name, bytes);
+    return m_path + name;
+}
+
+void ScratchFolder::Remove(const std::string& name)
+{
+    DeleteFileA((m_path + name).c_str());
+}
+
 void RemoveTree(const std::string& folder)
 {
     WIN32_FIND_DATAA found;
@@ -97,34 +111,6 @@ void RemoveTree(const std::string& folder)
         FindClose(search);
     }
     RemoveDirectoryA(folder.c_str());
-}
-
-bool WriteBytes(const std::string& path, const std::string& bytes)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    BOOL ok = bytes.empty() ||
-              WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == bytes.size();
-}
-
-bool ReadBytes(const std::string& path, std::string* bytes)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    bytes->clear();
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0)
-        bytes->append(buffer, got);
-    CloseHandle(file);
-    return true;
 }
 
 bool PathExists(const std::string& path)

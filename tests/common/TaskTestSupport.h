@@ -54,6 +54,10 @@ public:
 
     const std::string& Path() const { return m_path; }
     std::string operator/(const std::string& name) const { return m_path + name; }
+    // Writes bytes into the folder (the subfolder in name is made first);
+    // returns the full path.
+    std::string Write(const std::string& name, const std::string& bytes);
+    void Remove(const std::string& name);
 
 private:
     std::string m_path;
@@ -61,8 +65,6 @@ private:
 
 void RemoveTree(const std::string& folder);  // folder ends with "\"
 
-bool WriteBytes(const std::string& path, const std::string& bytes);
-bool ReadBytes(const std::string& path, std::string* bytes);
 bool PathExists(const std::string& path);
 
 // Every file under the folder, by path relative to it, with its bytes, for

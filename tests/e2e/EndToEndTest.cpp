@@ -11,7 +11,7 @@
 #include "support/CMd5.h"
 #include "support/FormatText.h"
 #include "tests/common/TestBytes.h"
-#include "tests/e2e/DialogDriver.h"
+#include "tests/common/DialogDriver.h"
 
 using namespace DialogDriver;
 
@@ -20,31 +20,9 @@ namespace {
 constexpr DWORD kWindowTimeout = 20000;
 constexpr DWORD kUpdateTimeout = 60000;
 
-std::string ReadAll(const std::string& path)
-{
-    std::string data;
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return "<missing>";
-    char buffer[65536];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        data.append(buffer, got);
-    std::fclose(file);
-    return data;
-}
-
-void WriteAll(const std::string& path, const std::string& data)
-{
-    FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(nullptr, file) << path;
-    std::fwrite(data.data(), 1, data.size(), file);
-    std::fclose(file);
-}
-
 int ServerPort()
 {
-    return std::stoi(ReadAll(std::string(FERNUP_E2E_DIR) + "\\port"));
+    return std::stoi(FileBytes(std::string(FERNUP_E2E_DIR) + "\\port"));
 }
 
 struct PackageFile {
@@ -62,8 +40,8 @@ public:
     {
         char temp[MAX_PATH];
         GetTempPathA(sizeof temp, temp);
-        m_game = std::string(temp) + "fernup-e2e-" + name + "-" + std::to_string(GetTickCount()) +
-                 "\\";
+        m_game =
+            std::string(temp) + "fernup-e2e-" + name + "-" + std::to_string(GetTickCount()) + "\\";
         CreateDirectoryA(m_game.c_str(), nullptr);
         CreateDirectoryA((m_game + "data").c_str(), nullptr);
         m_www = std::string(FERNUP_E2E_DIR) + "\\www\\" + name + "\\";
@@ -87,7 +65,7 @@ public:
         m_log = "[GAME_UPDATE]\r\nURL=" + m_baseAddress +
                 "\r\n[UPDATE_INFO]\r\nUPDATE_VER=" + version +
                 "\r\nUPDATE_DAY=2026/11/01\r\nUPDATE_TITLE=" + kTitle + "\r\n";
-        WriteAll(m_game + "update.log", m_log);
+        EXPECT_TRUE(WriteBytes(m_game + "update.log", m_log));
     }
 
     // Publishes the files and a definition listing them; corrupt spoils MD5.txt.
@@ -95,22 +73,22 @@ public:
                  bool corruptDigest = false, const std::string& title = kTitle)
     {
         m_files = files;
-        std::string definition = std::string("[UPDATE_VER]\r\nNAME=") + title + "\r\nVER=" +
-                                 version + "\r\nDAY=2026/12/07\r\n[UPDATE_FILE]\r\n";
+        std::string definition = std::string("[UPDATE_VER]\r\nNAME=") + title +
+                                 "\r\nVER=" + version + "\r\nDAY=2026/12/07\r\n[UPDATE_FILE]\r\n";
         int n = 1;
         for (const PackageFile& file : files) {
-            WriteAll(m_www + "files\\" + file.source.substr(file.source.rfind('/') + 1),
-                     file.content);
+            EXPECT_TRUE(WriteBytes(
+                m_www + "files\\" + file.source.substr(file.source.rfind('/') + 1), file.content));
             char key[16];
             FormatText(key, sizeof key, "FILE%z3", n++);
             definition += std::string(key) + "=" + file.source + "," + file.target + "," +
-                          std::to_string(file.content.size()) + "," + Md5Of(file.content) +
-                          "\r\n";
+                          std::to_string(file.content.size()) + "," + Md5Of(file.content) + "\r\n";
         }
-        WriteAll(m_www + "update.qdv", definition);
+        EXPECT_TRUE(WriteBytes(m_www + "update.qdv", definition));
         m_definitionDigest = Md5Of(definition);
-        WriteAll(m_www + "MD5.txt", corruptDigest ? std::string(32, '0') : m_definitionDigest);
-        WriteAll(m_www + "readme.txt", "readme of " + m_name + "\r\n");
+        EXPECT_TRUE(WriteBytes(m_www + "MD5.txt",
+                               corruptDigest ? std::string(32, '0') : m_definitionDigest));
+        EXPECT_TRUE(WriteBytes(m_www + "readme.txt", "readme of " + m_name + "\r\n"));
     }
 
     // Starts the program (the build's own unless given) in the game folder;
@@ -178,10 +156,11 @@ TEST(EndToEnd, OnlineUpdateInstallsEveryFileAndRecordsTheNewState)
 {
     UpdateScenario scenario("online-ok");
     scenario.WriteLog("1.00");
-    WriteAll(scenario.m_game + "data\\map01.dat", "old map");
-    WriteAll(scenario.m_game + "orvaCheck.cfg",
-             "[FILE_CHECK_LIST]\r\nFILE0001=DATA\\MAP01.DAT:0123\r\nFILE0002=keep.txt:"
-             "00000000000000000000000000000000\r\n");
+    EXPECT_TRUE(WriteBytes(scenario.m_game + "data\\map01.dat", "old map"));
+    EXPECT_TRUE(
+        WriteBytes(scenario.m_game + "orvaCheck.cfg",
+                   "[FILE_CHECK_LIST]\r\nFILE0001=DATA\\MAP01.DAT:0123\r\nFILE0002=keep.txt:"
+                   "00000000000000000000000000000000\r\n"));
     scenario.Publish({{"files/map01.dat", "data\\map01.dat", Pattern(700000, 1)},
                       {"files/music.ogg", "data\\music.ogg", Pattern(2100000, 2)},
                       {"files/empty.txt", "empty.txt", ""}},
@@ -190,12 +169,14 @@ TEST(EndToEnd, OnlineUpdateInstallsEveryFileAndRecordsTheNewState)
     HWND dialog = scenario.Start();
     ASSERT_NE(nullptr, dialog);
     ASSERT_TRUE(WaitForState(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout))
-        << Buttons(dialog) << "\n" << AllLines(dialog);
-    EXPECT_EQ("タイトル　：フェルンの冒険\n"
-              "公開日　　：2026/11/01 -> 2026/12/07\n"
-              "バージョン：1.00 -> 1.01\n"
-              "新しい修正ファイルがあります。\n",
-              AllLines(dialog));
+        << Buttons(dialog) << "\n"
+        << AllLines(dialog);
+    EXPECT_EQ(
+        "タイトル　：フェルンの冒険\n"
+        "公開日　　：2026/11/01 -> 2026/12/07\n"
+        "バージョン：1.00 -> 1.01\n"
+        "新しい修正ファイルがあります。\n",
+        AllLines(dialog));
     ASSERT_EQ(3, RowCount(dialog));
     EXPECT_EQ("map01.dat", Cell(dialog, 0, 0));
     EXPECT_EQ("   2,100,000", Cell(dialog, 1, 1));
@@ -208,12 +189,14 @@ TEST(EndToEnd, OnlineUpdateInstallsEveryFileAndRecordsTheNewState)
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(kUpdate, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, kUpdate)));
     ASSERT_TRUE(WaitForState(dialog, "-ER-", "アップデートが正常に完了しました。", kUpdateTimeout))
-        << Buttons(dialog) << "\n" << AllLines(dialog);
+        << Buttons(dialog) << "\n"
+        << AllLines(dialog);
 
-    EXPECT_EQ("-------------------------------------------\n"
-              "アップデート実行中\n"
-              "アップデートが正常に完了しました。\n",
-              LastLines(dialog, 3));
+    EXPECT_EQ(
+        "-------------------------------------------\n"
+        "アップデート実行中\n"
+        "アップデートが正常に完了しました。\n",
+        LastLines(dialog, 3));
     std::vector<std::string> lines = Lines(dialog);
     EXPECT_EQ(7u, lines.size()) << AllLines(dialog);
     for (int row = 0; row < 3; ++row) {
@@ -222,14 +205,14 @@ TEST(EndToEnd, OnlineUpdateInstallsEveryFileAndRecordsTheNewState)
     }
 
     for (const PackageFile& file : scenario.m_files)
-        EXPECT_TRUE(ReadAll(scenario.m_game + file.target) == file.content) << file.target;
-    std::string log = ReadAll(scenario.m_game + "update.log");
+        EXPECT_TRUE(FileBytes(scenario.m_game + file.target) == file.content) << file.target;
+    std::string log = FileBytes(scenario.m_game + "update.log");
     EXPECT_NE(std::string::npos, log.find("UPDATE_VER=1.01")) << log;
     EXPECT_NE(std::string::npos, log.find("UPDATE_DAY=2026/12/07")) << log;
     EXPECT_NE(std::string::npos, log.find("URL=" + scenario.m_baseAddress)) << log;
     EXPECT_NE(std::string::npos, log.find(std::string("UPDATE_TITLE=") + kTitle)) << log;
 
-    std::string checkList = ReadAll(scenario.m_game + "orvaCheck.cfg");
+    std::string checkList = FileBytes(scenario.m_game + "orvaCheck.cfg");
     // The listed name keeps its spelling; only the digest changes.
     EXPECT_NE(std::string::npos,
               checkList.find("FILE0001=DATA\\MAP01.DAT:" + Md5Of(scenario.m_files[0].content)))
@@ -238,8 +221,7 @@ TEST(EndToEnd, OnlineUpdateInstallsEveryFileAndRecordsTheNewState)
     EXPECT_NE(std::string::npos,
               checkList.find("FILE0003=data\\music.ogg:" + Md5Of(scenario.m_files[1].content)))
         << checkList;
-    EXPECT_NE(std::string::npos, checkList.find("FILE0004=empty.txt:" + Md5Of("")))
-        << checkList;
+    EXPECT_NE(std::string::npos, checkList.find("FILE0004=empty.txt:" + Md5Of(""))) << checkList;
 
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
@@ -255,19 +237,21 @@ TEST(EndToEnd, RejectedDefinitionLeavesTheGameFolderAsItWas)
 {
     UpdateScenario scenario("bad-digest");
     scenario.WriteLog("1.00");
-    WriteAll(scenario.m_game + "data\\map01.dat", "old map");
+    EXPECT_TRUE(WriteBytes(scenario.m_game + "data\\map01.dat", "old map"));
     scenario.Publish({{"files/map01.dat", "data\\map01.dat", Pattern(1000, 3)}}, "1.01", true);
 
     HWND dialog = scenario.Start();
     ASSERT_NE(nullptr, dialog);
-    ASSERT_TRUE(WaitForState(dialog, "-E-B", "定義ファイルが取得できませんでした。", kWindowTimeout))
-        << Buttons(dialog) << "\n" << AllLines(dialog);
+    ASSERT_TRUE(
+        WaitForState(dialog, "-E-B", "定義ファイルが取得できませんでした。", kWindowTimeout))
+        << Buttons(dialog) << "\n"
+        << AllLines(dialog);
     EXPECT_EQ("－－－定義ファイル取得中－－－\n定義ファイルが取得できませんでした。\n",
               AllLines(dialog));
     EXPECT_EQ(0, RowCount(dialog));
-    EXPECT_EQ("old map", ReadAll(scenario.m_game + "data\\map01.dat"));
-    EXPECT_EQ(scenario.m_log, ReadAll(scenario.m_game + "update.log"));
-    EXPECT_EQ("<missing>", ReadAll(scenario.m_game + "orvaCheck.cfg"));
+    EXPECT_EQ("old map", FileBytes(scenario.m_game + "data\\map01.dat"));
+    EXPECT_EQ(scenario.m_log, FileBytes(scenario.m_game + "update.log"));
+    EXPECT_EQ("<missing>", FileBytes(scenario.m_game + "orvaCheck.cfg"));
 
     PostMessageA(dialog, WM_CLOSE, 0, 0);
     EXPECT_EQ(0, scenario.ExitCode(10000));
@@ -286,14 +270,15 @@ TEST(EndToEnd, ClosingWhileTheUpdateRunsEndsTheProgramCleanly)
     HWND dialog = scenario.Start();
     ASSERT_NE(nullptr, dialog);
     ASSERT_TRUE(WaitForState(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout))
-        << Buttons(dialog) << "\n" << AllLines(dialog);
+        << Buttons(dialog) << "\n"
+        << AllLines(dialog);
     Press(dialog, kUpdate);
     Sleep(300);
     ASSERT_EQ("----", Buttons(dialog)) << "the update should still be running";
     // The close box works while every button is disabled.
     PostMessageA(dialog, WM_CLOSE, 0, 0);
     EXPECT_EQ(0, scenario.ExitCode(15000));
-    std::string log = ReadAll(scenario.m_game + "update.log");
+    std::string log = FileBytes(scenario.m_game + "update.log");
     EXPECT_EQ(scenario.m_log, log) << "an update that did not finish records nothing";
 }
 
@@ -319,13 +304,14 @@ TEST(EndToEnd, UpdateCommandWhileUpdateIsNotOfferedDoesNothing)
         SCOPED_TRACE(c.name);
         UpdateScenario scenario(c.name);
         scenario.WriteLog(c.installed);
-        WriteAll(scenario.m_game + "data\\map01.dat", "old map");
+        EXPECT_TRUE(WriteBytes(scenario.m_game + "data\\map01.dat", "old map"));
         scenario.Publish({{"files/map01.dat", "data\\map01.dat", Pattern(1000, 4)}}, "1.01",
                          c.corruptDigest, c.title);
         HWND dialog = scenario.Start();
         ASSERT_NE(nullptr, dialog);
         ASSERT_TRUE(WaitForState(dialog, "-E-B", c.lastLine, kWindowTimeout))
-            << Buttons(dialog) << "\n" << AllLines(dialog);
+            << Buttons(dialog) << "\n"
+            << AllLines(dialog);
         const std::string lines = AllLines(dialog);
 
         // Handled by the time SendMessage returns; an update's first lines
@@ -335,9 +321,9 @@ TEST(EndToEnd, UpdateCommandWhileUpdateIsNotOfferedDoesNothing)
         Sleep(1500);
         EXPECT_EQ(lines, AllLines(dialog));
         EXPECT_EQ("-E-B", Buttons(dialog));
-        EXPECT_EQ(scenario.m_log, ReadAll(scenario.m_game + "update.log"));
-        EXPECT_EQ("old map", ReadAll(scenario.m_game + "data\\map01.dat"));
-        EXPECT_EQ("<missing>", ReadAll(scenario.m_game + "orvaCheck.cfg"));
+        EXPECT_EQ(scenario.m_log, FileBytes(scenario.m_game + "update.log"));
+        EXPECT_EQ("old map", FileBytes(scenario.m_game + "data\\map01.dat"));
+        EXPECT_EQ("<missing>", FileBytes(scenario.m_game + "orvaCheck.cfg"));
 
         PostMessageA(dialog, WM_CLOSE, 0, 0);
         EXPECT_EQ(0, scenario.ExitCode(10000));
@@ -359,7 +345,7 @@ std::vector<std::string> FilesHolding(const std::string& folder, const std::stri
         if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             for (const std::string& inner : FilesHolding(folder + name + "\\", bytes))
                 found.push_back(name + "\\" + inner);
-        } else if (data.nFileSizeLow == bytes.size() && ReadAll(folder + name) == bytes) {
+        } else if (data.nFileSizeLow == bytes.size() && FileBytes(folder + name) == bytes) {
             found.push_back(name);
         }
     } while (FindNextFileA(search, &data));
@@ -374,12 +360,12 @@ struct SelfUpdate {
     explicit SelfUpdate(const char* name) : scenario(name)
     {
         scenario.WriteLog("1.00");
-        oldProgram = ReadAll(FERNUP_EXE);
+        oldProgram = FileBytes(FERNUP_EXE);
         newProgram = oldProgram + Pattern(5000, 77);
         program = scenario.m_game + "Fernup.exe";
-        WriteAll(program, oldProgram);
-        WriteAll(scenario.m_game + "data\\before.dat", "old before");
-        WriteAll(scenario.m_game + "after.dat", "old after");
+        EXPECT_TRUE(WriteBytes(program, oldProgram));
+        EXPECT_TRUE(WriteBytes(scenario.m_game + "data\\before.dat", "old before"));
+        EXPECT_TRUE(WriteBytes(scenario.m_game + "after.dat", "old after"));
         scenario.Publish({{"files/before.dat", "data\\before.dat", Pattern(3000, 78)},
                           {"files/Fernup.exe", "Fernup.exe", newProgram},
                           {"files/after.dat", "after.dat", Pattern(2000, 79)}},
@@ -390,8 +376,8 @@ struct SelfUpdate {
     {
         HWND dialog = scenario.Start(program);
         EXPECT_NE(nullptr, dialog);
-        if (dialog != nullptr && !WaitForState(dialog, "UERB", "新しい修正ファイルがあります。",
-                                               kWindowTimeout)) {
+        if (dialog != nullptr &&
+            !WaitForState(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout)) {
             ADD_FAILURE() << "no update offered: " << Buttons(dialog) << "\n" << AllLines(dialog);
             return nullptr;
         }
@@ -409,14 +395,14 @@ TEST(EndToEnd, UpdateReplacesTheRunningProgramAndTheNextStartRunsTheNewOne)
     ASSERT_NE(nullptr, dialog);
     Press(dialog, kUpdate);
     ASSERT_TRUE(WaitForState(dialog, "-ER-", "アップデートが正常に完了しました。", kUpdateTimeout))
-        << Buttons(dialog) << "\n" << AllLines(dialog);
+        << Buttons(dialog) << "\n"
+        << AllLines(dialog);
     for (const PackageFile& file : self.scenario.m_files)
-        EXPECT_TRUE(ReadAll(self.scenario.m_game + file.target) == file.content) << file.target;
-    std::string log = ReadAll(self.scenario.m_game + "update.log");
+        EXPECT_TRUE(FileBytes(self.scenario.m_game + file.target) == file.content) << file.target;
+    std::string log = FileBytes(self.scenario.m_game + "update.log");
     EXPECT_NE(std::string::npos, log.find("UPDATE_VER=1.01")) << log;
-    EXPECT_NE(std::string::npos,
-              ReadAll(self.scenario.m_game + "orvaCheck.cfg")
-                  .find("Fernup.exe:" + Md5Of(self.newProgram)));
+    EXPECT_NE(std::string::npos, FileBytes(self.scenario.m_game + "orvaCheck.cfg")
+                                     .find("Fernup.exe:" + Md5Of(self.newProgram)));
     Press(dialog, kExit);
     ASSERT_EQ(0, self.scenario.ExitCode(10000));
 
@@ -424,14 +410,15 @@ TEST(EndToEnd, UpdateReplacesTheRunningProgramAndTheNextStartRunsTheNewOne)
     // removes the old one that the first moved aside.
     dialog = self.scenario.Start(self.program);
     ASSERT_NE(nullptr, dialog) << "the new program did not start";
-    ASSERT_TRUE(WaitForState(dialog, "UERB", "最新の修正ファイルが適用されています。",
-                             kWindowTimeout))
-        << Buttons(dialog) << "\n" << AllLines(dialog);
+    ASSERT_TRUE(
+        WaitForState(dialog, "UERB", "最新の修正ファイルが適用されています。", kWindowTimeout))
+        << Buttons(dialog) << "\n"
+        << AllLines(dialog);
     char image[MAX_PATH];
     DWORD length = sizeof image;
     ASSERT_TRUE(QueryFullProcessImageNameA(self.scenario.m_process.hProcess, 0, image, &length));
     EXPECT_EQ(0, lstrcmpiA(self.program.c_str(), image)) << image;
-    EXPECT_TRUE(ReadAll(self.program) == self.newProgram);
+    EXPECT_TRUE(FileBytes(self.program) == self.newProgram);
     EXPECT_EQ(std::vector<std::string>{}, FilesHolding(self.scenario.m_game, self.oldProgram))
         << "a copy of the old program is left in the game folder";
     PostMessageA(dialog, WM_CLOSE, 0, 0);
@@ -454,11 +441,11 @@ TEST(EndToEnd, FailedInstallOfTheRunningProgramLeavesItInPlaceAndRunning)
     ASSERT_TRUE(ended) << Buttons(dialog) << "\n" << AllLines(dialog);
     EXPECT_EQ("ファイルが開けませんでした。\nアップデートに失敗しました。\n", LastLines(dialog, 2));
 
-    EXPECT_TRUE(ReadAll(self.program) == self.oldProgram) << "the old program is not in place";
-    EXPECT_TRUE(ReadAll(self.scenario.m_game + "data\\before.dat") ==
+    EXPECT_TRUE(FileBytes(self.program) == self.oldProgram) << "the old program is not in place";
+    EXPECT_TRUE(FileBytes(self.scenario.m_game + "data\\before.dat") ==
                 self.scenario.m_files[0].content);
-    EXPECT_EQ("old after", ReadAll(self.scenario.m_game + "after.dat"));
-    EXPECT_EQ(self.scenario.m_log, ReadAll(self.scenario.m_game + "update.log"));
+    EXPECT_EQ("old after", FileBytes(self.scenario.m_game + "after.dat"));
+    EXPECT_EQ(self.scenario.m_log, FileBytes(self.scenario.m_game + "update.log"));
     EXPECT_EQ(std::vector<std::string>{"Fernup.exe"},
               FilesHolding(self.scenario.m_game, self.oldProgram));
     EXPECT_EQ(std::vector<std::string>{}, FilesHolding(self.scenario.m_game, self.newProgram));

@@ -7,15 +7,15 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "support/ByteArea.h"
 #include "support/FormatText.h"
 #include "support/SigningKey.h"
+#include "tests/common/TaskTestSupport.h"
 #include "tests/common/TestBytes.h"
-#include "tests/e2e/DialogDriver.h"
+#include "tests/common/DialogDriver.h"
 
 using namespace DialogDriver;
 
@@ -27,89 +27,19 @@ const char kTitle[] = "フェルンの冒険";
 const char kRefused[] = "定義ファイルの署名が確認できませんでした。";
 const char kFetching[] = "－－－定義ファイル取得中－－－";
 
-// Wang, Feng, Lai and Yu's published pair of 128-byte blocks (2004): different
-// bytes, one MD5.
-const char kCollisionOne[] =
-    "d131dd02c5e6eec4693d9a0698aff95c2fcab58712467eab4004583eb8fb7f89"
-    "55ad340609f4b30283e488832571415a085125e8f7cdc99fd91dbdf280373c5b"
-    "d8823e3156348f5bae6dacd436c919c6dd53e2b487da03fd02396306d248cda0"
-    "e99f33420f577ee8ce54b67080a80d1ec69821bcb6a8839396f9652b6ff72a70";
-const char kCollisionTwo[] =
-    "d131dd02c5e6eec4693d9a0698aff95c2fcab50712467eab4004583eb8fb7f89"
-    "55ad340609f4b30283e4888325f1415a085125e8f7cdc99fd91dbd7280373c5b"
-    "d8823e3156348f5bae6dacd436c919c6dd53e23487da03fd02396306d248cda0"
-    "e99f33420f577ee8ce54b67080280d1ec69821bcb6a8839396f965ab6ff72a70";
-
-std::string FromHex(const char* hex)
-{
-    std::string bytes;
-    for (size_t i = 0; hex[i] != '\0'; i += 2)
-        bytes += static_cast<char>(std::stoi(std::string(hex + i, 2), nullptr, 16));
-    return bytes;
-}
-
-std::string ReadAll(const std::string& path)
-{
-    std::string data;
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return "<missing>";
-    char buffer[65536];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        data.append(buffer, got);
-    std::fclose(file);
-    return data;
-}
-
-void WriteAll(const std::string& path, const std::string& data)
-{
-    FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(nullptr, file) << path;
-    std::fwrite(data.data(), 1, data.size(), file);
-    std::fclose(file);
-}
-
-// Every file under folder with its bytes, for a before-and-after comparison.
-void Snapshot(const std::string& folder, const std::string& prefix,
-              std::map<std::string, std::string>* files)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        const std::string name = found.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            Snapshot(folder + name + "\\", prefix + name + "\\", files);
-        else
-            (*files)[prefix + name] = ReadAll(folder + name);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-}
-
-std::map<std::string, std::string> Snapshot(const std::string& folder)
-{
-    std::map<std::string, std::string> files;
-    Snapshot(folder, "", &files);
-    return files;
-}
-
 PrivateKey TestKey()
 {
     PrivateKey key = {};
-    const std::string text = ReadAll(FERNUP_TEST_KEY_FILE);
+    const std::string text = FileBytes(FERNUP_TEST_KEY_FILE);
     EXPECT_TRUE(ReadPrivateKeyText(text.data(), static_cast<uint32_t>(text.size()), &key))
         << FERNUP_TEST_KEY_FILE;
     return key;
 }
 
 struct PackageFile {
-    std::string source;   // under the package folder, "/"-separated
-    std::string target;   // under the game folder, "\\"-separated
-    std::string content;  // what is published
+    std::string source;         // under the package folder, "/"-separated
+    std::string target;         // under the game folder, "\\"-separated
+    std::string content;        // what is published
     std::string signedContent;  // what the signature binds, when not content
 };
 
@@ -130,7 +60,7 @@ public:
         CreateDirectoryA((m_www + "files").c_str(), nullptr);
         // The folder outlives a run: no signature of an earlier one stays.
         DeleteFileA((m_www + "update.sig").c_str());
-        const int port = std::stoi(ReadAll(std::string(FERNUP_E2E_DIR) + "\\port"));
+        const int port = std::stoi(FileBytes(std::string(FERNUP_E2E_DIR) + "\\port"));
         m_baseAddress = "http://127.0.0.1:" + std::to_string(port) + "/" + name + "/";
     }
 
@@ -148,11 +78,11 @@ public:
     // start fails and the package is opened from its folder instead.
     void WriteGame(const std::string& version, bool offline = false)
     {
-        WriteAll(m_game + "update.log",
-                 "[GAME_UPDATE]\r\nURL=" + m_baseAddress + (offline ? "none/" : "") +
-                     "\r\n[UPDATE_INFO]\r\nUPDATE_VER=" + version +
-                     "\r\nUPDATE_DAY=2026/11/01\r\nUPDATE_TITLE=" + kTitle + "\r\n");
-        WriteAll(m_game + "data\\map01.dat", "old map");
+        EXPECT_TRUE(WriteBytes(m_game + "update.log",
+                               "[GAME_UPDATE]\r\nURL=" + m_baseAddress + (offline ? "none/" : "") +
+                                   "\r\n[UPDATE_INFO]\r\nUPDATE_VER=" + version +
+                                   "\r\nUPDATE_DAY=2026/11/01\r\nUPDATE_TITLE=" + kTitle + "\r\n"));
+        EXPECT_TRUE(WriteBytes(m_game + "data\\map01.dat", "old map"));
     }
 
     // The definition, MD5.txt, readme and files of a version, unsigned.
@@ -163,8 +93,8 @@ public:
                        "\r\nDAY=2026/12/07\r\n[UPDATE_FILE]\r\n";
         int n = 1;
         for (const PackageFile& file : files) {
-            WriteAll(m_www + "files\\" + file.source.substr(file.source.rfind('/') + 1),
-                     file.content);
+            EXPECT_TRUE(WriteBytes(
+                m_www + "files\\" + file.source.substr(file.source.rfind('/') + 1), file.content));
             char key[16];
             FormatText(key, sizeof key, "FILE%z3", n++);
             m_definition += std::string(key) + "=" + file.source + "," + file.target + "," +
@@ -172,9 +102,9 @@ public:
                             "\r\n";
         }
         m_readme = "readme of " + m_name + "\r\n";
-        WriteAll(m_www + "update.qdv", m_definition);
-        WriteAll(m_www + "MD5.txt", Md5Of(m_definition));
-        WriteAll(m_www + "readme.txt", m_readme);
+        EXPECT_TRUE(WriteBytes(m_www + "update.qdv", m_definition));
+        EXPECT_TRUE(WriteBytes(m_www + "MD5.txt", Md5Of(m_definition)));
+        EXPECT_TRUE(WriteBytes(m_www + "readme.txt", m_readme));
     }
 
     // update.sig over the published package (or over what signedContent
@@ -197,7 +127,7 @@ public:
         FreeArea(facts);
         ASSERT_GT(length, 0u);
         text.resize(length);
-        WriteAll(m_www + "update.sig", text);
+        EXPECT_TRUE(WriteBytes(m_www + "update.sig", text));
     }
 
     // An offline package holds each file under the last component of its
@@ -205,7 +135,8 @@ public:
     void CopyFilesForOffline()
     {
         for (const PackageFile& file : m_files)
-            WriteAll(m_www + file.target.substr(file.target.rfind('\\') + 1), file.content);
+            EXPECT_TRUE(
+                WriteBytes(m_www + file.target.substr(file.target.rfind('\\') + 1), file.content));
     }
 
     HWND Start()
@@ -304,13 +235,15 @@ TEST(SignedEndToEnd, ASignedPackageUpdatesOnline)
     HWND dialog = scenario.Start();
     ASSERT_NE(nullptr, dialog);
     ASSERT_TRUE(WaitForState(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout))
-        << Buttons(dialog) << "\n" << AllLines(dialog);
+        << Buttons(dialog) << "\n"
+        << AllLines(dialog);
     Press(dialog, kUpdate);
     ASSERT_TRUE(WaitForState(dialog, "-ER-", "アップデートが正常に完了しました。", kUpdateTimeout))
-        << Buttons(dialog) << "\n" << AllLines(dialog);
+        << Buttons(dialog) << "\n"
+        << AllLines(dialog);
     for (const PackageFile& file : scenario.m_files)
-        EXPECT_TRUE(ReadAll(scenario.m_game + file.target) == file.content) << file.target;
-    EXPECT_NE(std::string::npos, ReadAll(scenario.m_game + "update.log").find("UPDATE_VER=1.01"));
+        EXPECT_TRUE(FileBytes(scenario.m_game + file.target) == file.content) << file.target;
+    EXPECT_NE(std::string::npos, FileBytes(scenario.m_game + "update.log").find("UPDATE_VER=1.01"));
     scenario.Exit(dialog);
 }
 
@@ -322,14 +255,16 @@ TEST(SignedEndToEnd, ASignedPackageUpdatesOfflineAndAnUnsignedOneIsRefused)
     scenario.CopyFilesForOffline();
 
     // First without update.sig beside the definition.
-    const std::map<std::string, std::string> before = Snapshot(scenario.m_game);
+    const auto before = Snapshot(scenario.m_game);
     HWND dialog = scenario.Start();
     ASSERT_NE(nullptr, dialog);
-    ASSERT_TRUE(WaitForState(dialog, "-E-B", "定義ファイルが取得できませんでした。", kWindowTimeout))
-        << Buttons(dialog) << "\n" << AllLines(dialog);
+    ASSERT_TRUE(
+        WaitForState(dialog, "-E-B", "定義ファイルが取得できませんでした。", kWindowTimeout))
+        << Buttons(dialog) << "\n"
+        << AllLines(dialog);
     ASSERT_TRUE(ChooseOffline(dialog, scenario.m_www + "update.qdv"));
-    ASSERT_TRUE(WaitForState(dialog, "-E-B", kRefused, kWindowTimeout))
-        << Buttons(dialog) << "\n" << AllLines(dialog);
+    ASSERT_TRUE(WaitForState(dialog, "-E-B", kRefused, kWindowTimeout)) << Buttons(dialog) << "\n"
+                                                                        << AllLines(dialog);
     EXPECT_EQ(std::string(kRefused) + "\n", AllLines(dialog));
     EXPECT_EQ(0, RowCount(dialog));
     EXPECT_TRUE(before == Snapshot(scenario.m_game));
@@ -338,12 +273,14 @@ TEST(SignedEndToEnd, ASignedPackageUpdatesOfflineAndAnUnsignedOneIsRefused)
     scenario.Sign(TestKey());
     ASSERT_TRUE(ChooseOffline(dialog, scenario.m_www + "update.qdv"));
     ASSERT_TRUE(WaitForState(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout))
-        << Buttons(dialog) << "\n" << AllLines(dialog);
+        << Buttons(dialog) << "\n"
+        << AllLines(dialog);
     Press(dialog, kUpdate);
     ASSERT_TRUE(WaitForState(dialog, "-ER-", "アップデートが正常に完了しました。", kUpdateTimeout))
-        << Buttons(dialog) << "\n" << AllLines(dialog);
+        << Buttons(dialog) << "\n"
+        << AllLines(dialog);
     for (const PackageFile& file : scenario.m_files)
-        EXPECT_TRUE(ReadAll(scenario.m_game + file.target) == file.content) << file.target;
+        EXPECT_TRUE(FileBytes(scenario.m_game + file.target) == file.content) << file.target;
     scenario.Exit(dialog);
 }
 
@@ -361,17 +298,17 @@ TEST(SignedEndToEnd, PackagesWhoseSignatureFailsAreRefusedBeforeAnyDownload)
          [](SignedScenario& s, const PrivateKey&) {
              s.Sign(TestKey());
              // The server's owner lists a file of their own and fixes MD5.txt.
-             s.m_definition += "FILE003=files/evil.dll,evil.dll,4,00000000000000000000000000000000\r\n";
-             WriteAll(s.m_www + "update.qdv", s.m_definition);
-             WriteAll(s.m_www + "MD5.txt", Md5Of(s.m_definition));
+             s.m_definition +=
+                 "FILE003=files/evil.dll,evil.dll,4,00000000000000000000000000000000\r\n";
+             EXPECT_TRUE(WriteBytes(s.m_www + "update.qdv", s.m_definition));
+             EXPECT_TRUE(WriteBytes(s.m_www + "MD5.txt", Md5Of(s.m_definition)));
          }},
         {"swapped-readme",
          [](SignedScenario& s, const PrivateKey&) {
              s.Sign(TestKey());
-             WriteAll(s.m_www + "readme.txt", "Run evil.exe first.\r\n");
+             EXPECT_TRUE(WriteBytes(s.m_www + "readme.txt", "Run evil.exe first.\r\n"));
          }},
-        {"expired",
-         [](SignedScenario& s, const PrivateKey&) { s.Sign(TestKey(), 20200101); }},
+        {"expired", [](SignedScenario& s, const PrivateKey&) { s.Sign(TestKey(), 20200101); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -379,12 +316,13 @@ TEST(SignedEndToEnd, PackagesWhoseSignatureFailsAreRefusedBeforeAnyDownload)
         scenario.WriteGame("1.00");
         scenario.Publish(TwoFiles(), "1.01");
         c.spoil(scenario, otherKey);
-        const std::map<std::string, std::string> before = Snapshot(scenario.m_game);
+        const auto before = Snapshot(scenario.m_game);
 
         HWND dialog = scenario.Start();
         ASSERT_NE(nullptr, dialog);
         ASSERT_TRUE(WaitForState(dialog, "-E-B", kRefused, kWindowTimeout))
-            << Buttons(dialog) << "\n" << AllLines(dialog);
+            << Buttons(dialog) << "\n"
+            << AllLines(dialog);
         EXPECT_EQ(std::string(kFetching) + "\n" + kRefused + "\n", AllLines(dialog));
         EXPECT_EQ(0, RowCount(dialog));
         // Nothing to press: Update is off, and so is Readme.
@@ -401,8 +339,8 @@ TEST(SignedEndToEnd, AFileWithTheListedMd5ButOtherContentsIsNotInstalled)
 {
     SignedScenario scenario("md5-collision");
     scenario.WriteGame("1.00");
-    const std::string genuine = FromHex(kCollisionOne) + "payload";
-    const std::string forged = FromHex(kCollisionTwo) + "payload";
+    const std::string genuine = Md5CollisionBlock(0) + "payload";
+    const std::string forged = Md5CollisionBlock(1) + "payload";
     ASSERT_EQ(Md5Of(genuine), Md5Of(forged));
     ASSERT_NE(genuine, forged);
     // The server holds the forged file; the definition lists its MD5, which
@@ -411,15 +349,17 @@ TEST(SignedEndToEnd, AFileWithTheListedMd5ButOtherContentsIsNotInstalled)
                       {"files/second.dat", "data\\second.dat", "second", ""}},
                      "1.01");
     scenario.Sign(TestKey());
-    const std::map<std::string, std::string> before = Snapshot(scenario.m_game);
+    const auto before = Snapshot(scenario.m_game);
 
     HWND dialog = scenario.Start();
     ASSERT_NE(nullptr, dialog);
     ASSERT_TRUE(WaitForState(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout))
-        << Buttons(dialog) << "\n" << AllLines(dialog);
+        << Buttons(dialog) << "\n"
+        << AllLines(dialog);
     Press(dialog, kUpdate);
     ASSERT_TRUE(WaitForState(dialog, "-ER-", "アップデートに失敗しました。", kUpdateTimeout))
-        << Buttons(dialog) << "\n" << AllLines(dialog);
+        << Buttons(dialog) << "\n"
+        << AllLines(dialog);
     const std::vector<std::string> lines = Lines(dialog);
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ("正常にダウンロードが行われませんでした。", lines[lines.size() - 2]);
@@ -433,7 +373,7 @@ TEST(SignedEndToEnd, AnOlderSignedPackageReplayedInstallsNothing)
     scenario.WriteGame("1.02");
     scenario.Publish(TwoFiles(), "1.01");
     scenario.Sign(TestKey());
-    const std::map<std::string, std::string> before = Snapshot(scenario.m_game);
+    const auto before = Snapshot(scenario.m_game);
 
     HWND dialog = scenario.Start();
     ASSERT_NE(nullptr, dialog);

@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "tests/e2e/DialogDriver.h"
+#include "tests/common/DialogDriver.h"
 #include "tests/pack/PackTestFiles.h"
 #include "tools/pack/HttpClient.h"
 #include "tools/pack/PackageBuilder.h"

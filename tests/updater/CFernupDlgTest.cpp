@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "framework/FinishedFlag.h"
-#include "tests/tasks/CannedHttpServer.h"
-#include "tests/updater/TestFolder.h"
+#include "tests/common/CannedHttpServer.h"
+#include "tests/common/TaskTestSupport.h"
 #include "updater/CFernupDlg.h"
 #include "updater/CFernupTask.h"
 #include "updater/resource.h"
@@ -152,7 +152,7 @@ public:
 
     HWND Window() const { return m_window; }
     CFernupDlg& Dialog() { return *m_dialog; }
-    const TestFolder& Game() const { return m_game; }
+    const ScratchFolder& Game() const { return m_game; }
 
     // "UERB": Update, Exit, Readme, Browse; "-" for a disabled one.
     std::string Buttons() const
@@ -263,7 +263,7 @@ private:
         return 0;
     }
 
-    TestFolder m_game;
+    ScratchFolder m_game;
     CFernupDlg* m_dialog = nullptr;
     HANDLE m_thread = nullptr;
     HWND m_window = nullptr;
@@ -272,7 +272,7 @@ private:
 
 // Writes a package into folder (under a subfolder name) and returns the path
 // of its definition file.
-std::string WritePackage(TestFolder& folder, const std::string& name, const Package& package)
+std::string WritePackage(ScratchFolder& folder, const std::string& name, const Package& package)
 {
     std::string path = folder.Write(name + "\\update.qdv", package.definition);
     if (!package.md5.empty())
@@ -483,7 +483,7 @@ TEST(FernupDialog, OfflineReadyListsTheFilesAndOffersUpdate)
     ASSERT_NE(nullptr, run.Window());
     ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
 
-    TestFolder packages("packages");
+    ScratchFolder packages("packages");
     const std::string definition =
         Definition("Quill", "1.02",
                    {"data/sub/a.dat,data\\a.dat,1234567," + std::string(kDigestA),
@@ -526,7 +526,7 @@ TEST(FernupDialog, LongFileListIsScrollableOnceBuilt)
     RunningDialog run(UpdateLog(ClosedPort()));
     ASSERT_NE(nullptr, run.Window());
     ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
-    TestFolder packages("packages");
+    ScratchFolder packages("packages");
     std::vector<std::string> files;
     for (int n = 1; n <= 300; ++n)
         files.push_back("f/" + std::to_string(n) + "," + std::to_string(n) + ",1,");
@@ -549,7 +549,7 @@ TEST(FernupDialog, OfflineDefinitionsThatOfferNothing)
     RunningDialog run(UpdateLog(ClosedPort(), "1.05"));
     ASSERT_NE(nullptr, run.Window());
     ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
-    TestFolder packages("packages");
+    ScratchFolder packages("packages");
 
     struct Case {
         const char* what;
@@ -579,7 +579,7 @@ TEST(FernupDialog, OfflineRefusalsWithoutAMatchingDigestFile)
     RunningDialog run(UpdateLog(ClosedPort()));
     ASSERT_NE(nullptr, run.Window());
     ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
-    TestFolder packages("packages");
+    ScratchFolder packages("packages");
     const std::string good = Definition("Quill", "1.02", {"a,a,1," + std::string(kDigestA)});
     const std::string goodPath = WritePackage(packages, "good", GoodPackage(good, "first readme"));
 
@@ -624,7 +624,7 @@ TEST(FernupDialog, SecondOfflineDefinitionReplacesTheFirst)
     RunningDialog run(UpdateLog(ClosedPort()));
     ASSERT_NE(nullptr, run.Window());
     ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
-    TestFolder packages("packages");
+    ScratchFolder packages("packages");
 
     run.Browse(WritePackage(packages, "first",
                             GoodPackage(Definition("Quill", "1.02", {"x/1,1,1,", "x/2,2,2,",
@@ -664,7 +664,7 @@ TEST(FernupDialog, BrowseThatIsCancelledOrNamesNoFileChangesNothing)
     RunningDialog run(UpdateLog(ClosedPort()));
     ASSERT_NE(nullptr, run.Window());
     ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
-    TestFolder packages("packages");
+    ScratchFolder packages("packages");
     std::string path =
         WritePackage(packages, "good", GoodPackage(Definition("Quill", "1.02", {"a,a,1,"})));
     run.Browse(path);
@@ -693,7 +693,7 @@ TEST(FernupDialog, ReadmeIsWrittenToTheSameTemporaryFileEachTime)
     RunningDialog run(UpdateLog(ClosedPort()));
     ASSERT_NE(nullptr, run.Window());
     ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
-    TestFolder packages("packages");
+    ScratchFolder packages("packages");
     const std::string readme = "説明書\r\nline two\r\n";
     run.Browse(WritePackage(packages, "p",
                             GoodPackage(Definition("Quill", "1.02", {"a,a,1,"}), readme)));
@@ -708,7 +708,7 @@ TEST(FernupDialog, ReadmeIsWrittenToTheSameTemporaryFileEachTime)
     DeleteFileA(file.c_str());
 
     run.Press(IDC_README);
-    EXPECT_EQ(readme, ReadFileText(file));
+    EXPECT_EQ(readme, FileBytes(file));
     // A second press writes the same file over what is there now.
     HANDLE changed = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -716,7 +716,7 @@ TEST(FernupDialog, ReadmeIsWrittenToTheSameTemporaryFileEachTime)
     WriteFile(changed, "something much longer than the readme was", 41, &written, nullptr);
     CloseHandle(changed);
     run.Press(IDC_README);
-    EXPECT_EQ(readme, ReadFileText(file));
+    EXPECT_EQ(readme, FileBytes(file));
     EXPECT_EQ((std::vector<std::string>{file + "|" + folder, file + "|" + folder}), g_opened);
     DeleteFileA(file.c_str());
 }
@@ -726,7 +726,7 @@ TEST(FernupDialog, ExitEndsTheRunAndReleasesWhatTheDialogOwns)
     RunningDialog run(UpdateLog(ClosedPort()));
     ASSERT_NE(nullptr, run.Window());
     ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
-    TestFolder packages("packages");
+    ScratchFolder packages("packages");
     run.Browse(WritePackage(packages, "p",
                             GoodPackage(Definition("Quill", "1.02", {"a,a,1,", "b,b,2,"}))));
     ASSERT_EQ("UERB", run.Buttons());
@@ -796,7 +796,7 @@ TEST(FernupDialog, TimerPaintsEachStepAndScrollsToItOnce)
     RunningDialog run(UpdateLog(ClosedPort()));
     ASSERT_NE(nullptr, run.Window());
     ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
-    TestFolder packages("packages");
+    ScratchFolder packages("packages");
     std::vector<std::string> files;
     for (int n = 0; n < 30; ++n)
         files.push_back("f/" + std::to_string(n) + "," + std::to_string(n) + ",1,");
@@ -874,7 +874,7 @@ TEST(FernupDialog, NothingIsTakenUpOrStartedAfterAnUpdate)
     RunningDialog run(UpdateLog(ClosedPort()));
     ASSERT_NE(nullptr, run.Window());
     ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
-    TestFolder packages("packages");
+    ScratchFolder packages("packages");
     packages.Write("first\\a.dat", "x");
     const std::string first = WritePackage(
         packages, "first",
@@ -885,7 +885,7 @@ TEST(FernupDialog, NothingIsTakenUpOrStartedAfterAnUpdate)
     ASSERT_EQ("-ER-", run.WaitForButtons("-ER-"));
     const std::vector<std::string> lines = run.Lines();
     ASSERT_EQ("アップデートが正常に完了しました。", lines.back());
-    EXPECT_EQ("x", ReadFileText(run.Game().Path() + "a.dat"));
+    EXPECT_EQ("x", FileBytes(run.Game().Path() + "a.dat"));
 
     packages.Write("second\\b.dat", "y");
     const std::string second = WritePackage(
@@ -898,7 +898,7 @@ TEST(FernupDialog, NothingIsTakenUpOrStartedAfterAnUpdate)
     EXPECT_EQ(nullptr, run.Dialog().m_updateTask);
     EXPECT_EQ(lines, run.Lines());
     EXPECT_EQ("-ER-", run.Buttons());
-    EXPECT_EQ("<missing>", ReadFileText(run.Game().Path() + "b.dat"));
+    EXPECT_EQ("<missing>", FileBytes(run.Game().Path() + "b.dat"));
 }
 
 // An online definition: the readme comes over from the fetch task; one the
@@ -935,7 +935,7 @@ TEST(FernupDialog, OnlineDefinitionsAcceptedAndRefused)
         run.Press(IDC_README);
         ASSERT_EQ(1u, g_opened.size());
         const std::string path = g_opened[0].substr(0, g_opened[0].find('|'));
-        EXPECT_EQ(std::string("readme: ") + c.what, ReadFileText(path));
+        EXPECT_EQ(std::string("readme: ") + c.what, FileBytes(path));
         DeleteFileA(path.c_str());
     }
 }

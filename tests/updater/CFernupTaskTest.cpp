@@ -7,8 +7,8 @@
 #include <windows.h>
 #include <sddl.h>
 
-#include "CannedHttpServer.h"
-#include "TaskTestSupport.h"
+#include "tests/common/CannedHttpServer.h"
+#include "tests/common/TaskTestSupport.h"
 #include "support/ByteArea.h"
 #include "updater/CFernupTask.h"
 #include "updater/HttpFetch.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "CannedHttpServer.h"
-#include "TaskTestSupport.h"
+#include "tests/common/CannedHttpServer.h"
+#include "tests/common/TaskTestSupport.h"
 #include "updater/CInitUpdateTask.h"
 #include "updater/HttpFetch.h"
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "TaskTestSupport.h"
+#include "tests/common/TaskTestSupport.h"
 #include "updater/CheckList.h"
 
 namespace {

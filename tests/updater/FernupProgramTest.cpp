@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/updater/TestFolder.h"
+#include "tests/common/TaskTestSupport.h"
 
 namespace {
 
@@ -237,7 +237,7 @@ std::vector<std::string> WaitForRequests(RecordingServer& server)
 TEST(FernupProgram, ASecondInstanceEndsAtOnceWithoutAWindow)
 {
     RecordingServer server;
-    TestFolder game("game");
+    ScratchFolder game("game");
     game.Write("update.log", UpdateLog(server.Port(), "game"));
 
     Program first(ProgramPath(), game.Path());
@@ -263,7 +263,7 @@ TEST(FernupProgram, ASecondInstanceEndsAtOnceWithoutAWindow)
 TEST(FernupProgram, AnotherProcessHoldingTheInstanceMutexStopsTheStart)
 {
     RecordingServer server;
-    TestFolder game("game");
+    ScratchFolder game("game");
     game.Write("update.log", UpdateLog(server.Port(), "game"));
 
     HANDLE instance = CreateMutexA(nullptr, TRUE, kInstanceMutex);
@@ -295,7 +295,7 @@ std::vector<std::string> FolderContents(const std::string& folder)
     do {
         std::string name = found.cFileName;
         if (name != "." && name != "..")
-            contents.push_back(name + "=" + ReadFileText(folder + name));
+            contents.push_back(name + "=" + FileBytes(folder + name));
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return contents;
@@ -315,7 +315,7 @@ TEST(FernupProgram, ClosingWhileTheFetchRunsEndsAtOnceAndChangesNothing)
     int length = sizeof address;
     getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
 
-    TestFolder game("game");
+    ScratchFolder game("game");
     game.Write("update.log", UpdateLog(ntohs(address.sin_port), "game"));
     game.Write("data\\map.dat", "installed map");
     const std::vector<std::string> before = FolderContents(game.Path());
@@ -335,14 +335,14 @@ TEST(FernupProgram, ClosingWhileTheFetchRunsEndsAtOnceAndChangesNothing)
         EXPECT_LT(GetTickCount() - start, 5000u);
     }
     EXPECT_EQ(before, FolderContents(game.Path()));
-    EXPECT_EQ("installed map", ReadFileText(game.Path() + "data\\map.dat"));
+    EXPECT_EQ("installed map", FileBytes(game.Path() + "data\\map.dat"));
     closesocket(listener);
 }
 
 TEST(FernupProgram, AnEngineHoldingItsMutexStopsTheStart)
 {
     RecordingServer server;
-    TestFolder game("game");
+    ScratchFolder game("game");
     game.Write("update.log", UpdateLog(server.Port(), "game"));
 
     HANDLE engine = CreateMutexA(nullptr, FALSE, kEngineMutex);
@@ -362,7 +362,7 @@ TEST(FernupProgram, AnEngineHoldingItsMutexStopsTheStart)
 TEST(FernupProgram, AnAbandonedEngineMutexDoesNotStopTheStart)
 {
     RecordingServer server;
-    TestFolder game("game");
+    ScratchFolder game("game");
     game.Write("update.log", UpdateLog(server.Port(), "game"));
 
     // Kept open so the abandoned mutex outlives the helper that owned it.
@@ -404,8 +404,8 @@ TEST(FernupProgram, GameFolderIsTheCurrentDirectoryOnlyWhenItHoldsUpdateLog)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         RecordingServer server;
-        TestFolder programFolder("program");
-        TestFolder current("current");
+        ScratchFolder programFolder("program");
+        ScratchFolder current("current");
         programFolder.Write("update.log", UpdateLog(server.Port(), "program"));
         std::string copy = programFolder.Path() + "Fernup.exe";
         ASSERT_TRUE(CopyFileA(ProgramPath().c_str(), copy.c_str(), FALSE));

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "CannedHttpServer.h"
-#include "TaskTestSupport.h"
+#include "tests/common/CannedHttpServer.h"
+#include "tests/common/TaskTestSupport.h"
 #include "framework/CWinThreadMaster.h"
 #include "support/ByteArea.h"
 #include "updater/HttpFetch.h"

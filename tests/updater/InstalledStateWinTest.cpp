@@ -5,10 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "tests/updater/TestFolder.h"
-#include "updater/CSystemReport.h"
+#include "tests/common/TaskTestSupport.h"
 #include "updater/InstalledState.h"
-#include "updater/OsClass.h"
 
 namespace {
 
@@ -39,7 +37,7 @@ TEST(ReadInstalledState, FitsEveryValueToItsMember)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        TestFolder folder("state");
+        ScratchFolder folder("state");
         std::string log = folder.Write("update.log", c.log);
         InstalledState state;
         std::memset(&state, 'x', sizeof state);
@@ -62,7 +60,7 @@ TEST(ReadInstalledState, FitsEveryValueToItsMember)
 
 TEST(WriteInstalledVersion, ReplacesVersionAndDayOnly)
 {
-    TestFolder folder("state");
+    ScratchFolder folder("state");
     std::string log = folder.Write(
         "update.log",
         "[GAME_UPDATE]\r\nURL=http://h/a/\r\n[UPDATE_INFO]\r\nUPDATE_VER=1.00\r\n"
@@ -91,7 +89,7 @@ TEST(SettleGameFolder, TakesTheCurrentDirectoryOnlyWithUpdateLog)
     std::string programFolder = module;
     programFolder.erase(programFolder.rfind('\\') + 1);
 
-    TestFolder folder("settle");
+    ScratchFolder folder("settle");
     char gameFolder[kPathSize];
     char logPath[kPathSize];
     SetCurrentDirectoryA(folder.Path().c_str());
@@ -104,18 +102,6 @@ TEST(SettleGameFolder, TakesTheCurrentDirectoryOnlyWithUpdateLog)
     EXPECT_EQ(folder.Path(), gameFolder);
     EXPECT_EQ(folder.Path() + "update.log", logPath);
     SetCurrentDirectoryA("C:\\");
-}
-
-TEST(CSystemReport, ClassifiesTheRunningSystem)
-{
-    OSVERSIONINFOEXA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    ASSERT_TRUE(GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&version)));
-    CSystemReport report;
-    EXPECT_EQ(ClassifyOs(version.dwPlatformId, version.dwMajorVersion, version.dwMinorVersion,
-                         version.wProductType),
-              report.GetOsClass())
-        << version.dwMajorVersion << "." << version.dwMinorVersion;
 }
 
 }  // namespace
