@@ -1,18 +1,20 @@
 #!/usr/bin/env python3
-"""Writes a demo game folder and a demo update package for it.
+"""Writes a demo game folder and the new release that fernup-pack packs for it.
 
 usage: make-demo.py ROOT BASE_URL
        make-demo.py --check ROOT
 
 
-ROOT/game     the installed game: update.log (version 1.00), old data files
-ROOT/www/demo the online package served at BASE_URL: update.qdv, MD5.txt,
-              readme.txt and the new files under their source paths
+ROOT/game         the installed game: update.log (version 1.00), old data files
+ROOT/release-1.01 the new release's files as they are installed
+ROOT/readme.txt   the release notes (Shift-JIS)
+
+The package itself (ROOT/www/demo, served at BASE_URL) is written by
+fernup-pack build, as a publisher writes it.
 
 --check tells whether ROOT/game holds the update: every listed file installed
 byte for byte and update.log at the package's version; exits 1 if not.
 """
-import hashlib
 import os
 import sys
 
@@ -32,7 +34,6 @@ def write(path, data):
 def main():
     root, base_url = sys.argv[1], sys.argv[2]
     game = os.path.join(root, "game")
-    www = os.path.join(root, "www", "demo")
 
     write(os.path.join(game, "update.log"), sjis(
         "[GAME_UPDATE]\r\nURL=%s\r\n[UPDATE_INFO]\r\nUPDATE_VER=1.00\r\n"
@@ -40,21 +41,11 @@ def main():
     write(os.path.join(game, "data", "map01.dat"), b"old map\r\n" * 100)
     write(os.path.join(game, "game.ini"), b"[GAME]\r\nLEVEL=1\r\n")
 
-    # Files of the update: (source path, target path, content).
-    files = [
-        ("files/map01.dat", "data\\map01.dat", bytes(range(256)) * 4096),
-        ("files/music.ogg", "data\\music.ogg", os.urandom(12 * 1024 * 1024)),
-        ("files/game.ini", "game.ini", b"[GAME]\r\nLEVEL=2\r\n"),
-    ]
-    lines = ["[UPDATE_VER]", "NAME=%s" % TITLE, "VER=1.01", "DAY=2026/12/07", "[UPDATE_FILE]"]
-    for n, (source, target, content) in enumerate(files, 1):
-        write(os.path.join(www, *source.split("/")), content)
-        lines.append("FILE%03d=%s,%s,%d,%s" % (n, source, target, len(content),
-                                               hashlib.md5(content).hexdigest()))
-    definition = sjis("\r\n".join(lines) + "\r\n")
-    write(os.path.join(www, "update.qdv"), definition)
-    write(os.path.join(www, "MD5.txt"), hashlib.md5(definition).hexdigest().encode())
-    write(os.path.join(www, "readme.txt"), sjis(
+    release = os.path.join(root, "release-1.01")
+    write(os.path.join(release, "data", "map01.dat"), bytes(range(256)) * 4096)
+    write(os.path.join(release, "data", "music.ogg"), os.urandom(12 * 1024 * 1024))
+    write(os.path.join(release, "game.ini"), b"[GAME]\r\nLEVEL=2\r\n")
+    write(os.path.join(root, "readme.txt"), sjis(
         "フェルンの冒険 修正ファイル ver.1.01\r\n\r\n・マップ01の不具合を修正しました。\r\n"
         "・BGMを追加しました。\r\n"))
 

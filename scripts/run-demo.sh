@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds Fernup for x86-64 Windows, makes a demo game folder whose update.log
-# points at 127.0.0.1, publishes a demo update with nginx on a free loopback
-# port and runs Fernup.exe under Wine. Without a display it runs on a private
+# Builds Fernup for x86-64 Windows and fernup-pack for this machine, makes a
+# demo game folder whose update.log points at 127.0.0.1, packs the demo update
+# with fernup-pack, publishes it with nginx on a free loopback port and runs
+# Fernup.exe under Wine. Without a display it runs on a private
 # Xvfb, presses Update itself and saves screenshots in demo-run/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,6 +11,8 @@ bash scripts/install-deps.sh
 
 cmake --preset win64 >/dev/null
 cmake --build --preset win64 --target Fernup fernup_driver -j "$(nproc)" >/dev/null
+cmake --preset release >/dev/null
+cmake --build --preset release --target fernup_pack -j "$(nproc)" >/dev/null
 
 demo=$root/demo-run
 rm -rf "$demo"
@@ -24,6 +27,8 @@ trap cleanup EXIT
 
 read -r port nginx_pid < <(bash scripts/nginx-serve.sh start "$demo/nginx" "$demo/www")
 python3 scripts/make-demo.py "$demo" "http://127.0.0.1:$port/demo/"
+build/release/bin/fernup-pack build --files "$demo/release-1.01" --out "$demo/www/demo" \
+  --title "フェルンの冒険" --version 1.01 --day 2026/12/07 --readme "$demo/readme.txt"
 cp build/win64/bin/Fernup.exe "$demo/game/"
 # Fernup would only show that the definition cannot be fetched; say why.
 bash scripts/nginx-serve.sh check "$demo/nginx" demo/update.qdv
