@@ -29,6 +29,34 @@ void SendAll(SOCKET socket, const std::string& bytes)
 
 }  // namespace
 
+SOCKET ListenOnLoopback(uint16_t* port, int backlog)
+{
+    ReadyWinsock();
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (listener == INVALID_SOCKET)
+        return INVALID_SOCKET;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof(address);
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        listen(listener, backlog) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        closesocket(listener);
+        return INVALID_SOCKET;
+    }
+    *port = ntohs(address.sin_port);
+    return listener;
+}
+
+uint16_t ClosedPort()
+{
+    uint16_t port = 0;
+    SOCKET probe = ListenOnLoopback(&port);
+    closesocket(probe);
+    return port;
+}
+
 CannedHttpServer::CannedHttpServer()
     : m_listener(INVALID_SOCKET), m_port(0), m_thread(nullptr), m_stopEvent(nullptr)
 {
@@ -43,23 +71,9 @@ CannedHttpServer::~CannedHttpServer()
 
 bool CannedHttpServer::Start()
 {
-    ReadyWinsock();
-    m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    m_listener = ListenOnLoopback(&m_port);
     if (m_listener == INVALID_SOCKET)
         return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    int length = sizeof(address);
-    if (bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        listen(m_listener, 8) != 0 ||
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        closesocket(m_listener);
-        m_listener = INVALID_SOCKET;
-        return false;
-    }
-    m_port = ntohs(address.sin_port);
     m_stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     // The socket listens before the thread exists, so a client may connect
     // as soon as Start returns.

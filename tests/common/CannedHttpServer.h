@@ -8,6 +8,14 @@
 #include <string>
 #include <vector>
 
+// A socket listening on 127.0.0.1 at an ephemeral port (Winsock started
+// first), its port in *port; INVALID_SOCKET when none can be had. Connections
+// wait in its backlog until someone accepts them: a server that never answers.
+SOCKET ListenOnLoopback(uint16_t* port, int backlog = 8);
+
+// A port on 127.0.0.1 where nothing listens: bound once, then let go.
+uint16_t ClosedPort();
+
 // A loopback HTTP server with canned replies, for the faults a real server
 // will not produce on demand. It answers one connection at a time on
 // 127.0.0.1 at an ephemeral port; Start returns once it listens.

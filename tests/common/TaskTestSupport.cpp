@@ -11,6 +11,7 @@
 #include "support/ByteArea.h"
 #include "support/CMd5.h"
 #include "support/TextRoutines.h"
+#include "tests/common/CannedHttpServer.h"
 #include "updater/FineTimer.h"
 
 MessageListWindow::MessageListWindow()
@@ -224,18 +225,7 @@ NginxSite FindNginx()
 
 std::string RefusedAddress(const std::string& path)
 {
-    // A port just given up by a listener of our own has nobody behind it.
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof(address);
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    closesocket(probe);
-    return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + path;
+    return "http://127.0.0.1:" + std::to_string(ClosedPort()) + path;
 }
 
 namespace {

@@ -49,31 +49,6 @@ void OpenForTest(const char* path, const char* folder)
     g_opened.push_back(std::string(path) + "|" + folder);
 }
 
-// A port on 127.0.0.1 where nothing listens: bound once, then let go.
-int ClosedPort()
-{
-    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    int length = sizeof address;
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    closesocket(probe);
-    return ntohs(address.sin_port);
-}
-
-class WinsockSession : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-    }
-    void TearDown() override { WSACleanup(); }
-};
-[[maybe_unused]] const auto* const g_winsock = ::testing::AddGlobalTestEnvironment(new WinsockSession);
-
 std::string UpdateLog(int port, const std::string& version = "1.01")
 {
     return "[GAME_UPDATE]\r\nURL=http://127.0.0.1:" + std::to_string(port) +
@@ -321,16 +296,11 @@ DialogFont TemplateFont(int id)
 TEST(FernupDialog, OpensWithTheInstalledStateReadAndEveryButtonDisabledWhileFetching)
 {
     // A listener that never answers keeps the fetch running.
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address));
-    ASSERT_EQ(0, listen(listener, 4));
-    int length = sizeof address;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    uint16_t port = 0;
+    SOCKET listener = ListenOnLoopback(&port, 4);
+    ASSERT_NE(INVALID_SOCKET, listener);
 
-    RunningDialog run(UpdateLog(ntohs(address.sin_port), "1.0.1"));
+    RunningDialog run(UpdateLog(port, "1.0.1"));
     ASSERT_NE(nullptr, run.Window());
     EXPECT_EQ("----", run.Buttons());
 
@@ -342,7 +312,7 @@ TEST(FernupDialog, OpensWithTheInstalledStateReadAndEveryButtonDisabledWhileFetc
     CFernupDlg& dialog = run.Dialog();
     EXPECT_EQ(run.Game().Path(), dialog.m_gameFolder);
     EXPECT_EQ(run.Game().Path() + "update.log", dialog.m_logPath);
-    EXPECT_STREQ(("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/demo/").c_str(),
+    EXPECT_STREQ(("http://127.0.0.1:" + std::to_string(port) + "/demo/").c_str(),
                  dialog.m_baseAddress);
     EXPECT_STREQ("1.0.1", dialog.m_installedVersion);
     EXPECT_EQ(101u, dialog.m_installedVersionNumber);

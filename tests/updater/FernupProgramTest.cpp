@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/CannedHttpServer.h"
 #include "tests/common/TaskTestSupport.h"
 
 namespace {
@@ -46,32 +47,14 @@ std::string ProgramPath()
     return path;
 }
 
-class WinsockSession : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-    }
-    void TearDown() override { WSACleanup(); }
-};
-[[maybe_unused]] const auto* const g_winsock =
-    ::testing::AddGlobalTestEnvironment(new WinsockSession);
-
 // Answers every connection with an empty 404 and keeps the request lines.
 class RecordingServer {
 public:
     RecordingServer()
     {
-        m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(m_listener, 8);
-        int length = sizeof address;
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
+        uint16_t port = 0;
+        m_listener = ListenOnLoopback(&port);
+        m_port = port;
         InitializeCriticalSection(&m_lock);
         m_thread = CreateThread(nullptr, 0, Serve, this, 0, nullptr);
     }
@@ -306,17 +289,12 @@ std::vector<std::string> FolderContents(const std::string& folder)
 TEST(FernupProgram, ClosingWhileTheFetchRunsEndsAtOnceAndChangesNothing)
 {
     // Connections are taken into the backlog and never answered.
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address));
-    ASSERT_EQ(0, listen(listener, 4));
-    int length = sizeof address;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    uint16_t port = 0;
+    SOCKET listener = ListenOnLoopback(&port, 4);
+    ASSERT_NE(INVALID_SOCKET, listener);
 
     ScratchFolder game("game");
-    game.Write("update.log", UpdateLog(ntohs(address.sin_port), "game"));
+    game.Write("update.log", UpdateLog(port, "game"));
     game.Write("data\\map.dat", "installed map");
     const std::vector<std::string> before = FolderContents(game.Path());
     {
