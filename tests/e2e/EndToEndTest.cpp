@@ -10,151 +10,15 @@
 
 #include "support/CMd5.h"
 #include "support/FormatText.h"
-#include "tests/common/TestBytes.h"
 #include "tests/common/DialogDriver.h"
+#include "tests/common/TestBytes.h"
+#include "tests/e2e/UpdateScenario.h"
 
 using namespace DialogDriver;
 
-namespace {
-
-constexpr DWORD kWindowTimeout = 20000;
-constexpr DWORD kUpdateTimeout = 60000;
-
-int ServerPort()
-{
-    return std::stoi(FileBytes(std::string(FERNUP_E2E_DIR) + "\\port"));
-}
-
-struct PackageFile {
-    std::string source;  // under the package folder, "/"-separated
-    std::string target;  // under the game folder, "\\"-separated
-    std::string content;
-};
-
-const char kTitle[] = "フェルンの冒険";
-
-// A package published under www\<name>\ and a game folder that points at it.
-class UpdateScenario {
-public:
-    explicit UpdateScenario(const std::string& name) : m_name(name)
-    {
-        char temp[MAX_PATH];
-        GetTempPathA(sizeof temp, temp);
-        m_game =
-            std::string(temp) + "fernup-e2e-" + name + "-" + std::to_string(GetTickCount()) + "\\";
-        CreateDirectoryA(m_game.c_str(), nullptr);
-        CreateDirectoryA((m_game + "data").c_str(), nullptr);
-        m_www = std::string(FERNUP_E2E_DIR) + "\\www\\" + name + "\\";
-        CreateDirectoryA(m_www.c_str(), nullptr);
-        CreateDirectoryA((m_www + "files").c_str(), nullptr);
-        m_baseAddress = "http://127.0.0.1:" + std::to_string(ServerPort()) + "/" + name + "/";
-    }
-
-    ~UpdateScenario()
-    {
-        if (m_process.hProcess != nullptr) {
-            if (WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT)
-                TerminateProcess(m_process.hProcess, 1);
-            CloseHandle(m_process.hProcess);
-            CloseHandle(m_process.hThread);
-        }
-    }
-
-    void WriteLog(const std::string& version)
-    {
-        m_log = "[GAME_UPDATE]\r\nURL=" + m_baseAddress +
-                "\r\n[UPDATE_INFO]\r\nUPDATE_VER=" + version +
-                "\r\nUPDATE_DAY=2026/11/01\r\nUPDATE_TITLE=" + kTitle + "\r\n";
-        EXPECT_TRUE(WriteBytes(m_game + "update.log", m_log));
-    }
-
-    // Publishes the files and a definition listing them; corrupt spoils MD5.txt.
-    void Publish(const std::vector<PackageFile>& files, const std::string& version,
-                 bool corruptDigest = false, const std::string& title = kTitle)
-    {
-        m_files = files;
-        std::string definition = std::string("[UPDATE_VER]\r\nNAME=") + title +
-                                 "\r\nVER=" + version + "\r\nDAY=2026/12/07\r\n[UPDATE_FILE]\r\n";
-        int n = 1;
-        for (const PackageFile& file : files) {
-            EXPECT_TRUE(WriteBytes(
-                m_www + "files\\" + file.source.substr(file.source.rfind('/') + 1), file.content));
-            char key[16];
-            FormatText(key, sizeof key, "FILE%z3", n++);
-            definition += std::string(key) + "=" + file.source + "," + file.target + "," +
-                          std::to_string(file.content.size()) + "," + Md5Of(file.content) + "\r\n";
-        }
-        EXPECT_TRUE(WriteBytes(m_www + "update.qdv", definition));
-        m_definitionDigest = Md5Of(definition);
-        EXPECT_TRUE(WriteBytes(m_www + "MD5.txt",
-                               corruptDigest ? std::string(32, '0') : m_definitionDigest));
-        EXPECT_TRUE(WriteBytes(m_www + "readme.txt", "readme of " + m_name + "\r\n"));
-    }
-
-    // Starts the program (the build's own unless given) in the game folder;
-    // a program started before must have ended.
-    HWND Start(const std::string& program = FERNUP_EXE)
-    {
-        if (m_process.hProcess != nullptr) {
-            CloseHandle(m_process.hProcess);
-            CloseHandle(m_process.hThread);
-            m_process = {};
-        }
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        std::string commandLine = "\"" + program + "\"";
-        EXPECT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                   m_game.c_str(), &startup, &m_process));
-        return FindDialog(m_process.dwProcessId, kWindowTimeout);
-    }
-
-    long ExitCode(DWORD timeoutMs) { return ExitCodeWithin(m_process.hProcess, timeoutMs); }
-
-    std::string m_name;
-    std::string m_game;
-    std::string m_www;
-    std::string m_baseAddress;
-    std::string m_log;
-    std::string m_definitionDigest;
-    std::vector<PackageFile> m_files;
-    PROCESS_INFORMATION m_process = {};
-};
-
-std::string LastLines(HWND dialog, size_t count)
-{
-    std::vector<std::string> lines = Lines(dialog);
-    std::string text;
-    for (size_t i = lines.size() > count ? lines.size() - count : 0; i < lines.size(); ++i)
-        text += lines[i] + "\n";
-    return text;
-}
-
-std::string AllLines(HWND dialog)
-{
-    return LastLines(dialog, 1000);
-}
-
-// The buttons are briefly all enabled while the dialog initialises, so a
-// state counts only together with the line that ends it.
-bool WaitForState(HWND dialog, const std::string& buttons, const std::string& lastLine,
-                  DWORD timeoutMs)
-{
-    const DWORD start = GetTickCount();
-    for (;;) {
-        std::vector<std::string> lines = Lines(dialog);
-        if (!lines.empty() && lines.back() == lastLine && Buttons(dialog) == buttons)
-            return true;
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(20);
-    }
-}
-
-}  // namespace
-
 TEST(EndToEnd, OnlineUpdateInstallsEveryFileAndRecordsTheNewState)
 {
-    UpdateScenario scenario("online-ok");
+    UpdateScenario scenario("online-ok", FERNUP_EXE);
     scenario.WriteLog("1.00");
     EXPECT_TRUE(WriteBytes(scenario.m_game + "data\\map01.dat", "old map"));
     EXPECT_TRUE(
@@ -235,7 +99,7 @@ TEST(EndToEnd, OnlineUpdateInstallsEveryFileAndRecordsTheNewState)
 
 TEST(EndToEnd, RejectedDefinitionLeavesTheGameFolderAsItWas)
 {
-    UpdateScenario scenario("bad-digest");
+    UpdateScenario scenario("bad-digest", FERNUP_EXE);
     scenario.WriteLog("1.00");
     EXPECT_TRUE(WriteBytes(scenario.m_game + "data\\map01.dat", "old map"));
     scenario.Publish({{"files/map01.dat", "data\\map01.dat", Pattern(1000, 3)}}, "1.01", true);
@@ -259,7 +123,7 @@ TEST(EndToEnd, RejectedDefinitionLeavesTheGameFolderAsItWas)
 
 TEST(EndToEnd, ClosingWhileTheUpdateRunsEndsTheProgramCleanly)
 {
-    UpdateScenario scenario("close-running");
+    UpdateScenario scenario("close-running", FERNUP_EXE);
     scenario.WriteLog("1.00");
     std::vector<PackageFile> files;
     for (int i = 0; i < 40; ++i)
@@ -302,7 +166,7 @@ TEST(EndToEnd, UpdateCommandWhileUpdateIsNotOfferedDoesNothing)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        UpdateScenario scenario(c.name);
+        UpdateScenario scenario(c.name, FERNUP_EXE);
         scenario.WriteLog(c.installed);
         EXPECT_TRUE(WriteBytes(scenario.m_game + "data\\map01.dat", "old map"));
         scenario.Publish({{"files/map01.dat", "data\\map01.dat", Pattern(1000, 4)}}, "1.01",
@@ -357,7 +221,7 @@ std::vector<std::string> FilesHolding(const std::string& folder, const std::stri
 // between two other files; the new program is the same one with bytes
 // appended, so that it still runs.
 struct SelfUpdate {
-    explicit SelfUpdate(const char* name) : scenario(name)
+    explicit SelfUpdate(const char* name) : scenario(name, FERNUP_EXE)
     {
         scenario.WriteLog("1.00");
         oldProgram = FileBytes(FERNUP_EXE);

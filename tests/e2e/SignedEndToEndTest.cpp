@@ -14,16 +14,14 @@
 #include "support/FormatText.h"
 #include "support/SigningKey.h"
 #include "tests/common/TaskTestSupport.h"
-#include "tests/common/TestBytes.h"
 #include "tests/common/DialogDriver.h"
+#include "tests/common/TestBytes.h"
+#include "tests/e2e/UpdateScenario.h"
 
 using namespace DialogDriver;
 
 namespace {
 
-constexpr DWORD kWindowTimeout = 20000;
-constexpr DWORD kUpdateTimeout = 60000;
-const char kTitle[] = "フェルンの冒険";
 const char kRefused[] = "定義ファイルの署名が確認できませんでした。";
 const char kFetching[] = "－－－定義ファイル取得中－－－";
 
@@ -36,156 +34,11 @@ PrivateKey TestKey()
     return key;
 }
 
-struct PackageFile {
-    std::string source;         // under the package folder, "/"-separated
-    std::string target;         // under the game folder, "\\"-separated
-    std::string content;        // what is published
-    std::string signedContent;  // what the signature binds, when not content
-};
-
-// A package under www\<name>\, signed or not, and a game folder that points
-// at it; the program is the build with the tests' key.
-class SignedScenario {
-public:
-    explicit SignedScenario(const std::string& name) : m_name(name)
-    {
-        char temp[MAX_PATH];
-        GetTempPathA(sizeof temp, temp);
-        m_game = std::string(temp) + "fernup-signed-" + name + "-" +
-                 std::to_string(GetTickCount()) + "\\";
-        CreateDirectoryA(m_game.c_str(), nullptr);
-        CreateDirectoryA((m_game + "data").c_str(), nullptr);
-        m_www = std::string(FERNUP_E2E_DIR) + "\\www\\" + name + "\\";
-        CreateDirectoryA(m_www.c_str(), nullptr);
-        CreateDirectoryA((m_www + "files").c_str(), nullptr);
-        // The folder outlives a run: no signature of an earlier one stays.
-        DeleteFileA((m_www + "update.sig").c_str());
-        const int port = std::stoi(FileBytes(std::string(FERNUP_E2E_DIR) + "\\port"));
-        m_baseAddress = "http://127.0.0.1:" + std::to_string(port) + "/" + name + "/";
-    }
-
-    ~SignedScenario()
-    {
-        if (m_process.hProcess != nullptr) {
-            if (WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT)
-                TerminateProcess(m_process.hProcess, 1);
-            CloseHandle(m_process.hProcess);
-            CloseHandle(m_process.hThread);
-        }
-    }
-
-    // With offline, update.log points where no package is: the fetch at the
-    // start fails and the package is opened from its folder instead.
-    void WriteGame(const std::string& version, bool offline = false)
-    {
-        EXPECT_TRUE(WriteBytes(m_game + "update.log",
-                               "[GAME_UPDATE]\r\nURL=" + m_baseAddress + (offline ? "none/" : "") +
-                                   "\r\n[UPDATE_INFO]\r\nUPDATE_VER=" + version +
-                                   "\r\nUPDATE_DAY=2026/11/01\r\nUPDATE_TITLE=" + kTitle + "\r\n"));
-        EXPECT_TRUE(WriteBytes(m_game + "data\\map01.dat", "old map"));
-    }
-
-    // The definition, MD5.txt, readme and files of a version, unsigned.
-    void Publish(const std::vector<PackageFile>& files, const std::string& version)
-    {
-        m_files = files;
-        m_definition = std::string("[UPDATE_VER]\r\nNAME=") + kTitle + "\r\nVER=" + version +
-                       "\r\nDAY=2026/12/07\r\n[UPDATE_FILE]\r\n";
-        int n = 1;
-        for (const PackageFile& file : files) {
-            EXPECT_TRUE(WriteBytes(
-                m_www + "files\\" + file.source.substr(file.source.rfind('/') + 1), file.content));
-            char key[16];
-            FormatText(key, sizeof key, "FILE%z3", n++);
-            m_definition += std::string(key) + "=" + file.source + "," + file.target + "," +
-                            std::to_string(file.content.size()) + "," + Md5Of(file.content) +
-                            "\r\n";
-        }
-        m_readme = "readme of " + m_name + "\r\n";
-        EXPECT_TRUE(WriteBytes(m_www + "update.qdv", m_definition));
-        EXPECT_TRUE(WriteBytes(m_www + "MD5.txt", Md5Of(m_definition)));
-        EXPECT_TRUE(WriteBytes(m_www + "readme.txt", m_readme));
-    }
-
-    // update.sig over the published package (or over what signedContent
-    // says), by key, good until lastDay (YYYYMMDD, 0: no end).
-    void Sign(const PrivateKey& key, uint32_t lastDay = 0)
-    {
-        SignedFacts* facts = AllocSignedFacts();
-        facts->expiryDay = lastDay;
-        Sha256Of(m_definition.data(), static_cast<uint32_t>(m_definition.size()),
-                 facts->definitionHash);
-        Sha256Of(m_readme.data(), static_cast<uint32_t>(m_readme.size()), facts->readmeHash);
-        facts->fileCount = static_cast<int32_t>(m_files.size());
-        for (size_t i = 0; i < m_files.size(); ++i) {
-            const std::string& bound =
-                m_files[i].signedContent.empty() ? m_files[i].content : m_files[i].signedContent;
-            Sha256Of(bound.data(), static_cast<uint32_t>(bound.size()), facts->fileHashes[i]);
-        }
-        std::string text(kSignatureTextCapacity, '\0');
-        const uint32_t length = SignPackage(facts, key, &text[0], kSignatureTextCapacity);
-        FreeArea(facts);
-        ASSERT_GT(length, 0u);
-        text.resize(length);
-        EXPECT_TRUE(WriteBytes(m_www + "update.sig", text));
-    }
-
-    // An offline package holds each file under the last component of its
-    // target path, beside update.qdv.
-    void CopyFilesForOffline()
-    {
-        for (const PackageFile& file : m_files)
-            EXPECT_TRUE(
-                WriteBytes(m_www + file.target.substr(file.target.rfind('\\') + 1), file.content));
-    }
-
-    HWND Start()
-    {
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        char commandLine[] = FERNUP_TEST_KEY_EXE;
-        EXPECT_TRUE(CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
-                                   m_game.c_str(), &startup, &m_process));
-        return FindDialog(m_process.dwProcessId, kWindowTimeout);
-    }
-
-    void Exit(HWND dialog)
-    {
-        PostMessageA(dialog, WM_CLOSE, 0, 0);
-        EXPECT_EQ(0, ExitCodeWithin(m_process.hProcess, 10000));
-    }
-
-    std::string m_name;
-    std::string m_game;
-    std::string m_www;
-    std::string m_baseAddress;
-    std::string m_definition;
-    std::string m_readme;
-    std::vector<PackageFile> m_files;
-    PROCESS_INFORMATION m_process = {};
-};
-
-std::string AllLines(HWND dialog)
+// The game at version, with an old data file that the packages replace.
+void WriteGame(UpdateScenario& scenario, const std::string& version, bool offline = false)
 {
-    std::string text;
-    for (const std::string& line : Lines(dialog))
-        text += line + "\n";
-    return text;
-}
-
-// A state counts only together with the line that ends it.
-bool WaitForState(HWND dialog, const std::string& buttons, const std::string& lastLine,
-                  DWORD timeoutMs)
-{
-    const DWORD start = GetTickCount();
-    for (;;) {
-        std::vector<std::string> lines = Lines(dialog);
-        if (!lines.empty() && lines.back() == lastLine && Buttons(dialog) == buttons)
-            return true;
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(20);
-    }
+    scenario.WriteLog(version, offline);
+    EXPECT_TRUE(WriteBytes(scenario.m_game + "data\\map01.dat", "old map"));
 }
 
 // Browse, and in the program's own file chooser the path typed into the name
@@ -227,8 +80,8 @@ std::vector<PackageFile> TwoFiles()
 
 TEST(SignedEndToEnd, ASignedPackageUpdatesOnline)
 {
-    SignedScenario scenario("signed-ok");
-    scenario.WriteGame("1.00");
+    UpdateScenario scenario("signed-ok", FERNUP_TEST_KEY_EXE);
+    WriteGame(scenario, "1.00");
     scenario.Publish(TwoFiles(), "1.01");
     scenario.Sign(TestKey(), 20991231);
 
@@ -249,8 +102,8 @@ TEST(SignedEndToEnd, ASignedPackageUpdatesOnline)
 
 TEST(SignedEndToEnd, ASignedPackageUpdatesOfflineAndAnUnsignedOneIsRefused)
 {
-    SignedScenario scenario("signed-offline");
-    scenario.WriteGame("1.00", true);
+    UpdateScenario scenario("signed-offline", FERNUP_TEST_KEY_EXE);
+    WriteGame(scenario, "1.00", true);
     scenario.Publish(TwoFiles(), "1.01");
     scenario.CopyFilesForOffline();
 
@@ -290,12 +143,12 @@ TEST(SignedEndToEnd, PackagesWhoseSignatureFailsAreRefusedBeforeAnyDownload)
     ASSERT_TRUE(GenerateP256(&otherKey));
     const struct {
         const char* name;
-        void (*spoil)(SignedScenario& scenario, const PrivateKey& otherKey);
+        void (*spoil)(UpdateScenario& scenario, const PrivateKey& otherKey);
     } cases[] = {
-        {"unsigned", [](SignedScenario&, const PrivateKey&) {}},
-        {"other-key", [](SignedScenario& s, const PrivateKey& other) { s.Sign(other); }},
+        {"unsigned", [](UpdateScenario&, const PrivateKey&) {}},
+        {"other-key", [](UpdateScenario& s, const PrivateKey& other) { s.Sign(other); }},
         {"changed-definition",
-         [](SignedScenario& s, const PrivateKey&) {
+         [](UpdateScenario& s, const PrivateKey&) {
              s.Sign(TestKey());
              // The server's owner lists a file of their own and fixes MD5.txt.
              s.m_definition +=
@@ -304,16 +157,16 @@ TEST(SignedEndToEnd, PackagesWhoseSignatureFailsAreRefusedBeforeAnyDownload)
              EXPECT_TRUE(WriteBytes(s.m_www + "MD5.txt", Md5Of(s.m_definition)));
          }},
         {"swapped-readme",
-         [](SignedScenario& s, const PrivateKey&) {
+         [](UpdateScenario& s, const PrivateKey&) {
              s.Sign(TestKey());
              EXPECT_TRUE(WriteBytes(s.m_www + "readme.txt", "Run evil.exe first.\r\n"));
          }},
-        {"expired", [](SignedScenario& s, const PrivateKey&) { s.Sign(TestKey(), 20200101); }},
+        {"expired", [](UpdateScenario& s, const PrivateKey&) { s.Sign(TestKey(), 20200101); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        SignedScenario scenario(std::string("refused-") + c.name);
-        scenario.WriteGame("1.00");
+        UpdateScenario scenario(std::string("refused-") + c.name, FERNUP_TEST_KEY_EXE);
+        WriteGame(scenario, "1.00");
         scenario.Publish(TwoFiles(), "1.01");
         c.spoil(scenario, otherKey);
         const auto before = Snapshot(scenario.m_game);
@@ -337,8 +190,8 @@ TEST(SignedEndToEnd, PackagesWhoseSignatureFailsAreRefusedBeforeAnyDownload)
 
 TEST(SignedEndToEnd, AFileWithTheListedMd5ButOtherContentsIsNotInstalled)
 {
-    SignedScenario scenario("md5-collision");
-    scenario.WriteGame("1.00");
+    UpdateScenario scenario("md5-collision", FERNUP_TEST_KEY_EXE);
+    WriteGame(scenario, "1.00");
     const std::string genuine = Md5CollisionBlock(0) + "payload";
     const std::string forged = Md5CollisionBlock(1) + "payload";
     ASSERT_EQ(Md5Of(genuine), Md5Of(forged));
@@ -369,8 +222,8 @@ TEST(SignedEndToEnd, AFileWithTheListedMd5ButOtherContentsIsNotInstalled)
 
 TEST(SignedEndToEnd, AnOlderSignedPackageReplayedInstallsNothing)
 {
-    SignedScenario scenario("replayed");
-    scenario.WriteGame("1.02");
+    UpdateScenario scenario("replayed", FERNUP_TEST_KEY_EXE);
+    WriteGame(scenario, "1.02");
     scenario.Publish(TwoFiles(), "1.01");
     scenario.Sign(TestKey());
     const auto before = Snapshot(scenario.m_game);
