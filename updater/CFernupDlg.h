@@ -30,8 +30,8 @@ public:
     ~CFernupDlg();
 
     LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
-    // Attaches the seven control wrappers, in the order 1001, 1004, 1002,
-    // 1003, 1007, 1006, 1005.
+    // Attaches the seven control wrappers: the two lists, then the buttons,
+    // then the offline path box.
     void BindControls(CWinMain* dialog) override;
 
     void OnInitDialog(HWND window, WPARAM wParam, LPARAM lParam);
