@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # The one nginx launcher of the demo, the test fixtures and the benchmarks.
 #
-#   nginx-serve.sh start DIR [ROOT]  serve ROOT (default DIR/www) on a free port
+#   nginx-serve.sh start DIR [ROOT] [--tls CERT KEY]
+#                                    serve ROOT (default DIR/www) on a free port
 #                                    of 127.0.0.1 in the background; config,
 #                                    logs and state go to DIR; writes DIR/port
-#                                    and DIR/nginx.pid, prints "PORT PID"
+#                                    and DIR/nginx.pid, prints "PORT PID".
+#                                    With --tls, HTTPS only, with the
+#                                    certificate chain CERT and its key KEY
 #   nginx-serve.sh stop DIR          stop that nginx by its PID
-#   nginx-serve.sh check DIR PATH    fetch http://127.0.0.1:PORT/PATH; when the
-#                                    answer is not 200, say what the server
-#                                    answered and where its log is, exit 1
+#   nginx-serve.sh check DIR PATH    fetch http(s)://127.0.0.1:PORT/PATH; when
+#                                    the answer is not 200, say what the server
+#                                    answered and where its log is, exit 1.
+#                                    HTTPS is checked against the CAs that curl
+#                                    trusts (CURL_CA_BUNDLE names others)
 #
 # The workers run as the caller: started as root, nginx would otherwise hand
 # them to "nobody", who cannot read a folder of mode 0700 such as root's home
@@ -16,7 +21,7 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: nginx-serve.sh start DIR [ROOT] | stop DIR | check DIR PATH" >&2
+  echo "usage: nginx-serve.sh start DIR [ROOT] [--tls CERT KEY] | stop DIR | check DIR PATH" >&2
   exit 2
 }
 [ $# -ge 2 ] || usage
@@ -32,7 +37,7 @@ stop() {
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
   done
-  rm -f "$dir/nginx.pid" "$dir/port"
+  rm -f "$dir/nginx.pid" "$dir/port" "$dir/scheme"
 }
 
 free_port() {
@@ -40,10 +45,14 @@ free_port() {
 }
 
 start() {
-  local root=$1 user_line="" port pid
+  local root=$1 cert=${2:-} key=${3:-} user_line="" port pid tls_lines="" scheme=http
   stop
   mkdir -p "$root" "$dir/temp"
   root=$(realpath "$root")
+  if [ -n "$cert" ]; then
+    scheme=https
+    tls_lines="ssl_certificate $(realpath "$cert"); ssl_certificate_key $(realpath "$key");"
+  fi
   if [ "$(id -u)" -eq 0 ]; then
     user_line="user $(id -un) $(id -gn);"
   fi
@@ -67,7 +76,8 @@ http {
   default_type application/octet-stream;
   sendfile on;
   server {
-    listen 127.0.0.1:$port;
+    listen 127.0.0.1:$port${cert:+ ssl};
+    $tls_lines
     root $root;
   }
 }
@@ -79,8 +89,11 @@ CONF
     echo "$pid" > "$dir/nginx.pid"
     for _ in $(seq 1 50); do
       kill -0 "$pid" 2>/dev/null || break
+      # Any answer shows nginx listens: on an HTTPS port plain HTTP is
+      # answered 400, which needs no trust in the certificate.
       if curl -s -o /dev/null "http://127.0.0.1:$port/"; then
         echo "$port" > "$dir/port"
+        echo "$scheme" > "$dir/scheme"
         echo "$port $pid"
         return 0
       fi
@@ -98,12 +111,13 @@ check() {
     echo "nginx-serve.sh: no server runs from $dir" >&2
     return 1
   fi
-  url="http://127.0.0.1:$(cat "$dir/port")/$path"
+  url="$(cat "$dir/scheme" 2>/dev/null || echo http)://127.0.0.1:$(cat "$dir/port")/$path"
   status=$(curl -s -o /dev/null -w '%{http_code}' "$url") || status=000
   [ "$status" = 200 ] && return 0
   {
     if [ "$status" = 000 ]; then
-      echo "Cannot get $url: the server did not answer."
+      # curl's own words: over HTTPS, an untrusted certificate looks the same.
+      echo "Cannot get $url: the server did not answer ($(curl -sS -o /dev/null "$url" 2>&1 | head -n 1))."
     else
       echo "Cannot get $url: the server answered HTTP $status."
     fi
@@ -115,7 +129,21 @@ check() {
 }
 
 case "$action" in
-  start) [ $# -le 3 ] || usage; start "${3:-$dir/www}" ;;
+  start)
+    shift 2
+    root=$dir/www
+    if [ $# -gt 0 ] && [ "$1" != --tls ]; then
+      root=$1
+      shift
+    fi
+    if [ $# -gt 0 ]; then
+      [ $# -eq 3 ] && [ "$1" = --tls ] || usage
+      [ -r "$2" ] && [ -r "$3" ] || { echo "nginx-serve.sh: cannot read $2 or $3" >&2; exit 2; }
+      start "$root" "$2" "$3"
+    else
+      start "$root"
+    fi
+    ;;
   stop) [ $# -eq 2 ] || usage; stop ;;
   check) [ $# -eq 3 ] || usage; check "$3" ;;
   *) usage ;;

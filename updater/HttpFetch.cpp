@@ -100,6 +100,66 @@ bool SendRequest(HINTERNET session, const char* address, OpenedAddress* opened)
     return false;
 }
 
+// One send on a thread of its own, and the thread that waits for it; freed
+// by whichever of the two lets go last.
+struct PendingSend {
+    HINTERNET session;
+    char address[kRedirectAddressSize];
+    OpenedAddress opened;
+    bool sent;
+    volatile LONG holders;  // 2 while both hold it
+};
+
+DWORD WINAPI SendOnItsOwn(void* context)
+{
+    auto* pending = static_cast<PendingSend*>(context);
+    pending->sent = SendRequest(pending->session, pending->address, &pending->opened);
+    if (InterlockedDecrement(&pending->holders) == 0) {
+        // The waiter gave up on this send: what it opened is closed here.
+        if (pending->sent)
+            CloseAddress(pending->opened);
+        FreeArea(pending);
+    }
+    return 0;
+}
+
+// SendRequest, given the connect and the receive time-out in all: the
+// platform may not bound a step on its own. Wine's WinINet, for one, waits
+// for the server's side of a TLS handshake as long as the server keeps the
+// connection open, time-outs or not. A send that overruns is left to end on
+// its thread, which closes what it opened then, and counts as a failure to
+// open now.
+bool SendRequestWithin(HINTERNET session, const char* address, OpenedAddress* opened)
+{
+    opened->connection = nullptr;
+    opened->request = nullptr;
+    auto* pending = static_cast<PendingSend*>(AllocArea(sizeof(PendingSend)));
+    if (pending == nullptr)
+        return false;
+    pending->session = session;
+    pending->opened = *opened;
+    pending->sent = false;
+    pending->holders = 2;
+    if (!CopyText(pending->address, sizeof(pending->address), address)) {
+        FreeArea(pending);
+        return false;
+    }
+    HANDLE thread = CreateThread(nullptr, 0, SendOnItsOwn, pending, 0, nullptr);
+    if (thread == nullptr) {
+        FreeArea(pending);
+        return false;
+    }
+    const uint64_t allowedMs = 2 * static_cast<uint64_t>(g_httpTimeoutMs);
+    WaitForSingleObject(thread, allowedMs < INFINITE ? static_cast<DWORD>(allowedMs) : INFINITE - 1);
+    CloseHandle(thread);
+    if (InterlockedDecrement(&pending->holders) != 0)
+        return false;  // still sending; the thread frees what it holds
+    const bool sent = pending->sent;
+    *opened = pending->opened;
+    FreeArea(pending);
+    return sent;
+}
+
 enum RedirectKind { kNoRedirect, kRedirect, kUnfollowable };
 
 // Whether the response of request sends the fetch elsewhere, with the
@@ -134,7 +194,7 @@ bool OpenAddress(HINTERNET session, const char* address, OpenedAddress* opened)
     if (!CopyText(current, sizeof(current), address))
         return false;
     for (int redirects = 0;; ++redirects) {
-        if (!SendRequest(session, current, opened))
+        if (!SendRequestWithin(session, current, opened))
             return false;
         char next[kRedirectAddressSize];
         RedirectKind kind = RedirectTarget(opened->request, current, next);

@@ -24,8 +24,10 @@ constexpr uint32_t kFileTransferSize = 131072;  // transfer buffer of FetchToFil
 constexpr uint32_t kReadPauseMs = 2;
 
 // A stalled server must not hold an update for ever: the connect and receive
-// time-outs. Tests shorten it; it is read when a session opens and when an
-// address is opened (the receive time-out goes on each request).
+// time-outs, and twice it for opening an address (connection, TLS handshake,
+// request and response head) in all. Tests shorten it; it is read when a
+// session opens and when an address is opened (the receive time-out goes on
+// each request).
 extern uint32_t g_httpTimeoutMs;
 
 // The reachability probe behind CheckInternet. Wine's InternetAttemptConnect

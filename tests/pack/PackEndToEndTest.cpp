@@ -24,7 +24,11 @@ constexpr DWORD kUpdateTimeout = 60000;
 
 class CHttpEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { ASSERT_TRUE(HttpStartup()); }
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(HttpStartup(std::string(), &error)) << error;
+    }
     void TearDown() override { HttpShutdown(); }
 };
 

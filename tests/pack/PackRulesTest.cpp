@@ -294,6 +294,17 @@ TEST(CommandLine, ReadsEachCommandAndRefusesWhatItDoesNotKnow)
     EXPECT_TRUE(request.verify.offline);
     ASSERT_TRUE(ParseCommandLine({"status", "game"}, &request, &error)) << error;
     EXPECT_EQ("", request.status.package);
+    EXPECT_EQ("", request.caFile);
+    ASSERT_TRUE(ParseCommandLine({"verify", "--ca-file", "ca.pem", "https://h/"}, &request, &error))
+        << error;
+    EXPECT_EQ("ca.pem", request.caFile);
+    EXPECT_EQ("https://h/", request.verify.package);
+    ASSERT_TRUE(ParseCommandLine({"status", "game", "--ca-file=my ca.pem", "https://h/"}, &request,
+                                 &error))
+        << error;
+    EXPECT_EQ("my ca.pem", request.caFile);
+    EXPECT_EQ("game", request.status.game);
+    EXPECT_EQ("https://h/", request.status.package);
 
     struct Refusal {
         std::vector<std::string> arguments;
@@ -310,6 +321,8 @@ TEST(CommandLine, ReadsEachCommandAndRefusesWhatItDoesNotKnow)
         {{"verify", "--threads", "0", "a"}, "--threads"},
         {{"status"}, "game folder"},
         {{"status", "a", "b", "c"}, "game folder"},
+        {{"status", "--insecure", "a"}, "does not know --insecure"},
+        {{"status", "a", "--ca-file"}, "--ca-file needs a value"},
         {{"digest"}, "at least one file"},
     };
     for (const Refusal& refusal : refusals) {

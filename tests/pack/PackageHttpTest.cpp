@@ -16,7 +16,11 @@ namespace {
 
 class CHttpEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { ASSERT_TRUE(HttpStartup()); }
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(HttpStartup(std::string(), &error)) << error;
+    }
     void TearDown() override { HttpShutdown(); }
 };
 

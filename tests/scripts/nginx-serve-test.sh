@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The nginx launcher serves a folder only its owner can read (mode 0700, as a
 # clone in root's home or in a private temporary folder is), hands a file back
-# byte for byte, explains a refused request and stops by its PID.
-# usage: nginx-serve-test.sh LAUNCHER
+# byte for byte, explains a refused request and stops by its PID; with --tls
+# it serves HTTPS only, under the certificate it is given.
+# usage: nginx-serve-test.sh LAUNCHER CERT-MAKER
 set -uo pipefail
 launcher=$1
+cert_maker=$2
 status=0
 fail() {
   echo "FAIL: $*"
@@ -40,6 +42,32 @@ bash "$launcher" stop "$state"
 for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$pid" 2>/dev/null && fail "nginx (PID $pid) still runs after stop"
 [ -e "$state/port" ] && fail "the port file outlived the server"
+
+# HTTPS, with a certificate from a CA of the test's own.
+certs=$private/certs
+bash "$cert_maker" "$certs" || fail "the certificates could not be made"
+if ! read -r port pid < <(bash "$launcher" start "$state" "$private/www" \
+    --tls "$certs/good.pem" "$certs/good.key"); then
+  fail "the launcher did not start nginx with --tls"
+else
+  code=$(curl -s --cacert "$certs/ca.pem" -o "$got" -w '%{http_code}' \
+    "https://127.0.0.1:$port/pkg/data.bin")
+  [ "$code" = 200 ] || fail "over HTTPS: expected HTTP 200, got $code"
+  cmp -s "$private/www/pkg/data.bin" "$got" || fail "the file came back changed over HTTPS"
+  code=$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port/pkg/data.bin")
+  [ "$code" = 200 ] && fail "the HTTPS port served plain HTTP too"
+  CURL_CA_BUNDLE=$certs/ca.pem bash "$launcher" check "$state" pkg/data.bin 2>/dev/null ||
+    fail "check refused a file served over HTTPS"
+  said=$(CURL_CA_BUNDLE=$certs/stranger-ca.pem bash "$launcher" check "$state" pkg/data.bin 2>&1) &&
+    fail "check trusted a certificate from an unknown CA"
+  case "$said" in
+    *"https://127.0.0.1:$port/pkg/data.bin"*"certificate"*) ;;
+    *) fail "check did not say the certificate was not trusted: $said" ;;
+  esac
+  bash "$launcher" stop "$state"
+fi
+bash "$launcher" start "$state" "$private/www" --tls "$certs/missing.pem" "$certs/good.key" \
+  >/dev/null 2>&1 && fail "the launcher started with a certificate that is not there"
 
 [ "$status" -eq 0 ] && echo "nginx launcher: all checks passed"
 exit "$status"

@@ -156,6 +156,9 @@ bool ParseVerify(const std::vector<std::string>& arguments, PackRequest* request
         } else if (name == "--key") {
             if (!walk.Value(name, inlineValue, hasInline, &request->verify.publicKeys, error))
                 return false;
+        } else if (name == "--ca-file") {
+            if (!walk.Value(name, inlineValue, hasInline, &request->caFile, error))
+                return false;
         } else if (name.compare(0, 2, "--") == 0) {
             *error = "verify does not know " + name;
             return false;
@@ -206,11 +209,19 @@ bool ParseSign(const std::vector<std::string>& arguments, PackRequest* request,
 bool ParseStatus(const std::vector<std::string>& arguments, PackRequest* request,
                  std::string* error)
 {
-    std::vector<std::string> words(arguments.begin() + 1, arguments.end());
-    for (const std::string& word : words) {
-        if (word.compare(0, 2, "--") == 0) {
-            *error = "status does not know " + word;
+    CArgumentWalk walk(arguments);
+    std::string name, inlineValue;
+    bool hasInline = false;
+    std::vector<std::string> words;
+    while (walk.Next(&name, &inlineValue, &hasInline)) {
+        if (name == "--ca-file") {
+            if (!walk.Value(name, inlineValue, hasInline, &request->caFile, error))
+                return false;
+        } else if (name.compare(0, 2, "--") == 0) {
+            *error = "status does not know " + name;
             return false;
+        } else {
+            words.push_back(name);
         }
     }
     if (words.empty() || words.size() > 2) {
@@ -310,12 +321,15 @@ const char* UsageText()
            "  fernup-pack sign [--offline] [--expires YYYY-MM-DD] FOLDER KEY\n"
            "      Writes FOLDER/update.sig: the signature over update.qdv, readme.txt and\n"
            "      the SHA-256 of every listed file. Players refuse it after --expires.\n"
-           "  fernup-pack verify [--offline] [--threads N] [--key PUB] FOLDER|http://BASE/\n"
+           "  fernup-pack verify [--offline] [--threads N] [--key PUB] [--ca-file PEM]\n"
+           "                     FOLDER|http(s)://BASE/\n"
            "      Checks a package as the program will, and what would fail a player's\n"
            "      update later; one line per problem, exit status 1 when there is any.\n"
            "      With --key, update.sig must hold under a key of the .pub file PUB, and\n"
-           "      every file must be the one it binds.\n"
-           "  fernup-pack status GAME_FOLDER [FOLDER|http://BASE/]\n"
+           "      every file must be the one it binds. With --ca-file, https:// servers\n"
+           "      must have a certificate from a CA in the PEM file PEM, instead of one\n"
+           "      the system trusts (not on Windows, which trusts its own store only).\n"
+           "  fernup-pack status [--ca-file PEM] GAME_FOLDER [FOLDER|http(s)://BASE/]\n"
            "      Prints the program's messages for that game and package (without a\n"
            "      package: the URL of the game's update.log). Exit status 0 when the\n"
            "      program would offer the update, 1 when not.\n"

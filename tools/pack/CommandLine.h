@@ -21,6 +21,7 @@ struct PackRequest {
     std::filesystem::path keyBase;  // keygen: NAME of NAME.key and NAME.pub
     std::vector<std::string> digestFiles;  // UTF-8 paths
     unsigned threads = 0;
+    std::string caFile;  // verify, status: --ca-file, UTF-8
 };
 
 // Reads the arguments after the program's name (UTF-8); false with *error

@@ -30,7 +30,10 @@ protected:
 };
 
 // Once per process, before any thread fetches, and once when all are done.
-bool HttpStartup();
+// With caFile (a PEM file; empty: the system's), HTTPS trusts the CAs in it
+// instead of the system's; the Windows build has only the system's. False,
+// with *error, when the library cannot start or the CA file cannot be used.
+bool HttpStartup(const std::string& caFile, std::string* error);
 void HttpShutdown();
 
 // Fetches address into sink; safe to call from several threads at once.

@@ -19,11 +19,19 @@ std::string LastErrorText(const char* what)
 
 }  // namespace
 
-bool HttpStartup()
+bool HttpStartup(const std::string& caFile, std::string* error)
 {
-    g_session = InternetOpenA("fernup-pack", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    if (g_session == nullptr)
+    // WinINet takes its CAs from the system's store, and only from there.
+    if (!caFile.empty()) {
+        *error = "--ca-file is not available on Windows: add the CA to the Windows certificate "
+                 "store (Trusted Root Certification Authorities) instead";
         return false;
+    }
+    g_session = InternetOpenA("fernup-pack", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    if (g_session == nullptr) {
+        *error = "the HTTP library could not start";
+        return false;
+    }
     DWORD timeout = kTimeoutMs;
     InternetSetOptionA(g_session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
     InternetSetOptionA(g_session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);

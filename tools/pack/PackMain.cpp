@@ -161,8 +161,8 @@ int main(int argc, char** argv)
     case PackCommand::Status:
         break;
     }
-    if (!HttpStartup()) {
-        Fail("the HTTP library could not start");
+    if (!HttpStartup(request.caFile, &error)) {
+        Fail(error);
         return kUnusable;
     }
     int status = request.command == PackCommand::Verify ? RunVerify(request.verify)
