@@ -14,7 +14,15 @@ using namespace DialogDriver;
 
 const char kTitle[] = "フェルンの冒険";
 
-UpdateScenario::UpdateScenario(const std::string& name, const std::string& program)
+PackageSite FixtureSite()
+{
+    const std::string folder = FERNUP_E2E_DIR;
+    const int port = std::stoi(FileBytes(folder + "\\port"));
+    return {folder + "\\www\\", "http://127.0.0.1:" + std::to_string(port) + "/"};
+}
+
+UpdateScenario::UpdateScenario(const std::string& name, const std::string& program,
+                               const PackageSite& site)
     : m_name(name), m_program(program)
 {
     char temp[MAX_PATH];
@@ -23,13 +31,13 @@ UpdateScenario::UpdateScenario(const std::string& name, const std::string& progr
         std::string(temp) + "fernup-e2e-" + name + "-" + std::to_string(GetTickCount()) + "\\";
     CreateDirectoryA(m_game.c_str(), nullptr);
     CreateDirectoryA((m_game + "data").c_str(), nullptr);
-    m_www = std::string(FERNUP_E2E_DIR) + "\\www\\" + name + "\\";
+    CreateDirectoryA(site.root.c_str(), nullptr);
+    m_www = site.root + name + "\\";
     CreateDirectoryA(m_www.c_str(), nullptr);
     CreateDirectoryA((m_www + "files").c_str(), nullptr);
     // The folder outlives a run: no signature of an earlier one stays.
     DeleteFileA((m_www + "update.sig").c_str());
-    const int port = std::stoi(FileBytes(std::string(FERNUP_E2E_DIR) + "\\port"));
-    m_baseAddress = "http://127.0.0.1:" + std::to_string(port) + "/" + name + "/";
+    m_baseAddress = site.address + name + "/";
 }
 
 UpdateScenario::~UpdateScenario()

@@ -23,11 +23,22 @@ struct PackageFile {
     std::string signedContent{};  // what a signature binds, when not content
 };
 
-// A package under www\<name>\ and a game folder (with a data subfolder) that
-// points at it. The program started is the one given.
+// Where packages are published: the server's document root (a Windows path
+// ending in a backslash) and its address ("scheme://host:port/").
+struct PackageSite {
+    std::string root;
+    std::string address;
+};
+
+// The e2e fixture's nginx, over HTTP.
+PackageSite FixtureSite();
+
+// A package under <root>\<name>\ and a game folder (with a data subfolder)
+// that points at it. The program started is the one given.
 class UpdateScenario {
 public:
-    UpdateScenario(const std::string& name, const std::string& program);
+    UpdateScenario(const std::string& name, const std::string& program,
+                   const PackageSite& site = FixtureSite());
     ~UpdateScenario();
     UpdateScenario(const UpdateScenario&) = delete;
     UpdateScenario& operator=(const UpdateScenario&) = delete;

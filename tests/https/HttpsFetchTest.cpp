@@ -7,10 +7,10 @@
 
 #include <string>
 
-#include "CannedHttpServer.h"
-#include "TaskTestSupport.h"
 #include "framework/CWinThreadMaster.h"
 #include "support/ByteArea.h"
+#include "tests/common/CannedHttpServer.h"
+#include "tests/common/TaskTestSupport.h"
 #include "updater/HttpFetch.h"
 
 namespace {
