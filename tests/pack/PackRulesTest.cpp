@@ -324,6 +324,8 @@ TEST(CommandLine, ReadsEachCommandAndRefusesWhatItDoesNotKnow)
         {{"status", "--insecure", "a"}, "does not know --insecure"},
         {{"status", "a", "--ca-file"}, "--ca-file needs a value"},
         {{"digest"}, "at least one file"},
+        {{"digest", "--sha1", "a"}, "does not know --sha1"},
+        {{"build", "stray", "--files", "a"}, "does not know stray"},
     };
     for (const Refusal& refusal : refusals) {
         EXPECT_FALSE(ParseCommandLine(refusal.arguments, &request, &error))

@@ -4,44 +4,65 @@
 
 namespace {
 
-// Walks the arguments of one command: options with values ("--name value" or
-// "--name=value"), switches, and the words left over.
+// Walks the arguments of one command: options with values ("--name value"
+// or "--name=value"), switches, and the words between them, kept in order.
 class CArgumentWalk {
 public:
     explicit CArgumentWalk(const std::vector<std::string>& arguments) : m_arguments(arguments) {}
 
-    // The next argument; false at the end.
-    bool Next(std::string* name, std::string* inlineValue, bool* hasInline)
+    // The next option's name; false at the end. Words on the way are kept.
+    bool NextOption(std::string* name)
     {
-        if (m_index >= m_arguments.size())
-            return false;
-        const std::string& argument = m_arguments[m_index++];
-        size_t equals = argument.find('=');
-        *hasInline = argument.compare(0, 2, "--") == 0 && equals != std::string::npos;
-        *name = *hasInline ? argument.substr(0, equals) : argument;
-        *inlineValue = *hasInline ? argument.substr(equals + 1) : std::string();
-        return true;
+        while (m_index < m_arguments.size()) {
+            const std::string& argument = m_arguments[m_index++];
+            if (argument.compare(0, 2, "--") != 0) {
+                m_words.push_back(argument);
+                continue;
+            }
+            size_t equals = argument.find('=');
+            m_hasInline = equals != std::string::npos;
+            m_name = m_hasInline ? argument.substr(0, equals) : argument;
+            m_inlineValue = m_hasInline ? argument.substr(equals + 1) : std::string();
+            *name = m_name;
+            return true;
+        }
+        return false;
     }
 
+    // True when the option just read came without "=value".
+    bool IsSwitch() const { return !m_hasInline; }
+
     // The value of the option just read.
-    bool Value(const std::string& name, const std::string& inlineValue, bool hasInline,
-               std::string* value, std::string* error)
+    bool Value(std::string* value, std::string* error)
     {
-        if (hasInline) {
-            *value = inlineValue;
+        if (m_hasInline) {
+            *value = m_inlineValue;
             return true;
         }
         if (m_index >= m_arguments.size()) {
-            *error = name + " needs a value";
+            *error = m_name + " needs a value";
             return false;
         }
         *value = m_arguments[m_index++];
         return true;
     }
 
+    // Refuses the option just read; always false.
+    bool Unknown(const char* command, std::string* error) const
+    {
+        *error = std::string(command) + " does not know " + m_name;
+        return false;
+    }
+
+    const std::vector<std::string>& Words() const { return m_words; }
+
 private:
     const std::vector<std::string>& m_arguments;
     size_t m_index = 1;  // after the command
+    std::vector<std::string> m_words;
+    std::string m_name;
+    std::string m_inlineValue;
+    bool m_hasInline = false;
 };
 
 bool ReadThreads(const std::string& text, unsigned* threads, std::string* error)
@@ -75,11 +96,10 @@ bool ParseBuild(const std::vector<std::string>& arguments, PackRequest* request,
 {
     BuildOptions& build = request->build;
     CArgumentWalk walk(arguments);
-    std::string name, inlineValue, value;
-    bool hasInline = false;
+    std::string name, value;
     bool seen[5] = {};
-    while (walk.Next(&name, &inlineValue, &hasInline)) {
-        if (name == "--offline" && !hasInline) {
+    while (walk.NextOption(&name)) {
+        if (name == "--offline" && walk.IsSwitch()) {
             build.offline = true;
             continue;
         }
@@ -89,11 +109,9 @@ bool ParseBuild(const std::vector<std::string>& arguments, PackRequest* request,
         bool known = false;
         for (const char* option : kValued)
             known = known || name == option;
-        if (!known) {
-            *error = "build does not know " + name;
-            return false;
-        }
-        if (!walk.Value(name, inlineValue, hasInline, &value, error))
+        if (!known)
+            return walk.Unknown("build", error);
+        if (!walk.Value(&value, error))
             return false;
         if (name == "--files") {
             build.files = PathOfUtf8(value);
@@ -125,6 +143,10 @@ bool ParseBuild(const std::vector<std::string>& arguments, PackRequest* request,
             return false;
         }
     }
+    if (!walk.Words().empty()) {
+        *error = "build does not know " + walk.Words()[0];
+        return false;
+    }
     static const char* const kRequired[] = {"--files", "--out", "--title", "--version", "--day"};
     for (int i = 0; i < 5; ++i) {
         if (!seen[i]) {
@@ -143,34 +165,28 @@ bool ParseVerify(const std::vector<std::string>& arguments, PackRequest* request
                  std::string* error)
 {
     CArgumentWalk walk(arguments);
-    std::string name, inlineValue, value;
-    bool hasInline = false;
-    std::vector<std::string> words;
-    while (walk.Next(&name, &inlineValue, &hasInline)) {
-        if (name == "--offline" && !hasInline) {
+    std::string name, value;
+    while (walk.NextOption(&name)) {
+        if (name == "--offline" && walk.IsSwitch()) {
             request->verify.offline = true;
         } else if (name == "--threads") {
-            if (!walk.Value(name, inlineValue, hasInline, &value, error) ||
-                !ReadThreads(value, &request->verify.threads, error))
+            if (!walk.Value(&value, error) || !ReadThreads(value, &request->verify.threads, error))
                 return false;
         } else if (name == "--key") {
-            if (!walk.Value(name, inlineValue, hasInline, &request->verify.publicKeys, error))
+            if (!walk.Value(&request->verify.publicKeys, error))
                 return false;
         } else if (name == "--ca-file") {
-            if (!walk.Value(name, inlineValue, hasInline, &request->caFile, error))
+            if (!walk.Value(&request->caFile, error))
                 return false;
-        } else if (name.compare(0, 2, "--") == 0) {
-            *error = "verify does not know " + name;
-            return false;
         } else {
-            words.push_back(name);
+            return walk.Unknown("verify", error);
         }
     }
-    if (words.size() != 1) {
+    if (walk.Words().size() != 1) {
         *error = "verify needs one package: a folder or an http:// base address";
         return false;
     }
-    request->verify.package = words[0];
+    request->verify.package = walk.Words()[0];
     return true;
 }
 
@@ -178,31 +194,27 @@ bool ParseSign(const std::vector<std::string>& arguments, PackRequest* request,
                std::string* error)
 {
     CArgumentWalk walk(arguments);
-    std::string name, inlineValue, value;
-    bool hasInline = false;
-    std::vector<std::string> words;
-    while (walk.Next(&name, &inlineValue, &hasInline)) {
-        if (name == "--offline" && !hasInline) {
+    std::string name, value;
+    while (walk.NextOption(&name)) {
+        if (name == "--offline" && walk.IsSwitch()) {
             request->sign.offline = true;
-        } else if (name == "--expires" || name == "--threads") {
-            if (!walk.Value(name, inlineValue, hasInline, &value, error))
+        } else if (name == "--expires") {
+            if (!walk.Value(&value, error) ||
+                !ReadLastDayOption(value, &request->sign.lastDay, error))
                 return false;
-            if (name == "--expires" ? !ReadLastDayOption(value, &request->sign.lastDay, error)
-                                    : !ReadThreads(value, &request->sign.threads, error))
+        } else if (name == "--threads") {
+            if (!walk.Value(&value, error) || !ReadThreads(value, &request->sign.threads, error))
                 return false;
-        } else if (name.compare(0, 2, "--") == 0) {
-            *error = "sign does not know " + name;
-            return false;
         } else {
-            words.push_back(name);
+            return walk.Unknown("sign", error);
         }
     }
-    if (words.size() != 2) {
+    if (walk.Words().size() != 2) {
         *error = "sign needs a package folder and a key file";
         return false;
     }
-    request->sign.package = PathOfUtf8(words[0]);
-    request->sign.key = PathOfUtf8(words[1]);
+    request->sign.package = PathOfUtf8(walk.Words()[0]);
+    request->sign.key = PathOfUtf8(walk.Words()[1]);
     return true;
 }
 
@@ -210,20 +222,14 @@ bool ParseStatus(const std::vector<std::string>& arguments, PackRequest* request
                  std::string* error)
 {
     CArgumentWalk walk(arguments);
-    std::string name, inlineValue;
-    bool hasInline = false;
-    std::vector<std::string> words;
-    while (walk.Next(&name, &inlineValue, &hasInline)) {
-        if (name == "--ca-file") {
-            if (!walk.Value(name, inlineValue, hasInline, &request->caFile, error))
-                return false;
-        } else if (name.compare(0, 2, "--") == 0) {
-            *error = "status does not know " + name;
+    std::string name;
+    while (walk.NextOption(&name)) {
+        if (name != "--ca-file")
+            return walk.Unknown("status", error);
+        if (!walk.Value(&request->caFile, error))
             return false;
-        } else {
-            words.push_back(name);
-        }
     }
+    const std::vector<std::string>& words = walk.Words();
     if (words.empty() || words.size() > 2) {
         *error = "status needs a game folder and, optionally, a package";
         return false;
@@ -237,17 +243,14 @@ bool ParseDigest(const std::vector<std::string>& arguments, PackRequest* request
                  std::string* error)
 {
     CArgumentWalk walk(arguments);
-    std::string name, inlineValue, value;
-    bool hasInline = false;
-    while (walk.Next(&name, &inlineValue, &hasInline)) {
-        if (name == "--threads") {
-            if (!walk.Value(name, inlineValue, hasInline, &value, error) ||
-                !ReadThreads(value, &request->threads, error))
-                return false;
-        } else {
-            request->digestFiles.push_back(name);
-        }
+    std::string name, value;
+    while (walk.NextOption(&name)) {
+        if (name != "--threads")
+            return walk.Unknown("digest", error);
+        if (!walk.Value(&value, error) || !ReadThreads(value, &request->threads, error))
+            return false;
     }
+    request->digestFiles = walk.Words();
     if (request->digestFiles.empty()) {
         *error = "digest needs at least one file";
         return false;
