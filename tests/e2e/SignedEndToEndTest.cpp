@@ -14,6 +14,7 @@
 #include "support/ByteArea.h"
 #include "support/FormatText.h"
 #include "support/SigningKey.h"
+#include "tests/common/Md5Collision.h"
 #include "tests/common/TestBytes.h"
 #include "tests/e2e/DialogDriver.h"
 
@@ -26,27 +27,6 @@ constexpr DWORD kUpdateTimeout = 60000;
 const char kTitle[] = "フェルンの冒険";
 const char kRefused[] = "定義ファイルの署名が確認できませんでした。";
 const char kFetching[] = "－－－定義ファイル取得中－－－";
-
-// Wang, Feng, Lai and Yu's published pair of 128-byte blocks (2004): different
-// bytes, one MD5.
-const char kCollisionOne[] =
-    "d131dd02c5e6eec4693d9a0698aff95c2fcab58712467eab4004583eb8fb7f89"
-    "55ad340609f4b30283e488832571415a085125e8f7cdc99fd91dbdf280373c5b"
-    "d8823e3156348f5bae6dacd436c919c6dd53e2b487da03fd02396306d248cda0"
-    "e99f33420f577ee8ce54b67080a80d1ec69821bcb6a8839396f9652b6ff72a70";
-const char kCollisionTwo[] =
-    "d131dd02c5e6eec4693d9a0698aff95c2fcab50712467eab4004583eb8fb7f89"
-    "55ad340609f4b30283e4888325f1415a085125e8f7cdc99fd91dbd7280373c5b"
-    "d8823e3156348f5bae6dacd436c919c6dd53e23487da03fd02396306d248cda0"
-    "e99f33420f577ee8ce54b67080280d1ec69821bcb6a8839396f965ab6ff72a70";
-
-std::string FromHex(const char* hex)
-{
-    std::string bytes;
-    for (size_t i = 0; hex[i] != '\0'; i += 2)
-        bytes += static_cast<char>(std::stoi(std::string(hex + i, 2), nullptr, 16));
-    return bytes;
-}
 
 std::string ReadAll(const std::string& path)
 {
@@ -257,37 +237,6 @@ bool WaitForState(HWND dialog, const std::string& buttons, const std::string& la
     }
 }
 
-// Browse, and in the program's own file chooser the path typed into the name
-// box and Open pressed, as a user would.
-bool ChooseOffline(HWND dialog, const std::string& path)
-{
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(kBrowse, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, kBrowse)));
-    HWND chooser = nullptr;
-    for (int wait = 0; wait < 500 && chooser == nullptr; ++wait) {
-        chooser = FindWindowA(nullptr, "アップデート定義ファイルの選択");
-        if (chooser == nullptr)
-            Sleep(20);
-    }
-    if (chooser == nullptr)
-        return false;
-    // The name box: cmb13 in the chooser's newer layout, edt1 in the older.
-    HWND name = GetDlgItem(chooser, 0x47C);
-    if (name == nullptr)
-        name = GetDlgItem(chooser, 0x480);
-    if (name == nullptr)
-        return false;
-    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
-    PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDOK)));
-    for (int wait = 0; wait < 500; ++wait) {
-        if (!IsWindow(chooser))
-            return true;
-        Sleep(20);
-    }
-    return false;
-}
-
 std::vector<PackageFile> TwoFiles()
 {
     return {{"files/map01.dat", "data\\map01.dat", Pattern(300000, 21), ""},
@@ -401,8 +350,8 @@ TEST(SignedEndToEnd, AFileWithTheListedMd5ButOtherContentsIsNotInstalled)
 {
     SignedScenario scenario("md5-collision");
     scenario.WriteGame("1.00");
-    const std::string genuine = FromHex(kCollisionOne) + "payload";
-    const std::string forged = FromHex(kCollisionTwo) + "payload";
+    const std::string genuine = CollisionBlockOne() + "payload";
+    const std::string forged = CollisionBlockTwo() + "payload";
     ASSERT_EQ(Md5Of(genuine), Md5Of(forged));
     ASSERT_NE(genuine, forged);
     // The server holds the forged file; the definition lists its MD5, which

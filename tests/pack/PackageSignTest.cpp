@@ -3,6 +3,7 @@
 // each thing that makes players refuse it is named.
 #include <gtest/gtest.h>
 
+#include "tests/common/Md5Collision.h"
 #include "tests/pack/PackTestFiles.h"
 #include "tools/pack/PackageBuilder.h"
 #include "tools/pack/PackagePaths.h"
@@ -13,29 +14,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Wang, Feng, Lai and Yu's published pair of 128-byte blocks: one MD5.
-const char kCollisionOne[] =
-    "d131dd02c5e6eec4693d9a0698aff95c2fcab58712467eab4004583eb8fb7f89"
-    "55ad340609f4b30283e488832571415a085125e8f7cdc99fd91dbdf280373c5b"
-    "d8823e3156348f5bae6dacd436c919c6dd53e2b487da03fd02396306d248cda0"
-    "e99f33420f577ee8ce54b67080a80d1ec69821bcb6a8839396f9652b6ff72a70";
-const char kCollisionTwo[] =
-    "d131dd02c5e6eec4693d9a0698aff95c2fcab50712467eab4004583eb8fb7f89"
-    "55ad340609f4b30283e4888325f1415a085125e8f7cdc99fd91dbd7280373c5b"
-    "d8823e3156348f5bae6dacd436c919c6dd53e23487da03fd02396306d248cda0"
-    "e99f33420f577ee8ce54b67080280d1ec69821bcb6a8839396f965ab6ff72a70";
-
-std::string FromHex(const char* hex)
-{
-    std::string bytes;
-    for (size_t i = 0; hex[i] != '\0'; i += 2)
-        bytes += static_cast<char>(std::stoi(std::string(hex + i, 2), nullptr, 16));
-    return bytes;
-}
-
 void BuildSigned(const CScratchFolder& scratch, uint32_t lastDay = 0)
 {
-    WriteBytes(scratch / "new/data/map01.dat", FromHex(kCollisionOne));
+    WriteBytes(scratch / "new/data/map01.dat", CollisionBlockOne());
     WriteBytes(scratch / "new/data/map02.dat", Pattern(3000, 2));
     BuildOptions options;
     options.files = scratch / "new";
@@ -82,7 +63,7 @@ TEST(PackSign, ASignedPackageVerifiesAndEachRefusalIsNamed)
 
     // A file with the listed size and MD5 but other bytes: only the SHA-256
     // that the signature binds tells them apart.
-    WriteBytes(scratch / "pkg/files/data/map01.dat", FromHex(kCollisionTwo));
+    WriteBytes(scratch / "pkg/files/data/map01.dat", CollisionBlockTwo());
     const std::vector<std::string> problems = VerifyWithKey(scratch, "keys/publisher.pub");
     ASSERT_EQ(1u, problems.size()) << Joined(problems);
     EXPECT_NE(std::string::npos, problems[0].find("FILE001")) << problems[0];
@@ -91,7 +72,7 @@ TEST(PackSign, ASignedPackageVerifiesAndEachRefusalIsNamed)
     EXPECT_EQ("", Joined(Verify(scratch / "pkg", false).problems))
         << "without --key, MD5 alone passes it";
 
-    WriteBytes(scratch / "pkg/files/data/map01.dat", FromHex(kCollisionOne));
+    WriteBytes(scratch / "pkg/files/data/map01.dat", CollisionBlockOne());
     WriteBytes(scratch / "pkg/readme.txt", "swapped");
     EXPECT_EQ("update.sig: readme.txt is not the signed one; the program refuses the package\n",
               Joined(VerifyWithKey(scratch, "keys/publisher.pub")));
