@@ -66,6 +66,15 @@ bash scripts/nginx-serve.sh check "$nginx_dir" pkg/update.qdv
 # Nothing listens on port 1: the dialog's fetch fails at once and leaves Browse.
 python3 bench/make-package.py "$data/rows" "$data/game-rows" "http://127.0.0.1:1/" --rows-only 999 >&2
 
+# Requests and bytes that nginx served to the update task after a byte offset
+# of its access log (the combined format: the body's bytes are the tenth
+# field, the agent last). update_bench's own look at WinINet, which fetches
+# the largest file once as "FernupBench" before the update starts, is left out.
+served() {
+  tail -c +$(($1 + 1)) "$nginx_dir/access.log" |
+    awk '/"FernupTask"$/ { n++; b += $10 } END { printf "%d %d", n, b }'
+}
+log_size() { stat -c %s "$nginx_dir/access.log"; }
 # A Windows path through Wine's Z: drive.
 winpath() { printf 'Z:%s' "$(realpath -m "$1" | tr / '\\')"; }
 # Runs a benchmark program; its output is Shift-JIS with CR LF line ends.
@@ -124,10 +133,11 @@ timed3 md5b_s sh -c "cd '$data/ref/installed' && md5sum -c --quiet '$pkg/sums.tx
 echo "=== online update: ours" >&2
 reset_game
 sync
-online_offset=$(stat -c %s "$nginx_dir/access.log")
+online_offset=$(log_size)
 run_bench update_bench --definition "$(winpath "$pkg/update.qdv")" --game "$(winpath "$data/game")\\" \
   --base "$base" --curl "$curl_s" --md5a "$md5a_s" --cp "$cp_s" --md5b "$md5b_s" "${signed[@]}" >> "$results"
 online_total=$(awk -F'|' '/total, from Start to the last line/ { gsub(/ /, "", $3); print $3; exit }' "$results")
+online_served=$(served "$online_offset")
 
 echo "=== offline update: reference pipeline" >&2
 reset_reference
@@ -158,19 +168,15 @@ make_game() {
     esac
   done < <(grep '^FILE' "$pkg/update.qdv" | tr -d '\r')
 }
-# Requests and bytes that nginx served after a byte offset of its access log
-# (the combined format: the body's bytes are the tenth field).
-served() {
-  tail -c +$(($1 + 1)) "$nginx_dir/access.log" | awk '{ n++; b += $10 } END { printf "%d %d", n, b }'
-}
-log_size() { stat -c %s "$nginx_dir/access.log"; }
+
 # One online update of the folder; prints seconds, requests and bytes.
 online_kind() {
-  local game=$1 program=${2:-$build/bin/update_bench.exe} offset out
+  local game=$1 program=${2:-$build/bin/update_bench.exe} label=$3 offset out
   sync
   offset=$(log_size)
   out=$(cmake/wine-run.sh "$build/wineprefix" "$program" --definition "$(winpath "$pkg/update.qdv")" \
     --game "$(winpath "$game")\\" --base "$base" "${signed[@]}" | iconv -f CP932 -t UTF-8 | tr -d '\r')
+  printf '%s\n' "$out" > "$data/online-$label.md"
   printf '%s %s\n' "$(printf '%s\n' "$out" | awk -F'|' '/total, from Start to the last line/ { gsub(/ /, "", $3); print $3 }')" \
     "$(served "$offset")"
 }
@@ -189,12 +195,12 @@ kinds=$data/kinds.txt
 : > "$kinds"
 for kind in all-old one-percent none-old; do
   make_game "$kind" "$data/game"
-  echo "$kind $(online_kind "$data/game")" >> "$kinds"
+  echo "$kind $(online_kind "$data/game" "" "$kind")" >> "$kinds"
 done
-echo "same-size $online_total $(served "$online_offset")" >> "$kinds"
+echo "same-size $online_total $online_served" >> "$kinds"
 if [ -n "${BASELINE:-}" ]; then
   reset_game
-  echo "baseline $(online_kind "$data/game" "$build/baseline/bin/update_bench.exe")" >> "$kinds"
+  echo "baseline $(online_kind "$data/game" "$build/baseline/bin/update_bench.exe" baseline)" >> "$kinds"
 fi
 {
   echo
