@@ -9,6 +9,11 @@
 #     download's pacing sets and a plain pipeline over the same files (curl
 #     into a folder, md5sum -c, cp over the older copies, md5sum -c; each
 #     stage the median of three runs);
+#   - the online update of the same package into game folders of three kinds:
+#     every file old (and of another size), 1% of the files old, none old (a
+#     repair), with the requests and bytes that nginx's log shows it served;
+#     with BASELINE=<git revision>, that revision's program updates the folder
+#     of older copies too, for the time of a full update in the same run;
 #   - the main dialog with 999 file rows: timer ticks and FillFileList;
 #   - the process's memory while the dialog runs the large update.
 # usage: scripts/bench.sh
@@ -61,6 +66,15 @@ bash scripts/nginx-serve.sh check "$nginx_dir" pkg/update.qdv
 # Nothing listens on port 1: the dialog's fetch fails at once and leaves Browse.
 python3 bench/make-package.py "$data/rows" "$data/game-rows" "http://127.0.0.1:1/" --rows-only 999 >&2
 
+# Requests and bytes that nginx served to the update task after a byte offset
+# of its access log (the combined format: the body's bytes are the tenth
+# field, the agent last). update_bench's own look at WinINet, which fetches
+# the largest file once as "FernupBench" before the update starts, is left out.
+served() {
+  tail -c +$(($1 + 1)) "$nginx_dir/access.log" |
+    awk '/"FernupTask"$/ { n++; b += $10 } END { printf "%d %d", n, b }'
+}
+log_size() { stat -c %s "$nginx_dir/access.log"; }
 # A Windows path through Wine's Z: drive.
 winpath() { printf 'Z:%s' "$(realpath -m "$1" | tr / '\\')"; }
 # Runs a benchmark program; its output is Shift-JIS with CR LF line ends.
@@ -119,8 +133,11 @@ timed3 md5b_s sh -c "cd '$data/ref/installed' && md5sum -c --quiet '$pkg/sums.tx
 echo "=== online update: ours" >&2
 reset_game
 sync
+online_offset=$(log_size)
 run_bench update_bench --definition "$(winpath "$pkg/update.qdv")" --game "$(winpath "$data/game")\\" \
   --base "$base" --curl "$curl_s" --md5a "$md5a_s" --cp "$cp_s" --md5b "$md5b_s" "${signed[@]}" >> "$results"
+online_total=$(awk -F'|' '/total, from Start to the last line/ { gsub(/ /, "", $3); print $3; exit }' "$results")
+online_served=$(served "$online_offset")
 
 echo "=== offline update: reference pipeline" >&2
 reset_reference
@@ -132,6 +149,86 @@ reset_game
 sync
 run_bench update_bench --definition "$(winpath "$pkg/update.qdv")" --game "$(winpath "$data/game")\\" \
   --offline "$(winpath "$pkg")\\" --md5a "$md5a_s" --cp "$cp_s" --md5b "$md5b_s" "${signed[@]}" >> "$results"
+
+# Game folders of three kinds, from the older copies and the package: every
+# file old (each older copy made one byte longer, so no size matches), the
+# files whose position in the definition is a multiple of 100 old and the
+# rest as published (5 of 501), or every file as published.
+make_game() {
+  local kind=$1 dest=$2 n=0 first target size digest rel
+  rm -rf "$dest"
+  cp -a "$data/game-old" "$dest"
+  while IFS=, read -r first target size digest; do
+    n=$((n + 1))
+    rel=${target//\\//}
+    case $kind in
+      all-old) printf x >> "$dest/$rel" ;;
+      one-percent) [ $((n % 100)) -eq 0 ] || cp "$pkg/${rel##*/}" "$dest/$rel" ;;
+      none-old) cp "$pkg/${rel##*/}" "$dest/$rel" ;;
+    esac
+  done < <(grep '^FILE' "$pkg/update.qdv" | tr -d '\r')
+}
+
+# One online update of the folder; prints seconds, requests and bytes.
+online_kind() {
+  local game=$1 program=${2:-$build/bin/update_bench.exe} label=$3 offset out
+  sync
+  offset=$(log_size)
+  out=$(cmake/wine-run.sh "$build/wineprefix" "$program" --definition "$(winpath "$pkg/update.qdv")" \
+    --game "$(winpath "$game")\\" --base "$base" "${signed[@]}" | iconv -f CP932 -t UTF-8 | tr -d '\r')
+  printf '%s\n' "$out" > "$data/online-$label.md"
+  printf '%s %s\n' "$(printf '%s\n' "$out" | awk -F'|' '/total, from Start to the last line/ { gsub(/ /, "", $3); print $3 }')" \
+    "$(served "$offset")"
+}
+
+if [ -n "${BASELINE:-}" ]; then
+  echo "=== baseline program ($BASELINE)" >&2
+  rm -rf "$build/baseline-src"
+  mkdir -p "$build/baseline-src"
+  git archive "$BASELINE" | tar -x -C "$build/baseline-src"
+  cmake -S "$build/baseline-src" --preset "$preset" -B "$build/baseline" >/dev/null
+  cmake --build "$build/baseline" --target update_bench -j 2 >/dev/null
+fi
+
+echo "=== online update into game folders of three kinds" >&2
+kinds=$data/kinds.txt
+: > "$kinds"
+for kind in all-old one-percent none-old; do
+  make_game "$kind" "$data/game"
+  echo "$kind $(online_kind "$data/game" "" "$kind")" >> "$kinds"
+done
+echo "same-size $online_total $online_served" >> "$kinds"
+if [ -n "${BASELINE:-}" ]; then
+  reset_game
+  echo "baseline $(online_kind "$data/game" "$build/baseline/bin/update_bench.exe" baseline)" >> "$kinds"
+fi
+{
+  echo
+  echo "#### Online update by game folder: 501 files, what nginx served"
+  echo
+  echo "| game folder | time (s) | requests | bytes served | of the full update's time |"
+  echo "|---|---:|---:|---:|---:|"
+  awk -v baseline="${BASELINE:-}" '
+    { seconds[$1] = $2; requests[$1] = $3; bytes[$1] = $4 }
+    END {
+      names["all-old"] = "every file old, of another size"
+      names["one-percent"] = "1% of the files old (5 of 501)"
+      names["none-old"] = "no file old (a repair)"
+      names["same-size"] = "every file old, of the same size (each read before its download)"
+      names["baseline"] = "every file old, the program of " baseline " (no file skipped)"
+      full = ("baseline" in seconds) ? seconds["baseline"] : seconds["same-size"]
+      split("all-old one-percent none-old same-size baseline", order, " ")
+      for (i = 1; i <= 5; i++) {
+        k = order[i]
+        if (!(k in seconds)) continue
+        printf "| %s | %.2f | %d | %d | %.1f%% |\n", names[k], seconds[k], requests[k], bytes[k],
+          100 * seconds[k] / full
+      }
+    }' "$kinds"
+  echo
+  echo "The last column is against the update of every older copy by the baseline program when"
+  echo "BASELINE was given, else by this one."
+} >> "$results"
 
 echo "=== dialog with 999 rows" >&2
 run_bench dialog_bench --ticks --game "$(winpath "$data/game-rows")\\" \

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cstring>
-#include <new>
 
 #include "framework/CWinListBox.h"
 #include "framework/FinishedFlag.h"
@@ -11,9 +10,9 @@
 #include "support/CMd5.h"
 #include "support/FileRoutines.h"
 #include "support/PathText.h"
-#include "support/PlatformCrypto.h"
 #include "support/TextRoutines.h"
 #include "updater/CheckList.h"
+#include "updater/EntryDigest.h"
 #include "updater/FileReplace.h"
 #include "updater/FineTimer.h"
 #include "updater/HttpFetch.h"
@@ -101,6 +100,19 @@ bool FolderSeenBefore(const UpdateFileEntry* entries, const UpdateFileEntry* ent
     return false;
 }
 
+// Read-only, hidden and system go before an installed file is replaced: a
+// read-only file could not be. Looked at first: reading attributes costs a
+// tenth of setting them, and installed files seldom have any of the three.
+// The replacement takes on what is left, so an installed file kept as it is
+// goes through the same step to end as a replaced one would.
+void ClearProtectingAttributes(const char* path)
+{
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0)
+        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+}
+
 }  // namespace
 
 CFernupTask::CFernupTask(const char* baseAddress, UpdateFileEntry* entries)
@@ -166,6 +178,16 @@ void CFernupTask::Fail(int32_t code, const char* line)
 {
     AppendMessage(line);
     m_failureCode = code;
+}
+
+// The pauses pace the steps of what is fetched and installed; an entry whose
+// installed file already was its file moves nothing over the network and
+// takes none, so that an update of a few changed files among many costs
+// little more than those files.
+void CFernupTask::PauseAfterStep(const UpdateFileEntry* entry)
+{
+    if (entry->installedMatched != 1)
+        SleepIfRunning(kStepPauseMs);
 }
 
 void CFernupTask::AllocReadBuffer()
@@ -268,17 +290,25 @@ void CFernupTask::RunPhases()
 {
     for (UpdateFileEntry* entry = m_entries; entry != nullptr && m_failureCode == 0;
          entry = entry->next) {
-        if (m_offline != 1 && DownloadFile(entry) == 0)
-            SleepIfRunning(kStepPauseMs);
+        entry->installedMatched = 0;
+        if (m_offline == 1) {
+            if (InstalledFileMatches(entry, nullptr))
+                entry->installedMatched = 1;
+        } else if (CopyMatchingInstalled(entry)) {
+            PauseAfterStep(entry);
+        } else if (DownloadFile(entry) == 0) {
+            PauseAfterStep(entry);
+        }
         if (m_failureCode == 0 && VerifyDownloaded(entry) == 0)
-            SleepIfRunning(kStepPauseMs);
+            PauseAfterStep(entry);
     }
     for (UpdateFileEntry* entry = m_entries; entry != nullptr && m_failureCode == 0;
          entry = entry->next) {
-        if (TransferFile(entry) == 0)
-            SleepIfRunning(kStepPauseMs);
+        const bool keep = m_offline == 1 && entry->installedMatched == 1;
+        if ((keep ? KeepInstalled(entry) : TransferFile(entry)) == 0)
+            PauseAfterStep(entry);
         if (m_failureCode == 0 && VerifyInstalled(entry) == 0)
-            SleepIfRunning(kStepPauseMs);
+            PauseAfterStep(entry);
     }
     if (m_failureCode == 0) {
         WriteInstalledState();
@@ -321,11 +351,10 @@ int32_t CFernupTask::DownloadFile(UpdateFileEntry* entry)
     return m_failureCode;
 }
 
-int32_t CFernupTask::HashFile(const char* path, UpdateFileEntry* entry, bool installed)
+// Opens a file as the checks read it: unbuffered where the OS class allows,
+// so that each read goes to the disk, else with ordinary reads.
+void* CFernupTask::OpenForHash(const char* path) const
 {
-    int32_t& state = installed ? entry->transferState : entry->downloadState;
-    int32_t& percent = installed ? entry->transferPercent : entry->downloadPercent;
-
     HANDLE file = INVALID_HANDLE_VALUE;
     if (m_osClass != kOsClassWindows2000)
         file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -333,6 +362,47 @@ int32_t CFernupTask::HashFile(const char* path, UpdateFileEntry* entry, bool ins
     if (file == INVALID_HANDLE_VALUE)
         file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file;
+}
+
+// Reads an open file through the read buffer into digest until expected
+// bytes, a failed read or its end; returns the bytes read. With a copy
+// handle every read is also written there, and *copyWhole tells whether
+// every write was whole. percent (when given) goes from 85 to 99.
+uint32_t CFernupTask::ReadThrough(void* file, uint32_t expected, CEntryDigest* digest, void* copy,
+                                  bool* copyWhole, int32_t* percent)
+{
+    uint32_t hashed = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, m_readBuffer, m_readBufferSize, &got, nullptr))
+            break;
+        if (got > 0) {
+            digest->Update(m_readBuffer, got);
+            hashed += got;
+            if (copy != INVALID_HANDLE_VALUE) {
+                DWORD written = 0;
+                if (!WriteFile(copy, m_readBuffer, got, &written, nullptr) || written != got)
+                    *copyWhole = false;
+            }
+        }
+        if (hashed >= expected)
+            break;
+        // The file ended before its size said: no later read will differ.
+        if (got == 0)
+            break;
+        if (percent != nullptr)
+            StoreProgress(*percent, Percent(85, 15, hashed, expected));
+    }
+    return hashed;
+}
+
+int32_t CFernupTask::HashFile(const char* path, UpdateFileEntry* entry, bool installed)
+{
+    int32_t& state = installed ? entry->transferState : entry->downloadState;
+    int32_t& percent = installed ? entry->transferPercent : entry->downloadPercent;
+
+    HANDLE file = OpenForHash(path);
     // A file that cannot be opened yields no bytes, and so fails the check;
     // its expected length still comes from its folder, where it may be listed.
     uint32_t expected = kNoFileSize;
@@ -343,48 +413,88 @@ int32_t CFernupTask::HashFile(const char* path, UpdateFileEntry* entry, bool ins
         expected = FileSizeOf(path);
     }
 
-    CMd5 md5;
-    // Only a build with keys pays for the second digest.
-    const bool checkSigned = m_checkSignedHashes == 1;
-    CSha256* sha = checkSigned ? new (std::nothrow) CSha256 : nullptr;
+    CEntryDigest digest(m_checkSignedHashes == 1);
     StoreProgress(state, kStateRunning);
-    uint32_t hashed = 0;
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file, m_readBuffer, m_readBufferSize, &got, nullptr))
-            break;
-        if (got > 0) {
-            md5.Update(m_readBuffer, got);
-            if (sha != nullptr)
-                sha->Update(m_readBuffer, got);
-            hashed += got;
-        }
-        if (hashed >= expected)
-            break;
-        // The file ended before its size said: no later read will differ.
-        if (got == 0)
-            break;
-        StoreProgress(percent, Percent(85, 15, hashed, expected));
-    }
-
-    char digest[CMd5::kHexSize];
-    md5.FinalHex(digest);
-    // A file the signature binds no hash to never passes.
-    bool signedMatch = !checkSigned;
-    if (sha != nullptr) {
-        unsigned char signedDigest[kSha256Size];
-        signedMatch = entry->sha256Bound == 1 && sha->Final(signedDigest) &&
-                      std::memcmp(signedDigest, entry->sha256, kSha256Size) == 0;
-        delete sha;
-    }
-    if (hashed != expected || std::strcmp(digest, entry->md5) != 0 || !signedMatch)
+    const uint32_t hashed = ReadThrough(file, expected, &digest, INVALID_HANDLE_VALUE, nullptr,
+                                        &percent);
+    if (!digest.Matches(*entry, hashed, expected))
         Fail(installed ? kFailInstalled : kFailDownload,
              installed ? kLineBadInstall : kLineBadDownload);
 
     StoreProgress(percent, 100);
     StoreProgress(state, kStateEnded);
-    md5.Release();
     CloseFile(file);
+    return m_failureCode;
+}
+
+// Whether the installed file of entry already is the entry's file, judged as
+// its checks judge it. A file of another size is not read. With copyPath,
+// the bytes read are written to a new file there as well. Nothing fails
+// here: a file that cannot be opened, read or copied simply does not match.
+bool CFernupTask::InstalledFileMatches(UpdateFileEntry* entry, const char* copyPath)
+{
+    char path[kPathCapacity];
+    JoinPath(path, sizeof path, m_gameFolder, entry->targetPath);
+    HANDLE file = OpenForHash(path);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const uint32_t size = OpenFileSize(file);
+    if (!InstalledSizeMayMatch(size, *entry)) {
+        CloseHandle(file);
+        return false;
+    }
+    HANDLE copy = INVALID_HANDLE_VALUE;
+    if (copyPath != nullptr) {
+        copy = CreateFileA(copyPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
+        if (copy == INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            return false;
+        }
+    }
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    CEntryDigest digest(m_checkSignedHashes == 1);
+    bool copyWhole = true;
+    const uint32_t hashed = ReadThrough(file, size, &digest, copy, &copyWhole, nullptr);
+    CloseHandle(file);
+    CloseFile(copy);
+    return digest.Matches(*entry, hashed, size) && copyWhole;
+}
+
+// Online, in place of the download: when the installed file is the entry's
+// file, the work folder's copy is written from it in the same pass that
+// hashes it, and the server is not asked. The copy then goes through the
+// same check and install as a downloaded one. False when the entry must be
+// downloaded; the download then replaces whatever copy was written.
+bool CFernupTask::CopyMatchingInstalled(UpdateFileEntry* entry)
+{
+    char localPath[kPathCapacity];
+    JoinPath(localPath, sizeof localPath, m_workFolder, LastComponent(entry->targetPath));
+    if (!InstalledFileMatches(entry, localPath))
+        return false;
+    entry->installedMatched = 1;
+    StoreProgress(entry->downloadState, kStateRunning);
+    StoreProgress(entry->downloadPercent, 85);
+    return true;
+}
+
+// Offline, in place of the copy into the game folder for an entry whose
+// installed file already is its file: nothing is written over it (the
+// package's file may be that very file), and it ends as a replaced file
+// would: without read-only, hidden and system, with the leftovers of a cut-off
+// run gone from its folder. Its check follows as for any other.
+int32_t CFernupTask::KeepInstalled(UpdateFileEntry* entry)
+{
+    StoreProgress(entry->transferState, kStateRunning);
+    char destination[kPathCapacity];
+    JoinPath(destination, sizeof destination, m_gameFolder, entry->targetPath);
+    ClearProtectingAttributes(destination);
+    char folder[kPathCapacity];
+    CopyText(folder, sizeof(folder), destination);
+    folder[FolderLength(folder)] = '\0';
+    if (!FolderSeenBefore(m_entries, entry))
+        RemoveTemporaryFiles(folder);
+    StoreProgress(entry->transferPercent, 85);
     return m_failureCode;
 }
 
@@ -410,13 +520,7 @@ int32_t CFernupTask::TransferFile(UpdateFileEntry* entry)
     char destination[kPathCapacity];
     JoinPath(destination, sizeof destination, m_gameFolder, entry->targetPath);
 
-    // Read-only, hidden and system go before the file is replaced: a
-    // read-only file could not be. Looked at first: reading attributes costs
-    // a tenth of setting them, and installed files seldom have any of the three.
-    const DWORD attributes = GetFileAttributesA(destination);
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0)
-        SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
+    ClearProtectingAttributes(destination);
     // A source that does not exist cannot be opened: the same failure. Its
     // length is then asked of the open file rather than of its folder.
     HANDLE input = CreateFileA(source, GENERIC_READ, 0, nullptr, OPEN_EXISTING,

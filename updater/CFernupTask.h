@@ -5,6 +5,7 @@
 #include "framework/CWinThreadMaster.h"
 #include "updater/CSystemReport.h"
 
+class CEntryDigest;
 class CWinListBox;
 struct CheckListEntry;
 struct UpdateFileEntry;
@@ -40,6 +41,10 @@ public:
     void ApplySettings(const UpdateSettings& settings);
 
     // Steps; each one that fails appends its line and sets m_failureCode.
+    // An entry whose installed file already is its file is not downloaded:
+    // its copy in the work folder is made from the installed file, and the
+    // install goes on as for any other (online); offline it is not copied
+    // over the installed file at all.
     int32_t DownloadFile(UpdateFileEntry* entry);
     int32_t VerifyDownloaded(UpdateFileEntry* entry);
     int32_t TransferFile(UpdateFileEntry* entry);
@@ -79,10 +84,17 @@ public:
 
 private:
     void AppendMessage(const char* line);
+    void PauseAfterStep(const UpdateFileEntry* entry);
     void Fail(int32_t code, const char* line);
     bool CheckPaths();
     void RunPhases();  // fetch, install, record; then the session and work folder go
     void AllocReadBuffer();
     void FreeReadBuffer();
     int32_t HashFile(const char* path, UpdateFileEntry* entry, bool installed);
+    void* OpenForHash(const char* path) const;
+    uint32_t ReadThrough(void* file, uint32_t expected, CEntryDigest* digest, void* copy,
+                         bool* copyWhole, int32_t* percent);
+    bool InstalledFileMatches(UpdateFileEntry* entry, const char* copyPath);
+    bool CopyMatchingInstalled(UpdateFileEntry* entry);
+    int32_t KeepInstalled(UpdateFileEntry* entry);
 };

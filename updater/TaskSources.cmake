@@ -1,6 +1,7 @@
 # HTTP fetch, the two worker tasks, the check list.
 set(FERNUP_TASK_CORE_SOURCES
   CheckListRecords.cpp
+  EntryDigest.cpp
   CompanionAddress.cpp
   TargetPath.cpp
 )

@@ -25,6 +25,10 @@ struct UpdateFileEntry {
     // signatures and the signature binds one (sha256Bound 1).
     int32_t sha256Bound;
     unsigned char sha256[32];
+    // Set by the update task for each entry it fetches: 1 when the installed
+    // file already was the entry's file, so nothing was asked of the server
+    // (online) or copied over it (offline).
+    int32_t installedMatched;
 };
 
 enum EntryState : int32_t {

@@ -149,4 +149,33 @@ long ExitCodeWithin(HANDLE process, DWORD timeoutMs)
     return static_cast<long>(code);
 }
 
+bool ChooseOffline(HWND dialog, const std::string& path)
+{
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(kBrowse, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, kBrowse)));
+    HWND chooser = nullptr;
+    for (int wait = 0; wait < 500 && chooser == nullptr; ++wait) {
+        chooser = FindWindowA(nullptr, "アップデート定義ファイルの選択");
+        if (chooser == nullptr)
+            Sleep(20);
+    }
+    if (chooser == nullptr)
+        return false;
+    // The name box: cmb13 in the chooser's newer layout, edt1 in the older.
+    HWND name = GetDlgItem(chooser, 0x47C);
+    if (name == nullptr)
+        name = GetDlgItem(chooser, 0x480);
+    if (name == nullptr)
+        return false;
+    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDOK)));
+    for (int wait = 0; wait < 500; ++wait) {
+        if (!IsWindow(chooser))
+            return true;
+        Sleep(20);
+    }
+    return false;
+}
+
 }  // namespace DialogDriver

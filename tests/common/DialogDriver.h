@@ -44,6 +44,11 @@ int RowCount(HWND dialog);
 // Presses a button the way a mouse click does (ignored when it is disabled).
 void Press(HWND dialog, int itemId);
 
+// Browse, and in the program's own file chooser the path typed into the name
+// box and Open pressed, as a user would; false when the chooser did not
+// come or go.
+bool ChooseOffline(HWND dialog, const std::string& path);
+
 // Exit code of the process once it has ended within timeoutMs, else -1.
 long ExitCodeWithin(HANDLE process, DWORD timeoutMs);
 

@@ -27,11 +27,7 @@ const char kFetching[] = "－－－定義ファイル取得中－－－";
 
 PrivateKey TestKey()
 {
-    PrivateKey key = {};
-    const std::string text = FileBytes(FERNUP_TEST_KEY_FILE);
-    EXPECT_TRUE(ReadPrivateKeyText(text.data(), static_cast<uint32_t>(text.size()), &key))
-        << FERNUP_TEST_KEY_FILE;
-    return key;
+    return KeyFromFile(FERNUP_TEST_KEY_FILE);
 }
 
 // The game at version, with an old data file that the packages replace.
@@ -39,37 +35,6 @@ void WriteGame(UpdateScenario& scenario, const std::string& version, bool offlin
 {
     scenario.WriteLog(version, offline);
     EXPECT_TRUE(WriteBytes(scenario.m_game + "data\\map01.dat", "old map"));
-}
-
-// Browse, and in the program's own file chooser the path typed into the name
-// box and Open pressed, as a user would.
-bool ChooseOffline(HWND dialog, const std::string& path)
-{
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(kBrowse, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, kBrowse)));
-    HWND chooser = nullptr;
-    for (int wait = 0; wait < 500 && chooser == nullptr; ++wait) {
-        chooser = FindWindowA(nullptr, "アップデート定義ファイルの選択");
-        if (chooser == nullptr)
-            Sleep(20);
-    }
-    if (chooser == nullptr)
-        return false;
-    // The name box: cmb13 in the chooser's newer layout, edt1 in the older.
-    HWND name = GetDlgItem(chooser, 0x47C);
-    if (name == nullptr)
-        name = GetDlgItem(chooser, 0x480);
-    if (name == nullptr)
-        return false;
-    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
-    PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDOK)));
-    for (int wait = 0; wait < 500; ++wait) {
-        if (!IsWindow(chooser))
-            return true;
-        Sleep(20);
-    }
-    return false;
 }
 
 std::vector<PackageFile> TwoFiles()

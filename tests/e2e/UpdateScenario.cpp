@@ -136,6 +136,15 @@ void UpdateScenario::Exit(HWND dialog)
     EXPECT_EQ(0, ExitCode(10000));
 }
 
+PrivateKey KeyFromFile(const std::string& path)
+{
+    PrivateKey key = {};
+    const std::string text = FileBytes(path);
+    EXPECT_TRUE(ReadPrivateKeyText(text.data(), static_cast<uint32_t>(text.size()), &key))
+        << path;
+    return key;
+}
+
 std::string LastLines(HWND dialog, size_t count)
 {
     std::vector<std::string> lines = Lines(dialog);

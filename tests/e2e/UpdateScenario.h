@@ -80,6 +80,9 @@ public:
     PROCESS_INFORMATION m_process = {};
 };
 
+// The private key in a key file that fernup-pack keygen wrote.
+PrivateKey KeyFromFile(const std::string& path);
+
 // The dialog's message lines, one per line of text (the last count of them).
 std::string LastLines(HWND dialog, size_t count);
 std::string AllLines(HWND dialog);

@@ -5,6 +5,7 @@
 #include "tests/pack/PackTestFiles.h"
 #include "tools/pack/PackageBuilder.h"
 #include "tools/pack/PackagePaths.h"
+#include "tools/pack/PackageSigner.h"
 #include "tools/pack/ShiftJis.h"
 #include "tools/pack/StatusReport.h"
 
@@ -114,4 +115,66 @@ TEST(PackStatus, RefusedDigestsAndMissingDefinitions)
     fs::remove(scratch / "pkg/update.qdv");
     result = Status(scratch, &told);
     EXPECT_FALSE(told) << "the program leaves its dialog as it was";
+}
+
+TEST(PackStatus, CountsTheFilesAndBytesAnUpdateWouldFetch)
+{
+    CScratchFolder scratch("status-fetch");
+    WriteBytes(scratch / "new/same.dat", Pattern(7000, 1));
+    WriteBytes(scratch / "new/data/deep.dat", Pattern(900, 2));
+    WriteBytes(scratch / "new/longer.dat", Pattern(5000, 3));
+    WriteBytes(scratch / "new/twin.dat", Pattern(4000, 4));
+    WriteBytes(scratch / "new/absent.dat", Pattern(300, 5));
+    WriteBytes(scratch / "new/collided.dat", Md5CollisionBlock(0) + "tail");
+    BuildOptions options;
+    options.files = scratch / "new";
+    options.output = scratch / "pkg";
+    options.title = "Fern";
+    options.version = "1.01";
+    options.day = "2026/12/07";
+    BuildResult built;
+    ASSERT_TRUE(BuildPackage(options, &built)) << Joined(built.errors);
+    WriteLog(scratch, "Fern", "1.00");
+    WriteBytes(scratch / "game/same.dat", Pattern(7000, 1));
+    WriteBytes(scratch / "game/data/deep.dat", Pattern(900, 2));
+    WriteBytes(scratch / "game/longer.dat", Pattern(4999, 3));
+    WriteBytes(scratch / "game/twin.dat", Pattern(4000, 40));
+    // Another file with the listed MD5: only a signed check tells it apart.
+    WriteBytes(scratch / "game/collided.dat", Md5CollisionBlock(1) + "tail");
+
+    bool told = false;
+    StatusResult result = Status(scratch, &told);
+    ASSERT_TRUE(told);
+    EXPECT_TRUE(result.counted);
+    EXPECT_FALSE(result.signedHashes);
+    EXPECT_EQ(6, result.filesListed);
+    EXPECT_EQ(3, result.filesToFetch) << "longer, twin and absent";
+    EXPECT_EQ(5000u + 4000u + 300u, result.bytesToFetch);
+
+    std::string error;
+    fs::create_directories(scratch / "keys");
+    ASSERT_TRUE(WriteNewKeyFiles(scratch / "keys/publisher", &error)) << error;
+    SignOptions sign;
+    sign.package = scratch / "pkg";
+    sign.key = scratch / "keys/publisher.key";
+    size_t signedFiles = 0;
+    ASSERT_TRUE(SignPackageFolder(sign, &signedFiles, &error)) << error;
+    result = Status(scratch, &told);
+    EXPECT_TRUE(result.signedHashes);
+    EXPECT_EQ(4, result.filesToFetch) << "the collided file too";
+    EXPECT_EQ(5000u + 4000u + 300u + 132u, result.bytesToFetch);
+
+    // Everything installed: nothing to fetch. A definition refused for its
+    // title gets no file list, and nothing is counted.
+    WriteBytes(scratch / "game/longer.dat", Pattern(5000, 3));
+    WriteBytes(scratch / "game/twin.dat", Pattern(4000, 4));
+    WriteBytes(scratch / "game/absent.dat", Pattern(300, 5));
+    WriteBytes(scratch / "game/collided.dat", Md5CollisionBlock(0) + "tail");
+    result = Status(scratch, &told);
+    EXPECT_EQ(0, result.filesToFetch);
+    EXPECT_EQ(0u, result.bytesToFetch);
+    WriteLog(scratch, "Other", "1.00");
+    result = Status(scratch, &told);
+    EXPECT_FALSE(result.counted);
+    EXPECT_EQ(0, result.filesListed);
 }

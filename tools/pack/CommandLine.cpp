@@ -334,8 +334,9 @@ const char* UsageText()
            "      the system trusts (not on Windows, which trusts its own store only).\n"
            "  fernup-pack status [--ca-file PEM] GAME_FOLDER [FOLDER|http(s)://BASE/]\n"
            "      Prints the program's messages for that game and package (without a\n"
-           "      package: the URL of the game's update.log). Exit status 0 when the\n"
-           "      program would offer the update, 1 when not.\n"
+           "      package: the URL of the game's update.log), and on standard error how\n"
+           "      many files and bytes an update of that folder would fetch. Exit status\n"
+           "      0 when the program would offer the update, 1 when not.\n"
            "  fernup-pack digest [--threads N] FILE...\n"
            "      Prints MD5 digests like md5sum, several files at once.\n"
            "Exit status 2: the command line or an input could not be used.";

@@ -113,6 +113,11 @@ int RunStatus(const StatusOptions& options)
     }
     for (const std::string& line : result.lines)
         PrintLine(stdout, Readable(line));
+    if (result.counted)
+        PrintLine(stderr, "an update would fetch " + std::to_string(result.filesToFetch) + " of " +
+                              std::to_string(result.filesListed) + " files, " +
+                              std::to_string(result.bytesToFetch) + " bytes" +
+                              (result.signedHashes ? " (update.sig's SHA-256 compared too)" : ""));
     return result.offerUpdate ? kFine : kRefused;
 }
 

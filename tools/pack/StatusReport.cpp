@@ -1,10 +1,12 @@
 #include "tools/pack/StatusReport.h"
 
 #include <cstring>
+#include <fstream>
 
 #include "support/ByteArea.h"
 #include "support/CMd5.h"
 #include "support/ProfileText.h"
+#include "support/SignedPackage.h"
 #include "tools/pack/HttpClient.h"
 #include "tools/pack/InstalledLog.h"
 #include "tools/pack/PackagePaths.h"
@@ -13,13 +15,16 @@
 #include "updater/CompanionAddress.h"
 #include "updater/DefinitionCheck.h"
 #include "updater/DefinitionPackage.h"
+#include "updater/EntryDigest.h"
 #include "updater/MessageLines.h"
+#include "updater/UpdateFileEntry.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr uint32_t kWholeFile = 0xFFFFFFFFu;
+constexpr size_t kReadSize = 1 << 20;
 
 bool DigestMatches(const std::string& definition, const PackageBody& digestText)
 {
@@ -28,8 +33,10 @@ bool DigestMatches(const std::string& definition, const PackageBody& digestText)
                              static_cast<uint32_t>(digestText.bytes.size()));
 }
 
-// CheckDefinition's messages for a definition the program accepted.
-void Judge(const std::string& definition, const InstalledState& installed, StatusResult* result)
+// CheckDefinition's messages for a definition the program accepted, and the
+// file list it shows (null when it got no further), which the caller frees.
+UpdateFileEntry* Judge(const std::string& definition, const InstalledState& installed,
+                       StatusResult* result)
 {
     char* area = static_cast<char*>(AllocArea(static_cast<uint32_t>(definition.size())));
     if (area != nullptr)
@@ -40,11 +47,72 @@ void Judge(const std::string& definition, const InstalledState& installed, Statu
                             installed.versionNumber};
     DefinitionVerdict verdict;
     JudgeLoadedDefinition(facts, &verdict);
+    UpdateFileEntry* entries = verdict.listFiles ? ReadLoadedFileList(nullptr) : nullptr;
     ProfileText::ReleaseText();
     result->lines.clear();
     for (int i = 0; i < verdict.lineCount; ++i)
         result->lines.push_back(verdict.lines[i]);
     result->offerUpdate = verdict.offerUpdate;
+    result->counted = verdict.listFiles;
+    return entries;
+}
+
+// Whether the installed file is already the entry's, by the program's rule;
+// the reading is plain, the judging the program's own.
+bool InstalledMatches(const fs::path& game, const UpdateFileEntry& entry, bool checkSigned)
+{
+    fs::path path;
+    std::error_code code;
+    if (!DiskPathOfName(game, entry.targetPath, &path) || !fs::is_regular_file(path, code))
+        return false;
+    const uintmax_t size = fs::file_size(path, code);
+    if (code || size >= kWholeFile || !InstalledSizeMayMatch(static_cast<uint32_t>(size), entry))
+        return false;
+    std::ifstream input(path, std::ios::binary);
+    if (!input)
+        return false;
+    CEntryDigest digest(checkSigned);
+    std::vector<char> buffer(kReadSize);
+    uint32_t hashed = 0;
+    while (input) {
+        input.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const auto got = static_cast<uint32_t>(input.gcount());
+        if (got == 0)
+            break;
+        digest.Update(buffer.data(), got);
+        hashed += got;
+    }
+    return digest.Matches(entry, hashed, static_cast<uint32_t>(size));
+}
+
+// Counts what an update of the listed entries would fetch into the game
+// folder. With an update.sig that reads as one, its hashes are bound to the
+// entries as the program binds them and compared too.
+void CountFetch(const fs::path& game, UpdateFileEntry* entries, const PackageBody& signature,
+                StatusResult* result)
+{
+    SignedFacts* facts = AllocSignedFacts();
+    uint32_t signedLength = 0;
+    bool checkSigned = facts != nullptr && signature.outcome == BodyOutcome::Done &&
+                       ReadSignatureText(signature.bytes.data(),
+                                         static_cast<uint32_t>(signature.bytes.size()), facts,
+                                         &signedLength) == kSignatureGood;
+    int32_t index = 0;
+    for (UpdateFileEntry* entry = entries; entry != nullptr; entry = entry->next, ++index) {
+        if (checkSigned) {
+            const unsigned char* hash = SignedFileHash(*facts, index);
+            entry->sha256Bound = hash != nullptr ? 1 : 0;
+            if (hash != nullptr)
+                std::memcpy(entry->sha256, hash, sizeof entry->sha256);
+        }
+        ++result->filesListed;
+        if (!InstalledMatches(game, *entry, checkSigned)) {
+            ++result->filesToFetch;
+            result->bytesToFetch += entry->size > 0 ? static_cast<uint64_t>(entry->size) : 0;
+        }
+    }
+    result->signedHashes = checkSigned;
+    FreeArea(facts);
 }
 
 // The address of a file beside the definition, as the program forms it.
@@ -72,8 +140,8 @@ bool Fetch(const std::string& address, uint32_t capacity, PackageBody* body, Sta
     return true;
 }
 
-void TellOnline(const std::string& baseAddress, const InstalledState& installed,
-                StatusResult* result)
+void TellOnline(const fs::path& game, const std::string& baseAddress,
+                const InstalledState& installed, StatusResult* result)
 {
     result->lines.push_back(kLineFetchingDefinition);
     std::string address = baseAddress + "update.qdv";
@@ -86,11 +154,17 @@ void TellOnline(const std::string& baseAddress, const InstalledState& installed,
         result->lines.push_back(kLineDefinitionNotFetched);
         return;
     }
-    Judge(definition.bytes, installed, result);
+    UpdateFileEntry* entries = Judge(definition.bytes, installed, result);
+    if (result->counted) {
+        PackageLocation location = {true, baseAddress, fs::path(), false};
+        CountFetch(game, entries,
+                   ReadPackageBody(location, "update.sig", kSignatureTextCapacity), result);
+    }
+    FreeEntryChain(entries);
 }
 
-bool TellOffline(const fs::path& folder, const InstalledState& installed, StatusResult* result,
-                 std::string* error)
+bool TellOffline(const fs::path& game, const fs::path& folder, const InstalledState& installed,
+                 StatusResult* result, std::string* error)
 {
     PackageLocation location = {false, std::string(), folder, true};
     PackageBody definition = ReadPackageBody(location, "update.qdv", kWholeFile);
@@ -105,7 +179,11 @@ bool TellOffline(const fs::path& folder, const InstalledState& installed, Status
         result->lines.push_back(kLineDefinitionNotFetched);
         return true;
     }
-    Judge(definition.bytes, installed, result);
+    UpdateFileEntry* entries = Judge(definition.bytes, installed, result);
+    if (result->counted)
+        CountFetch(game, entries, ReadPackageBody(location, "update.sig", kSignatureTextCapacity),
+                   result);
+    FreeEntryChain(entries);
     return true;
 }
 
@@ -123,7 +201,7 @@ bool TellStatus(const StatusOptions& options, StatusResult* result, std::string*
     InstalledState installed;
     ReadUpdateLog(game, &installed);
     if (options.package.empty()) {
-        TellOnline(installed.baseAddress, installed, result);
+        TellOnline(game, installed.baseAddress, installed, result);
         return true;
     }
     PackageLocation location;
@@ -134,10 +212,10 @@ bool TellStatus(const StatusOptions& options, StatusResult* result, std::string*
             *error = "the address " + options.package + " cannot be written in Shift-JIS";
             return false;
         }
-        TellOnline(baseAddress, installed, result);
+        TellOnline(game, baseAddress, installed, result);
         return true;
     }
     if (!ParsePackageLocation(options.package, &location, error))
         return false;
-    return TellOffline(location.folder, installed, result, error);
+    return TellOffline(game, location.folder, installed, result, error);
 }

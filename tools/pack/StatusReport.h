@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,17 @@ struct StatusOptions {
 struct StatusResult {
     std::vector<std::string> lines;  // the message list, Shift-JIS
     bool offerUpdate = false;        // the program would enable Update
+    // What an update would fetch for the game folder, by the program's own
+    // rule: every listed file but those whose installed file already is the
+    // listed one. Counted when the definition got as far as its file list.
+    bool counted = false;
+    int32_t filesListed = 0;
+    int32_t filesToFetch = 0;
+    uint64_t bytesToFetch = 0;
+    // update.sig read as a signature: its SHA-256 were compared as well, as a
+    // Fernup.exe built with keys compares them (one without keys would fetch
+    // no more than counted here).
+    bool signedHashes = false;
 };
 
 // False (with *error) when the program would not get as far as a message:
