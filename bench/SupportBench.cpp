@@ -70,8 +70,9 @@ BENCHMARK(BM_Md5OpenSsl)->Arg(16 << 10)->Arg(1 << 20);
 // lines of four fields each.
 void LoadDefinition()
 {
-    std::string text = "[UPDATE_VER]\r\nNAME=ORVA\r\nVER=1.05\r\nDAY=2024/05/01\r\n"
-                       "[UPDATE_FILE]\r\n";
+    std::string text =
+        "[UPDATE_VER]\r\nNAME=ORVA\r\nVER=1.05\r\nDAY=2024/05/01\r\n"
+        "[UPDATE_FILE]\r\n";
     char line[256];
     for (uint32_t i = 1; i <= 999; ++i) {
         FormatText(line, sizeof line,

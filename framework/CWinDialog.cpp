@@ -23,9 +23,7 @@ CWinDialog::~CWinDialog() {}
 LRESULT CWinDialog::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        InitDialogBase(window, wParam, lParam);
-        return 1;
+    case WM_INITDIALOG: InitDialogBase(window, wParam, lParam); return 1;
     case WM_PAINT: {
         PAINTSTRUCT paint;
         BeginPaint(window, &paint);
@@ -44,8 +42,7 @@ LRESULT CWinDialog::HandleMessage(HWND window, UINT message, WPARAM wParam, LPAR
             CloseCancel();
         }
         return 0;
-    default:
-        return 0;
+    default: return 0;
     }
 }
 

@@ -44,8 +44,7 @@ LRESULT CWinListBox::HandleMessage(HWND window, UINT message, WPARAM wParam, LPA
         OnRightClick(window, static_cast<int16_t>(LOWORD(lParam)),
                      static_cast<int16_t>(HIWORD(lParam)));
         return 0;
-    default:
-        return PassToPreviousProc(window, message, wParam, lParam);
+    default: return PassToPreviousProc(window, message, wParam, lParam);
     }
 }
 

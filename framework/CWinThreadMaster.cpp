@@ -110,9 +110,7 @@ bool CTaskController::Wait(uint32_t milliseconds)
         CloseHandle(m_task->m_hThread);
         m_task->m_hThread = nullptr;
         return true;
-    case WAIT_TIMEOUT:
-        return false;
-    default:
-        throw CCtrlFailed();
+    case WAIT_TIMEOUT: return false;
+    default: throw CCtrlFailed();
     }
 }

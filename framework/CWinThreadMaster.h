@@ -17,11 +17,11 @@ public:
     CWinThreadMaster(const CWinThreadMaster&) = delete;
     CWinThreadMaster& operator=(const CWinThreadMaster&) = delete;
 
-    virtual int32_t Run();                            // 0: the thread body; base returns 0
-    virtual void OnBeforeStart();                     // 1: starting thread, before the thread exists
-    virtual void OnStop();                            // 2: by Stop
-    virtual void OnReserved1();                       // 3: called by nobody
-    virtual void OnReserved2();                       // 4: called by nobody
+    virtual int32_t Run();         // 0: the thread body; base returns 0
+    virtual void OnBeforeStart();  // 1: starting thread, before the thread exists
+    virtual void OnStop();         // 2: by Stop
+    virtual void OnReserved1();    // 3: called by nobody
+    virtual void OnReserved2();    // 4: called by nobody
     virtual void OnThreadCreated(uint32_t threadId);  // 5: starting thread, new thread suspended
     virtual void OnThreadEnter();                     // 6: new thread, before Run
     virtual void OnThreadExit();                      // 7: new thread, after Run
@@ -68,6 +68,6 @@ private:
 // replace it to see how a task behaves when no thread can be had.
 using ThreadStartRoutine = unsigned(__stdcall*)(void* argument);
 using BeginThreadFunction = uintptr_t(__cdecl*)(void* security, unsigned stackSize,
-                                                 ThreadStartRoutine routine, void* argument,
-                                                 unsigned flags, unsigned* threadId);
+                                                ThreadStartRoutine routine, void* argument,
+                                                unsigned flags, unsigned* threadId);
 extern BeginThreadFunction g_beginThread;

@@ -143,8 +143,8 @@ void CheckVerdict(const InstalledFacts& installed, const DefinitionVerdict& verd
         expected = kDefinitionNewer;
     FUZZ_EXPECT_EQ(static_cast<int32_t>(expected), static_cast<int32_t>(verdict.outcome),
                    "outcome");
-    FUZZ_EXPECT_EQ(expected == kDefinitionSame || expected == kDefinitionNewer,
-                   verdict.offerUpdate, "Update offered");
+    FUZZ_EXPECT_EQ(expected == kDefinitionSame || expected == kDefinitionNewer, verdict.offerUpdate,
+                   "Update offered");
     FUZZ_EXPECT_EQ(expected >= kDefinitionOlder, verdict.listFiles, "file list read");
     FUZZ_EXPECT_EQ(verdict.listFiles ? 4 : 1, verdict.lineCount, "number of lines");
     if (verdict.listFiles) {
@@ -171,8 +171,7 @@ void CheckFileList()
     if (n < kMaxFileLines) {
         char key[16];
         FormatText(key, sizeof key, "FILE%z3", n + 1);
-        FUZZ_EXPECT(Value("UPDATE_FILE", key, 255).empty(), "the list ends at the first gap",
-                    key);
+        FUZZ_EXPECT(Value("UPDATE_FILE", key, 255).empty(), "the list ends at the first gap", key);
     }
     FreeEntryChain(chain);
 }
@@ -184,7 +183,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size > kLargestDefinition)
         return 0;
     FuzzedDataProvider input(data, size);
-    static const char* const kTitles[] = {"Quill", "\x83\x74\x83\x46\x83\x8B\x83\x93", "", "quill "};
+    static const char* const kTitles[] = {"Quill", "\x83\x74\x83\x46\x83\x8B\x83\x93", "",
+                                          "quill "};
     static const char* const kVersions[] = {"1.00", "1.01", "2.50", "", "-1", "99999999999"};
     InstalledFacts installed;
     installed.title = kTitles[input.ConsumeIntegralInRange<size_t>(0, 3)];

@@ -136,7 +136,7 @@ std::string Conversion(FuzzedDataProvider& input, Slot slot)
 // CheckBuiltFormat passes, in their order; anything else between them.
 std::string BuildFormat(FuzzedDataProvider& input)
 {
-    static const Slot kSlots[] = {Slot::Text, Slot::Int, Slot::Text,   Slot::Unsigned,
+    static const Slot kSlots[] = {Slot::Text, Slot::Int,    Slot::Text, Slot::Unsigned,
                                   Slot::Text, Slot::Double, Slot::Text, Slot::Wide};
     std::string format;
     size_t next = 0;

@@ -49,18 +49,18 @@ inline std::string Shown(int64_t value)
     return std::to_string(value);
 }
 
-#define FUZZ_EXPECT_EQ(expected, actual, what)                                              \
-    do {                                                                                    \
-        const auto& fuzzExpected = (expected);                                              \
-        const auto& fuzzActual = (actual);                                                  \
-        if (!(fuzzExpected == fuzzActual))                                                  \
-            FuzzFail(__FILE__, __LINE__, what, Shown(fuzzExpected), Shown(fuzzActual));     \
+#define FUZZ_EXPECT_EQ(expected, actual, what)                                          \
+    do {                                                                                \
+        const auto& fuzzExpected = (expected);                                          \
+        const auto& fuzzActual = (actual);                                              \
+        if (!(fuzzExpected == fuzzActual))                                              \
+            FuzzFail(__FILE__, __LINE__, what, Shown(fuzzExpected), Shown(fuzzActual)); \
     } while (0)
 
-#define FUZZ_EXPECT(condition, what, detail)                                                \
-    do {                                                                                    \
-        if (!(condition))                                                                   \
-            FuzzFail(__FILE__, __LINE__, what, #condition, detail);                         \
+#define FUZZ_EXPECT(condition, what, detail)                        \
+    do {                                                            \
+        if (!(condition))                                           \
+            FuzzFail(__FILE__, __LINE__, what, #condition, detail); \
     } while (0)
 
 // The zero-terminated text in a buffer of capacity bytes; a missing zero is a

@@ -63,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     md5.Release();
 
     const std::string reference = ReferenceHex(bytes);
-    FUZZ_EXPECT_EQ(reference, TextIn(oneShot, CMd5::kHexSize, "one-shot digest"), "one-shot digest");
+    FUZZ_EXPECT_EQ(reference, TextIn(oneShot, CMd5::kHexSize, "one-shot digest"),
+                   "one-shot digest");
     FUZZ_EXPECT_EQ(reference, TextIn(chunked, CMd5::kHexSize, "chunked digest"), "chunked digest");
     return 0;
 }

@@ -82,8 +82,8 @@ void CheckKey(const std::string& section, const std::string& key)
             FUZZ_EXPECT_EQ(whole.text, cut.text, "the same value at a smaller limit");
     }
     if (IsAscii(section) && IsAscii(key)) {
-        const Lookup flipped = GetWithLimit(FlipAsciiCase(section), FlipAsciiCase(key),
-                                            ProfileText::kMaxValue);
+        const Lookup flipped =
+            GetWithLimit(FlipAsciiCase(section), FlipAsciiCase(key), ProfileText::kMaxValue);
         FUZZ_EXPECT_EQ(whole.found, flipped.found, "found whatever the letter case");
         FUZZ_EXPECT_EQ(whole.text, flipped.text, "the same value whatever the letter case");
     }
@@ -99,8 +99,7 @@ std::string NameAfter(const uint8_t* data, size_t size, char opener, char closer
         return "";
     const char* begin = static_cast<const char*>(at) + 1;
     const char* end = begin;
-    while (end < text + size && *end != closer && *end != '\r' && *end != '\0' &&
-           end - begin < 300)
+    while (end < text + size && *end != closer && *end != '\r' && *end != '\0' && end - begin < 300)
         ++end;
     return std::string(begin, end);
 }
@@ -117,9 +116,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ProfileText::LoadText(buffer, static_cast<uint32_t>(size));  // takes the buffer over
 
     static const char* const kKeys[][2] = {
-        {"UPDATE_VER", "NAME"},   {"UPDATE_VER", "VER"},     {"UPDATE_VER", "DAY"},
-        {"UPDATE_FILE", "FILE001"}, {"UPDATE_FILE", "FILE002"}, {"FILE_CHECK_LIST", "FILE0001"},
-        {"GAME_UPDATE", "URL"},   {"", "NAME"},              {"", ""},
+        {"UPDATE_VER", "NAME"},
+        {"UPDATE_VER", "VER"},
+        {"UPDATE_VER", "DAY"},
+        {"UPDATE_FILE", "FILE001"},
+        {"UPDATE_FILE", "FILE002"},
+        {"FILE_CHECK_LIST", "FILE0001"},
+        {"GAME_UPDATE", "URL"},
+        {"", "NAME"},
+        {"", ""},
     };
     for (const auto& pair : kKeys)
         CheckKey(pair[0], pair[1]);

@@ -32,22 +32,22 @@ inline uint32_t RotateLeft(uint32_t x, int s)
 // word and the terms without b are added while that step still runs.
 // F = (b & c) | (~b & d) as d ^ (b & (c ^ d)); G = (b & d) | (c & ~d) as a sum,
 // its two terms having no bit in common; I = c ^ (b | ~d).
-#define MD5_STEP_F(a, b, c, d, k, s, t)                       \
-    a += LoadWord(block + 4 * (k)) + (t);                     \
-    a += (((c) ^ (d)) & (b)) ^ (d);                           \
+#define MD5_STEP_F(a, b, c, d, k, s, t)   \
+    a += LoadWord(block + 4 * (k)) + (t); \
+    a += (((c) ^ (d)) & (b)) ^ (d);       \
     a = RotateLeft(a, s) + (b)
-#define MD5_STEP_G(a, b, c, d, k, s, t)                       \
-    a += LoadWord(block + 4 * (k)) + (t);                     \
-    a += (c) & ~(d);                                          \
-    a += (b) & (d);                                           \
+#define MD5_STEP_G(a, b, c, d, k, s, t)   \
+    a += LoadWord(block + 4 * (k)) + (t); \
+    a += (c) & ~(d);                      \
+    a += (b) & (d);                       \
     a = RotateLeft(a, s) + (b)
-#define MD5_STEP_H(a, b, c, d, k, s, t)                       \
-    a += LoadWord(block + 4 * (k)) + (t);                     \
-    a += ((c) ^ (d)) ^ (b);                                   \
+#define MD5_STEP_H(a, b, c, d, k, s, t)   \
+    a += LoadWord(block + 4 * (k)) + (t); \
+    a += ((c) ^ (d)) ^ (b);               \
     a = RotateLeft(a, s) + (b)
-#define MD5_STEP_I(a, b, c, d, k, s, t)                       \
-    a += LoadWord(block + 4 * (k)) + (t);                     \
-    a += (~(d) | (b)) ^ (c);                                  \
+#define MD5_STEP_I(a, b, c, d, k, s, t)   \
+    a += LoadWord(block + 4 * (k)) + (t); \
+    a += (~(d) | (b)) ^ (c);              \
     a = RotateLeft(a, s) + (b)
 
 // Runs the state through count whole blocks read in place from data; the

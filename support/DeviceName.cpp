@@ -31,8 +31,8 @@ bool IsDeviceName(const char* name, size_t length)
     for (size_t i = 0; i < base; ++i)
         upper[i] = Upper(name[i]);
     if (base == 3) {
-        static const char kNames[][3] = {{'C', 'O', 'N'}, {'P', 'R', 'N'}, {'A', 'U', 'X'},
-                                         {'N', 'U', 'L'}};
+        static const char kNames[][3] = {
+            {'C', 'O', 'N'}, {'P', 'R', 'N'}, {'A', 'U', 'X'}, {'N', 'U', 'L'}};
         for (const auto& device : kNames)
             if (upper[0] == device[0] && upper[1] == device[1] && upper[2] == device[2])
                 return true;

@@ -85,23 +85,16 @@ uint32_t WriteWholeFile(const char* path, const void* data, int startMode, int32
                         uint32_t length, int createMode)
 {
     const DWORD disposition = (createMode == kCreateOrTruncate) ? CREATE_ALWAYS : OPEN_ALWAYS;
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, disposition,
-                              FILE_FLAG_RANDOM_ACCESS, nullptr);
+    HANDLE file =
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, disposition, FILE_FLAG_RANDOM_ACCESS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return 0;
     }
     switch (startMode) {
-    case kFromStart:
-        SetFilePointer(file, offset, nullptr, FILE_BEGIN);
-        break;
-    case kFromCurrent:
-        SetFilePointer(file, offset, nullptr, FILE_CURRENT);
-        break;
-    case kFromEnd:
-        SetFilePointer(file, offset, nullptr, FILE_END);
-        break;
-    default:
-        break;  // other modes write where the file was opened, at its start
+    case kFromStart: SetFilePointer(file, offset, nullptr, FILE_BEGIN); break;
+    case kFromCurrent: SetFilePointer(file, offset, nullptr, FILE_CURRENT); break;
+    case kFromEnd: SetFilePointer(file, offset, nullptr, FILE_END); break;
+    default: break;  // other modes write where the file was opened, at its start
     }
     DWORD written = 0;
     WriteFile(file, data, length, &written, nullptr);

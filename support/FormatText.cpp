@@ -287,13 +287,9 @@ void FormatTextV(char* out, size_t capacity, const char* format, va_list args)
         const bool fullWidth = IsUpper(letter);
 
         switch (letter) {
-        case '%':
-            output.Put('%');
-            break;
+        case '%': output.Put('%'); break;
 
-        case 'c':
-            output.Put(static_cast<char>(va_arg(args, int)));
-            break;
+        case 'c': output.Put(static_cast<char>(va_arg(args, int))); break;
 
         case 's':
         case 'S': {
@@ -355,8 +351,8 @@ void FormatTextV(char* out, size_t capacity, const char* format, va_list args)
         case 'T': {
             ReadSignMark(f);
             const int width = ReadTwoDigits(f);
-            const uint64_t value = (letter == 't' || letter == 'T') ? va_arg(args, uint64_t)
-                                                                     : va_arg(args, uint32_t);
+            const uint64_t value =
+                (letter == 't' || letter == 'T') ? va_arg(args, uint64_t) : va_arg(args, uint32_t);
             int length = width;
             if (width == 0) {
                 length = PlainDigits(field, value);
@@ -404,12 +400,9 @@ void FormatTextV(char* out, size_t capacity, const char* format, va_list args)
             break;
         }
 
-        case 'r':
-            output.SkipToZero();
-            break;
+        case 'r': output.SkipToZero(); break;
 
-        default:
-            break;  // unknown letters are consumed and take no argument
+        default: break;  // unknown letters are consumed and take no argument
         }
     }
     output.Finish();

@@ -50,8 +50,8 @@ void CSha256::Update(const void* data, uint32_t count)
 
 bool CSha256::Final(unsigned char* out)
 {
-    return m_hash != nullptr &&
-           Succeeded(BCryptFinishHash(static_cast<BCRYPT_HASH_HANDLE>(m_hash), out, kSha256Size, 0));
+    return m_hash != nullptr && Succeeded(BCryptFinishHash(static_cast<BCRYPT_HASH_HANDLE>(m_hash),
+                                                           out, kSha256Size, 0));
 }
 
 bool VerifyP256(const unsigned char* publicKey, const unsigned char* digest,

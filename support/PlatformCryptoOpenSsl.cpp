@@ -34,8 +34,7 @@ EVP_PKEY* ImportPublicKey(const unsigned char* publicKey)
 }  // namespace
 
 // The provider is OpenSSL's built-in SHA-256; it is never freed.
-CSha256::CSha256()
-    : m_provider(const_cast<EVP_MD*>(EVP_sha256())), m_hash(EVP_MD_CTX_new())
+CSha256::CSha256() : m_provider(const_cast<EVP_MD*>(EVP_sha256())), m_hash(EVP_MD_CTX_new())
 {
     EVP_MD_CTX* context = static_cast<EVP_MD_CTX*>(m_hash);
     if (context != nullptr &&
@@ -84,9 +83,9 @@ bool VerifyP256(const unsigned char* publicKey, const unsigned char* digest,
         unsigned char* der = nullptr;
         const int derLength = i2d_ECDSA_SIG(pair, &der);
         EVP_PKEY_CTX* context = EVP_PKEY_CTX_new(key, nullptr);
-        good = derLength > 0 && context != nullptr && EVP_PKEY_verify_init(context) == 1 &&
-               EVP_PKEY_verify(context, der, static_cast<size_t>(derLength), digest,
-                               kSha256Size) == 1;
+        good =
+            derLength > 0 && context != nullptr && EVP_PKEY_verify_init(context) == 1 &&
+            EVP_PKEY_verify(context, der, static_cast<size_t>(derLength), digest, kSha256Size) == 1;
         EVP_PKEY_CTX_free(context);
         OPENSSL_free(der);
     }

@@ -149,20 +149,13 @@ SignedFacts* AllocSignedFacts()
 const char* SignatureVerdictName(SignatureVerdict verdict)
 {
     switch (verdict) {
-    case kSignatureGood:
-        return "signature good";
-    case kSignatureMalformed:
-        return "update.sig missing or malformed";
-    case kSignatureUnknownKey:
-        return "signed with a key that is not trusted";
-    case kSignatureInvalid:
-        return "signature does not verify";
-    case kSignatureExpired:
-        return "signature expired";
-    case kDefinitionChanged:
-        return "update.qdv is not the signed one";
-    case kReadmeChanged:
-        return "readme.txt is not the signed one";
+    case kSignatureGood: return "signature good";
+    case kSignatureMalformed: return "update.sig missing or malformed";
+    case kSignatureUnknownKey: return "signed with a key that is not trusted";
+    case kSignatureInvalid: return "signature does not verify";
+    case kSignatureExpired: return "signature expired";
+    case kDefinitionChanged: return "update.qdv is not the signed one";
+    case kReadmeChanged: return "readme.txt is not the signed one";
     }
     return "unknown verdict";
 }
@@ -177,8 +170,7 @@ int32_t ReadPublicKeys(const char* text, PublicKey* keys, uint32_t capacity)
     uint32_t count = 0;
     const char* at = text;
     for (;;) {
-        while (*at == ';' || *at == ',' || *at == ' ' || *at == '\t' || *at == '\r' ||
-               *at == '\n')
+        while (*at == ';' || *at == ',' || *at == ' ' || *at == '\t' || *at == '\r' || *at == '\n')
             ++at;
         if (*at == '\0')
             return static_cast<int32_t>(count);
@@ -213,8 +205,8 @@ uint32_t WriteSignedPart(const SignedFacts& facts, char* out, uint32_t capacity)
                    facts.expiryDay / 100 % 100, facts.expiryDay % 100);
         fits = PutLine(out, capacity, &length, "EXPIRES", date);
     }
-    fits = fits && PutHexLine(out, capacity, &length, "DEFINITION", facts.definitionHash,
-                              kSha256Size) &&
+    fits = fits &&
+           PutHexLine(out, capacity, &length, "DEFINITION", facts.definitionHash, kSha256Size) &&
            PutHexLine(out, capacity, &length, "README", facts.readmeHash, kSha256Size);
     for (int32_t i = 0; fits && i < facts.fileCount && i < kMaxSignedFiles; ++i) {
         char key[16];
@@ -249,8 +241,8 @@ SignatureVerdict ReadSignatureText(const char* text, uint32_t length, SignedFact
     const uint32_t lineLength = length - 2 - lineStart;
     if (lineLength != kSignaturePrefixLength + kSignatureHexLength ||
         std::memcmp(text + lineStart, kSignaturePrefix, kSignaturePrefixLength) != 0 ||
-        !ReadHex(text + lineStart + kSignaturePrefixLength, kSignatureHexLength,
-                 facts->signature, kSignatureSize))
+        !ReadHex(text + lineStart + kSignaturePrefixLength, kSignatureHexLength, facts->signature,
+                 kSignatureSize))
         return kSignatureMalformed;
 
     // The signed part, read as the program reads its other profile texts.

@@ -27,14 +27,13 @@ bool GenerateP256(PrivateKey* key)
     ULONG written = 0;
     bool made = Succeeded(BCryptGenerateKeyPair(provider, &pair, 256, 0)) &&
                 Succeeded(BCryptFinalizeKeyPair(pair, 0)) &&
-                Succeeded(BCryptExportKey(pair, nullptr, BCRYPT_ECCPRIVATE_BLOB, blob,
-                                          sizeof blob, &written, 0)) &&
+                Succeeded(BCryptExportKey(pair, nullptr, BCRYPT_ECCPRIVATE_BLOB, blob, sizeof blob,
+                                          &written, 0)) &&
                 written == sizeof blob;
     if (made) {
         // The blob: header, X, Y, d.
         std::memcpy(key->publicKey.bytes, blob + sizeof(BCRYPT_ECCKEY_BLOB), kPublicKeySize);
-        std::memcpy(key->secret, blob + sizeof(BCRYPT_ECCKEY_BLOB) + kPublicKeySize,
-                    kSecretSize);
+        std::memcpy(key->secret, blob + sizeof(BCRYPT_ECCKEY_BLOB) + kPublicKeySize, kSecretSize);
     }
     SecureZeroMemory(blob, sizeof blob);
     if (pair != nullptr)

@@ -109,38 +109,24 @@ CFernupDlg::~CFernupDlg()
 LRESULT CFernupDlg::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        OnInitDialog(window, wParam, lParam);
-        return 1;
+    case WM_INITDIALOG: OnInitDialog(window, wParam, lParam); return 1;
     case WM_COMMAND:
         if (HIWORD(wParam) == BN_CLICKED) {
             switch (LOWORD(wParam)) {
-            case IDC_UPDATE:
-                StartUpdate();
-                break;
+            case IDC_UPDATE: StartUpdate(); break;
             case IDC_EXIT:
                 // Through the close box's path, so Exit ends the run as it does.
                 PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
                 break;
-            case IDC_README:
-                ShowReadme();
-                break;
-            case IDC_BROWSE:
-                ChooseOfflineDefinition();
-                break;
-            default:
-                break;
+            case IDC_README: ShowReadme(); break;
+            case IDC_BROWSE: ChooseOfflineDefinition(); break;
+            default: break;
             }
         }
         return CWinDialog::HandleMessage(window, message, wParam, lParam);
-    case WM_TIMER:
-        OnTimer();
-        return 0;
-    case WM_DESTROY:
-        OnDestroy();
-        return 0;
-    default:
-        return CWinDialog::HandleMessage(window, message, wParam, lParam);
+    case WM_TIMER: OnTimer(); return 0;
+    case WM_DESTROY: OnDestroy(); return 0;
+    default: return CWinDialog::HandleMessage(window, message, wParam, lParam);
     }
 }
 
@@ -161,9 +147,9 @@ void CFernupDlg::OnInitDialog(HWND window, WPARAM wParam, LPARAM lParam)
 
     SetTitleText(kWindowTitle);
     // Shared: the system keeps the icon and frees it with the module.
-    HANDLE icon = LoadImageA(m_hInstance, MAKEINTRESOURCEA(IDI_FERNUP), IMAGE_ICON,
-                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
-                             LR_SHARED);
+    HANDLE icon =
+        LoadImageA(m_hInstance, MAKEINTRESOURCEA(IDI_FERNUP), IMAGE_ICON,
+                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED);
     SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
 
     m_fetchTask = nullptr;
@@ -346,10 +332,9 @@ SignedFacts* CFernupDlg::CheckSignature(const char* definition, uint32_t definit
 {
     SignedFacts* facts = AllocSignedFacts();
     if (facts == nullptr || m_keyCount <= 0 ||
-        CheckSignedPackage(signature, signatureLength, definition, definitionLength,
-                           m_readmeText, m_readmeLength, m_signingKeys,
-                           static_cast<uint32_t>(m_keyCount), UtcToday(),
-                           facts) != kSignatureGood) {
+        CheckSignedPackage(signature, signatureLength, definition, definitionLength, m_readmeText,
+                           m_readmeLength, m_signingKeys, static_cast<uint32_t>(m_keyCount),
+                           UtcToday(), facts) != kSignatureGood) {
         FreeArea(facts);
         return nullptr;
     }
@@ -424,9 +409,9 @@ void CFernupDlg::ShowState(DialogState state)
     m_updateOffered = state == DialogState::kReady;
     EnableWindow(GetDlgItem(m_hWnd, IDC_UPDATE), m_updateOffered);
     EnableWindow(GetDlgItem(m_hWnd, IDC_EXIT), !busy);
-    EnableWindow(GetDlgItem(m_hWnd, IDC_README),
-                 state == DialogState::kReady || state == DialogState::kNothingToOffer ||
-                     state == DialogState::kDone);
+    EnableWindow(GetDlgItem(m_hWnd, IDC_README), state == DialogState::kReady ||
+                                                     state == DialogState::kNothingToOffer ||
+                                                     state == DialogState::kDone);
     EnableWindow(GetDlgItem(m_hWnd, IDC_BROWSE), !busy && state != DialogState::kDone);
 }
 

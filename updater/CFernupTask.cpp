@@ -83,7 +83,8 @@ size_t FolderLength(const char* path)
 {
     const char* backslash = FindLastChar(path, '\\');
     const char* slash = FindLastChar(path, '/');
-    const char* end = (slash != nullptr && (backslash == nullptr || slash > backslash)) ? slash : backslash;
+    const char* end =
+        (slash != nullptr && (backslash == nullptr || slash > backslash)) ? slash : backslash;
     return end != nullptr ? static_cast<size_t>(end - path) + 1 : 0;
 }
 
@@ -109,7 +110,8 @@ void ClearProtectingAttributes(const char* path)
 {
     const DWORD attributes = GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0)
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) !=
+            0)
         SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
 }
 
@@ -200,8 +202,7 @@ void CFernupTask::AllocReadBuffer()
     // Unbuffered reads need a sector-aligned buffer of whole sectors; pages
     // are aligned to any sector size.
     DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
-    GetDiskFreeSpaceA(m_tempFolder, &sectorsPerCluster, &bytesPerSector, &freeClusters,
-                      &clusters);
+    GetDiskFreeSpaceA(m_tempFolder, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters);
     if (bytesPerSector == 0)
         bytesPerSector = kFallbackSectorSize;
     uint32_t size = kSectorsPerRead * bytesPerSector;
@@ -338,10 +339,9 @@ int32_t CFernupTask::DownloadFile(UpdateFileEntry* entry)
     }
     SetFilePointer(file, 0, nullptr, FILE_BEGIN);
 
-    FetchOutcome outcome =
-        FetchToFile(this, static_cast<HINTERNET>(m_session), address, file,
-                    static_cast<uint32_t>(entry->size), entry->downloadState,
-                    entry->downloadPercent);
+    FetchOutcome outcome = FetchToFile(this, static_cast<HINTERNET>(m_session), address, file,
+                                       static_cast<uint32_t>(entry->size), entry->downloadState,
+                                       entry->downloadPercent);
     if (outcome == FetchCannotOpen)
         Fail(kFailDownload, kLineCannotDownload);
     else if (outcome == FetchBrokenOff)
@@ -415,8 +415,8 @@ int32_t CFernupTask::HashFile(const char* path, UpdateFileEntry* entry, bool ins
 
     CEntryDigest digest(m_checkSignedHashes == 1);
     StoreProgress(state, kStateRunning);
-    const uint32_t hashed = ReadThrough(file, expected, &digest, INVALID_HANDLE_VALUE, nullptr,
-                                        &percent);
+    const uint32_t hashed =
+        ReadThrough(file, expected, &digest, INVALID_HANDLE_VALUE, nullptr, &percent);
     if (!digest.Matches(*entry, hashed, expected))
         Fail(installed ? kFailInstalled : kFailDownload,
              installed ? kLineBadInstall : kLineBadDownload);

@@ -132,8 +132,7 @@ int32_t CInitUpdateTask::Run()
             }
             if (m_failureCode == 0 && m_fetchSignature == 1) {
                 CompanionAddress(address, sizeof(address), m_definitionAddress, "update.sig");
-                FetchInto(session, address, kSignatureTextCapacity, &signature,
-                          &signatureLength);
+                FetchInto(session, address, kSignatureTextCapacity, &signature, &signatureLength);
             }
             InternetCloseHandle(session);
         }

@@ -35,10 +35,10 @@ public:
 
     char m_definitionAddress[256];
     int32_t m_failureCode;
-    int32_t m_finished;        // raised with RaiseFinished as the last action of Run
-    char* m_definitionText;    // byte area (AllocArea), owned until the dialog takes it
+    int32_t m_finished;      // raised with RaiseFinished as the last action of Run
+    char* m_definitionText;  // byte area (AllocArea), owned until the dialog takes it
     uint32_t m_definitionLength;
-    char* m_readmeText;        // byte area (AllocArea), owned until the dialog takes it
+    char* m_readmeText;  // byte area (AllocArea), owned until the dialog takes it
     uint32_t m_readmeLength;
     int32_t m_fetchSignature;  // 1: update.sig is fetched too; set before the start
     char* m_signatureText;     // byte area (AllocArea), owned until the dialog takes it

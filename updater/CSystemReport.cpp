@@ -22,8 +22,8 @@ CSystemReport::CSystemReport() : m_osClass(kOsClassUnknown)
         if (GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&extended)))
             productType = extended.wProductType;
     }
-    m_osClass = ClassifyOs(plain.dwPlatformId, plain.dwMajorVersion, plain.dwMinorVersion,
-                           productType);
+    m_osClass =
+        ClassifyOs(plain.dwPlatformId, plain.dwMajorVersion, plain.dwMinorVersion, productType);
 }
 
 CSystemReport::~CSystemReport() {}

@@ -2,8 +2,7 @@
 
 #include "support/TextRoutines.h"
 
-void CompanionAddress(char* out, size_t capacity, const char* definitionAddress,
-                      const char* name)
+void CompanionAddress(char* out, size_t capacity, const char* definitionAddress, const char* name)
 {
     CopyText(out, capacity, definitionAddress);
     char* slash = FindLastChar(out, '/');

@@ -102,8 +102,7 @@ void JudgeLoadedDefinition(const InstalledFacts& installed, DefinitionVerdict* v
     AddLine(verdict, line);
     AddItemLine(verdict, newer ? kFormatDayChange : kFormatDay, installed.day, day);
     CopyText(verdict->newDay, sizeof verdict->newDay, day);
-    AddItemLine(verdict, newer ? kFormatVersionChange : kFormatVersion, installed.version,
-                version);
+    AddItemLine(verdict, newer ? kFormatVersionChange : kFormatVersion, installed.version, version);
     CopyText(verdict->newVersion, sizeof verdict->newVersion, version);
 
     if (number < installed.versionNumber) {

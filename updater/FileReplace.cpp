@@ -121,9 +121,8 @@ void CopyNamedStreams(const char* from, const char* to)
             buffer = LocalAlloc(LMEM_FIXED, kStreamCopySize);
         DWORD got = 0, written = 0;
         while (input != INVALID_HANDLE_VALUE && output != INVALID_HANDLE_VALUE &&
-               buffer != nullptr &&
-               ReadFile(input, buffer, kStreamCopySize, &got, nullptr) && got > 0 &&
-               WriteFile(output, buffer, got, &written, nullptr) && written == got) {
+               buffer != nullptr && ReadFile(input, buffer, kStreamCopySize, &got, nullptr) &&
+               got > 0 && WriteFile(output, buffer, got, &written, nullptr) && written == got) {
         }
         if (input != INVALID_HANDLE_VALUE)
             CloseHandle(input);

@@ -150,7 +150,8 @@ bool SendRequestWithin(HINTERNET session, const char* address, OpenedAddress* op
         return false;
     }
     const uint64_t allowedMs = 2 * static_cast<uint64_t>(g_httpTimeoutMs);
-    WaitForSingleObject(thread, allowedMs < INFINITE ? static_cast<DWORD>(allowedMs) : INFINITE - 1);
+    WaitForSingleObject(thread,
+                        allowedMs < INFINITE ? static_cast<DWORD>(allowedMs) : INFINITE - 1);
     CloseHandle(thread);
     if (InterlockedDecrement(&pending->holders) != 0)
         return false;  // still sending; the thread frees what it holds

@@ -10,11 +10,7 @@ constexpr char kWindowTitle[] = "オンラインアップデート[ver.1.01]";
 constexpr char kChooserTitle[] = "アップデート定義ファイルの選択";
 // The file list's column headings; their blanks set the columns' widths.
 constexpr const char* kColumnTitles[] = {
-    "   ファイル   ",
-    "   サイズ   ",
-    "ＤＬ",
-    "転送",
-    "               MD5               ",
+    "   ファイル   ", "   サイズ   ", "ＤＬ", "転送", "               MD5               ",
 };
 
 // The fetch of a definition.

@@ -87,8 +87,7 @@ double StampedMessageList::TimeOf(const char* text) const
     return -1;
 }
 
-LRESULT CALLBACK StampedMessageList::Stamp(HWND window, UINT message, WPARAM wParam,
-                                           LPARAM lParam)
+LRESULT CALLBACK StampedMessageList::Stamp(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     auto* self = static_cast<StampedMessageList*>(GetPropA(window, kListProperty));
     if (message == LB_INSERTSTRING && lParam != 0)

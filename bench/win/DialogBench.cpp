@@ -51,7 +51,10 @@ struct Spread {
         std::sort(values.begin(), values.end());
         return values[values.size() / 2];
     }
-    double Max() const { return values.empty() ? 0 : *std::max_element(values.begin(), values.end()); }
+    double Max() const
+    {
+        return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+    }
     double Mean() const
     {
         double sum = 0;
@@ -80,8 +83,8 @@ Spread g_firstRunningTick;
 Spread g_runningTicks;
 Spread g_stepEndTicks;
 Spread g_rebuilds;
-Spread g_liveTicks;   // WM_TIMER during a real update
-Spread g_livePaints;  // WM_PAINT of the file list during a real update
+Spread g_liveTicks;    // WM_TIMER during a real update
+Spread g_livePaints;   // WM_PAINT of the file list during a real update
 double g_endTick = 0;  // the tick during which Exit was enabled again
 int g_rows = 0;
 
@@ -175,9 +178,7 @@ LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         g_offlineOpen.Add(NowMs() - start);
         return result;
     }
-    case kMeasureTicks:
-        MeasureTicks();
-        return 1;
+    case kMeasureTicks: MeasureTicks(); return 1;
     case WM_TIMER:
         if (g_recording) {
             const bool exitBefore = IsWindowEnabled(GetDlgItem(window, IDC_EXIT)) != FALSE;
@@ -191,8 +192,7 @@ LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             return result;
         }
         return CallWindowProcA(g_dialogProc, window, message, wParam, lParam);
-    default:
-        return CallWindowProcA(g_dialogProc, window, message, wParam, lParam);
+    default: return CallWindowProcA(g_dialogProc, window, message, wParam, lParam);
     }
 }
 
@@ -264,14 +264,16 @@ int ReportTicks()
     std::printf("| offline open of the definition (check, list built) | %s | %s | %zu | |\n",
                 Ms(g_offlineOpen.Median()).c_str(), Ms(g_offlineOpen.Max()).c_str(),
                 g_offlineOpen.values.size());
-    std::printf("\nEach figure includes UpdateWindow of the file list, so the paint that the "
-                "change causes is counted.\n");
-    std::printf("@summary|Dialog, %d rows: timer tick, every row idle (median)|%s ms|||< 1 ms|%s\n", g_rows,
-                Ms(g_idleTicks.Median()).c_str(), g_idleTicks.Median() < 1 ? "yes" : "no");
-    std::printf("@summary|Dialog, %d rows: timer tick, one row running (median)|%s ms||||\n", g_rows,
-                Ms(g_runningTicks.Median()).c_str());
-    std::printf("@summary|Dialog, %d rows: FillFileList, full rebuild (median)|%s ms|||< 150 ms|%s\n",
-                g_rows, Ms(g_rebuilds.Median()).c_str(), g_rebuilds.Median() < 150 ? "yes" : "no");
+    std::printf(
+        "\nEach figure includes UpdateWindow of the file list, so the paint that the "
+        "change causes is counted.\n");
+    std::printf("@summary|Dialog, %d rows: timer tick, every row idle (median)|%s ms|||< 1 ms|%s\n",
+                g_rows, Ms(g_idleTicks.Median()).c_str(), g_idleTicks.Median() < 1 ? "yes" : "no");
+    std::printf("@summary|Dialog, %d rows: timer tick, one row running (median)|%s ms||||\n",
+                g_rows, Ms(g_runningTicks.Median()).c_str());
+    std::printf(
+        "@summary|Dialog, %d rows: FillFileList, full rebuild (median)|%s ms|||< 150 ms|%s\n",
+        g_rows, Ms(g_rebuilds.Median()).c_str(), g_rebuilds.Median() < 150 ? "yes" : "no");
     return 0;
 }
 
@@ -291,21 +293,26 @@ int ReportUpdate(const MemorySample& idle, const MemorySample& peak, double upda
                 Mib(peak.privateBytes - idle.privateBytes).c_str());
     std::printf("| the process's own peak (PeakPagefileUsage, MiB) | %s | %s | | |\n",
                 Mib(idle.peakPrivateBytes).c_str(), Mib(peak.peakPrivateBytes).c_str());
-    std::printf("\n| during the update, through the dialog | count | mean (ms) | max (ms) | total (s) |\n");
+    std::printf(
+        "\n| during the update, through the dialog | count | mean (ms) | max (ms) | total (s) |\n");
     std::printf("|---|---:|---:|---:|---:|\n");
-    std::printf("| Update pressed to Exit enabled | 1 | | | %s |\n", Fixed(updateMs / 1000, 2).c_str());
+    std::printf("| Update pressed to Exit enabled | 1 | | | %s |\n",
+                Fixed(updateMs / 1000, 2).c_str());
     std::printf("| timer ticks (OnTimer) | %zu | %s | %s | %s |\n", g_liveTicks.values.size(),
                 Ms(g_liveTicks.Mean()).c_str(), Ms(g_liveTicks.Max()).c_str(),
                 Fixed(g_liveTicks.Sum() / 1000, 3).c_str());
-    std::printf("| of these, the tick that ended the update (released the task, rebuilt the "
-                "list) | 1 | | %s | |\n",
-                Ms(g_endTick).c_str());
-    std::printf("| file-list paints (WM_PAINT) | %zu | %s | %s | %s |\n", g_livePaints.values.size(),
-                Ms(g_livePaints.Mean()).c_str(), Ms(g_livePaints.Max()).c_str(),
-                Fixed(g_livePaints.Sum() / 1000, 3).c_str());
+    std::printf(
+        "| of these, the tick that ended the update (released the task, rebuilt the "
+        "list) | 1 | | %s | |\n",
+        Ms(g_endTick).c_str());
+    std::printf("| file-list paints (WM_PAINT) | %zu | %s | %s | %s |\n",
+                g_livePaints.values.size(), Ms(g_livePaints.Mean()).c_str(),
+                Ms(g_livePaints.Max()).c_str(), Fixed(g_livePaints.Sum() / 1000, 3).c_str());
     const uint64_t growth = peak.privateBytes - idle.privateBytes;
-    std::printf("@summary|Private memory during the update, above the idle dialog|+%s MiB|%s MiB idle||<= 16 MiB|%s\n",
-                Mib(growth).c_str(), Mib(idle.privateBytes).c_str(), growth <= (16u << 20) ? "yes" : "no");
+    std::printf(
+        "@summary|Private memory during the update, above the idle dialog|+%s MiB|%s MiB idle||<= "
+        "16 MiB|%s\n",
+        Mib(growth).c_str(), Mib(idle.privateBytes).c_str(), growth <= (16u << 20) ? "yes" : "no");
     return 0;
 }
 
@@ -318,8 +325,9 @@ int main(int argc, char** argv)
     const char* game = Option(argc, argv, "--game", nullptr);
     const char* definition = Option(argc, argv, "--definition", nullptr);
     if (game == nullptr || ticks == update || (ticks && definition == nullptr)) {
-        std::fprintf(stderr, "usage: dialog_bench --ticks --game FOLDER\\ --definition FILE\n"
-                             "       dialog_bench --update --game FOLDER\\\n");
+        std::fprintf(stderr,
+                     "usage: dialog_bench --ticks --game FOLDER\\ --definition FILE\n"
+                     "       dialog_bench --update --game FOLDER\\\n");
         return 2;
     }
 

@@ -16,8 +16,7 @@
 namespace {
 
 // The fastest of repeats passes over data, in reads of readSize bytes.
-double BestMs(const std::vector<unsigned char>& data, uint32_t readSize, bool withSha,
-              int repeats)
+double BestMs(const std::vector<unsigned char>& data, uint32_t readSize, bool withSha, int repeats)
 {
     double best = 1e300;
     for (int r = 0; r < repeats; ++r) {
@@ -25,8 +24,8 @@ double BestMs(const std::vector<unsigned char>& data, uint32_t readSize, bool wi
         CMd5 md5;
         CSha256* sha = withSha ? new CSha256 : nullptr;
         for (size_t at = 0; at < data.size(); at += readSize) {
-            const uint32_t count = static_cast<uint32_t>(
-                data.size() - at < readSize ? data.size() - at : readSize);
+            const uint32_t count =
+                static_cast<uint32_t>(data.size() - at < readSize ? data.size() - at : readSize);
             md5.Update(&data[at], count);
             if (sha != nullptr)
                 sha->Update(&data[at], count);

@@ -87,15 +87,14 @@ bool StepEnded(const Step& step)
     const UpdateFileEntry& e = *step.entry;
     switch (step.kind) {
     case kDownload:
-        return LoadProgress(e.downloadPercent) >= 85 || LoadProgress(e.downloadState) >= kStateEnded;
-    case kCheckCopy:
-        return LoadProgress(e.downloadState) >= kStateEnded;
+        return LoadProgress(e.downloadPercent) >= 85 ||
+               LoadProgress(e.downloadState) >= kStateEnded;
+    case kCheckCopy: return LoadProgress(e.downloadState) >= kStateEnded;
     case kInstall:
-        return LoadProgress(e.transferPercent) >= 85 || LoadProgress(e.transferState) >= kStateEnded;
-    case kCheckInstalled:
-        return LoadProgress(e.transferState) >= kStateEnded;
-    default:
-        return false;
+        return LoadProgress(e.transferPercent) >= 85 ||
+               LoadProgress(e.transferState) >= kStateEnded;
+    case kCheckInstalled: return LoadProgress(e.transferState) >= kStateEnded;
+    default: return false;
     }
 }
 
@@ -112,7 +111,8 @@ struct WinInetProbe {
 WinInetProbe ProbeWinInet(const std::string& address)
 {
     WinInetProbe probe;
-    HINTERNET session = InternetOpenA("FernupBench", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    HINTERNET session =
+        InternetOpenA("FernupBench", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     if (session == nullptr)
         return probe;
     const double start = NowMs();
@@ -240,7 +240,8 @@ int RunDirect(UpdateFileEntry* entries, CFernupTask* task, bool online, uint32_t
         AppendText(task->m_workFolder, sizeof task->m_workFolder, task->m_definitionDigest);
         CreateDirectoryA(task->m_workFolder, nullptr);
         AppendText(task->m_workFolder, sizeof task->m_workFolder, "\\");
-        task->m_session = InternetOpenA("FernupTask", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+        task->m_session =
+            InternetOpenA("FernupTask", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     } else {
         CopyText(task->m_workFolder, sizeof task->m_workFolder, task->m_offlineFolder);
     }
@@ -302,7 +303,8 @@ int RunDirect(UpdateFileEntry* entries, CFernupTask* task, bool online, uint32_t
         return 1;
     }
 
-    std::printf("\n#### Steps called directly, without thread or pauses (ms in all, ms per step)\n\n");
+    std::printf(
+        "\n#### Steps called directly, without thread or pauses (ms in all, ms per step)\n\n");
     std::printf("| step | %s | %s | %s |\n|---|---:|---:|---:|\n", sizeNames[0], sizeNames[1],
                 sizeNames[2]);
     for (int kind = online ? kDownload : kCheckCopy; kind < kKinds; ++kind) {
@@ -529,8 +531,9 @@ int main(int argc, char** argv)
     std::printf("\n#### %s update%s: %u files, %s MiB (largest %s MiB)\n\n",
                 online ? "Online" : "Offline", label[0] ? (std::string(", ") + label).c_str() : "",
                 files, Mib(totalBytes).c_str(), Mib(static_cast<uint32_t>(largest->size)).c_str());
-    std::printf("| phase | ours (s) | its 10 ms pauses (s) | ours less pauses (s) | reference (s) "
-                "| ratio | goal |\n");
+    std::printf(
+        "| phase | ours (s) | its 10 ms pauses (s) | ours less pauses (s) | reference (s) "
+        "| ratio | goal |\n");
     std::printf("|---|---:|---:|---:|---|---:|---|\n");
     for (int kind = online ? kDownload : kCheckCopy; kind < kKinds; ++kind) {
         const double pauses = count[kind] * pause10;
@@ -554,62 +557,74 @@ int main(int argc, char** argv)
                     seconds(work[kind]).c_str(), reference.c_str(), ratio.c_str(), goal.c_str());
     }
     const double checks = work[kCheckCopy] + work[kInstall] + work[kCheckInstalled];
-    const double checkPauses = (count[kCheckCopy] + count[kInstall] + count[kCheckInstalled]) * pause10;
-    std::printf("| **check + install + check** | %s | %s | **%s** | md5sum + cp + md5sum %s | **%s** "
-                "| <= 2 |\n",
-                seconds(checks + checkPauses).c_str(), seconds(checkPauses).c_str(),
-                seconds(checks).c_str(), pipeline >= 0 ? Fixed(pipeline, 2).c_str() : "-",
-                Ratio(checks / 1000.0, pipeline).c_str());
-    std::printf("| record%s | %s | %s | %s | | | |\n",
-                online ? " (and removal of the work folder)" : "", seconds(recordMs + pause10).c_str(),
-                seconds(pause10).c_str(), seconds(recordMs).c_str());
+    const double checkPauses =
+        (count[kCheckCopy] + count[kInstall] + count[kCheckInstalled]) * pause10;
+    std::printf(
+        "| **check + install + check** | %s | %s | **%s** | md5sum + cp + md5sum %s | **%s** "
+        "| <= 2 |\n",
+        seconds(checks + checkPauses).c_str(), seconds(checkPauses).c_str(),
+        seconds(checks).c_str(), pipeline >= 0 ? Fixed(pipeline, 2).c_str() : "-",
+        Ratio(checks / 1000.0, pipeline).c_str());
+    std::printf(
+        "| record%s | %s | %s | %s | | | |\n", online ? " (and removal of the work folder)" : "",
+        seconds(recordMs + pause10).c_str(), seconds(pause10).c_str(), seconds(recordMs).c_str());
     std::printf("| total, from Start to the last line | %s | %s | %s | | | |\n",
                 seconds(totalMs).c_str(), seconds((steps.size()) * pause10).c_str(),
                 seconds(totalMs - steps.size() * pause10).c_str());
     if (online)
-        std::printf("| download ratio if the %s reads were paced 2 ms and steps 10 ms exactly | | | | "
-                    "floor %s | %s | |\n",
-                    Thousands(reads).c_str(),
-                    seconds(readPauses * 2.0 + count[kDownload] * 10.0).c_str(),
-                    Ratio(work[kDownload] + count[kDownload] * pause10,
-                          readPauses * 2.0 + count[kDownload] * 10.0)
-                        .c_str());
+        std::printf(
+            "| download ratio if the %s reads were paced 2 ms and steps 10 ms exactly | | | | "
+            "floor %s | %s | |\n",
+            Thousands(reads).c_str(), seconds(readPauses * 2.0 + count[kDownload] * 10.0).c_str(),
+            Ratio(work[kDownload] + count[kDownload] * pause10,
+                  readPauses * 2.0 + count[kDownload] * 10.0)
+                .c_str());
     std::printf("\n");
     if (online)
-        std::printf("- WinINet alone on the largest file, no pauses: %s reads, at most %u bytes "
-                    "available, %s MB/s.\n",
-                    Thousands(probe.reads).c_str(), probe.largestAvailable,
-                    Fixed(probe.bytes / probe.ms / 1000.0, 1).c_str());
-    std::printf("- Pauses: the task's own 10 ms pause took %s ms on average (%u pauses seen from "
-                "their end to the next copy's start); the pauses column is steps x that. "
-                "Measured before the run on this thread: Sleep(2) %s ms, Sleep(10) %s ms.\n",
-                Fixed(pause10, 3).c_str(), pauseCount, Fixed(pause2, 3).c_str(),
-                Fixed(sleep10, 3).c_str());
-    std::printf("- Thread start to the first line: %s ms. Entries polled every %u ms (messages "
-                "every %d ms between the first step and the last); steps whose end was first seen "
-                "together with the one before: %u of %zu.\n",
-                Fixed(runMs - startMs, 1).c_str(), pollMs, static_cast<int>(kPumpEveryMs), merged,
-                steps.size());
-    std::printf("- Private memory (PagefileUsage): %s MiB before, %s MiB at the most during the "
-                "run (+%s MiB, sampled every %d ms), %s MiB after.\n",
-                Mib(before.privateBytes).c_str(), Mib(peak.privateBytes).c_str(),
-                Mib(peak.privateBytes - before.privateBytes).c_str(),
-                static_cast<int>(kMemoryEveryMs), Mib(after.privateBytes).c_str());
+        std::printf(
+            "- WinINet alone on the largest file, no pauses: %s reads, at most %u bytes "
+            "available, %s MB/s.\n",
+            Thousands(probe.reads).c_str(), probe.largestAvailable,
+            Fixed(probe.bytes / probe.ms / 1000.0, 1).c_str());
+    std::printf(
+        "- Pauses: the task's own 10 ms pause took %s ms on average (%u pauses seen from "
+        "their end to the next copy's start); the pauses column is steps x that. "
+        "Measured before the run on this thread: Sleep(2) %s ms, Sleep(10) %s ms.\n",
+        Fixed(pause10, 3).c_str(), pauseCount, Fixed(pause2, 3).c_str(), Fixed(sleep10, 3).c_str());
+    std::printf(
+        "- Thread start to the first line: %s ms. Entries polled every %u ms (messages "
+        "every %d ms between the first step and the last); steps whose end was first seen "
+        "together with the one before: %u of %zu.\n",
+        Fixed(runMs - startMs, 1).c_str(), pollMs, static_cast<int>(kPumpEveryMs), merged,
+        steps.size());
+    std::printf(
+        "- Private memory (PagefileUsage): %s MiB before, %s MiB at the most during the "
+        "run (+%s MiB, sampled every %d ms), %s MiB after.\n",
+        Mib(before.privateBytes).c_str(), Mib(peak.privateBytes).c_str(),
+        Mib(peak.privateBytes - before.privateBytes).c_str(), static_cast<int>(kMemoryEveryMs),
+        Mib(after.privateBytes).c_str());
 
     // One line per goal for the summary table of scripts/bench.sh.
     const char* mode = online ? "Online" : "Offline";
     if (online) {
         const double download = work[kDownload] + count[kDownload] * pause10;
-        std::printf("@summary|%s update: download phase vs the floor of its pacing|%s s|%s s|%s|<= 1.1|%s\n",
-                    mode, seconds(download).c_str(), seconds(floorMs).c_str(),
-                    Ratio(download, floorMs).c_str(), download <= 1.1 * floorMs ? "yes" : "no");
+        std::printf(
+            "@summary|%s update: download phase vs the floor of its pacing|%s s|%s s|%s|<= "
+            "1.1|%s\n",
+            mode, seconds(download).c_str(), seconds(floorMs).c_str(),
+            Ratio(download, floorMs).c_str(), download <= 1.1 * floorMs ? "yes" : "no");
     }
-    std::printf("@summary|%s update: check + install + check less pauses vs md5sum + cp + md5sum|%s s|%s s|%s|<= 2|%s\n",
-                mode, seconds(checks).c_str(), pipeline >= 0 ? Fixed(pipeline, 2).c_str() : "-",
-                Ratio(checks / 1000.0, pipeline).c_str(),
-                pipeline < 0 ? "-" : checks / 1000.0 <= 2 * pipeline ? "yes" : "no");
-    std::printf("@summary|%s update: total, of which %zu pauses of 10 ms|%s s|%s s of pauses|||\n", mode,
-                steps.size(), seconds(totalMs).c_str(), seconds(steps.size() * pause10).c_str());
+    std::printf(
+        "@summary|%s update: check + install + check less pauses vs md5sum + cp + md5sum|%s s|%s "
+        "s|%s|<= 2|%s\n",
+        mode, seconds(checks).c_str(), pipeline >= 0 ? Fixed(pipeline, 2).c_str() : "-",
+        Ratio(checks / 1000.0, pipeline).c_str(),
+        pipeline < 0                      ? "-"
+        : checks / 1000.0 <= 2 * pipeline ? "yes"
+                                          : "no");
+    std::printf("@summary|%s update: total, of which %zu pauses of 10 ms|%s s|%s s of pauses|||\n",
+                mode, steps.size(), seconds(totalMs).c_str(),
+                seconds(steps.size() * pause10).c_str());
     FreeEntryChain(entries);
     return 0;
 }

@@ -91,8 +91,8 @@ public:
                               readyName + " " + releaseName;
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
-        m_held = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                nullptr, &startup, &m_process) &&
+        m_held = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                &startup, &m_process) &&
                  WaitForSingleObject(m_ready, 20000) == WAIT_OBJECT_0;
     }
     ~FileHolder()
@@ -140,8 +140,8 @@ void MakeGame(const std::string& game)
     WriteBytes(game + "update.log", LogText("http://127.0.0.1:1/pkg/"));
     WriteBytes(game + "orvaCheck.cfg",
                "[FILE_CHECK_LIST]\r\nFILE0001=game.ini:" + Md5Of("old game.ini") +
-                   "\r\nFILE0002=save\\slot1.sav:\r\nFILE0004=save\\after-gap.sav:" +
-                   Md5Of("gap") + "\r\n");
+                   "\r\nFILE0002=save\\slot1.sav:\r\nFILE0004=save\\after-gap.sav:" + Md5Of("gap") +
+                   "\r\n");
 }
 
 // update.log names the base address of the server of this run.
@@ -195,13 +195,12 @@ CannedHttpServer::Reply FaultyReply(const RunPlan& plan, const std::string& body
                                     Ending::Stall, kTaskLimitMs);
     case Fault::LongBody:
         // Past the declared length, or declared and sent longer than the file.
-        return CannedHttpServer::Ok(body + junk, plan.variant == 0
-                                                     ? static_cast<int64_t>(body.size())
-                                                     : static_cast<int64_t>(body.size() + junk.size()));
+        return CannedHttpServer::Ok(
+            body + junk, plan.variant == 0 ? static_cast<int64_t>(body.size())
+                                           : static_cast<int64_t>(body.size() + junk.size()));
     case Fault::ErrorPage:
         return Page(plan.variant == 0 ? "500 Internal Server Error" : "404 Not Found");
-    default:
-        return CannedHttpServer::Ok(body);
+    default: return CannedHttpServer::Ok(body);
     }
 }
 
@@ -374,8 +373,8 @@ RunResult RunOne(const Options& options, const std::string& game, const RunPlan&
     server.Stop();
 
     if (plan.fault == Fault::Stall && result.elapsedMs > 3 * options.timeoutMs + 5000)
-        result.violations.push_back("a stall held the run for " +
-                                    std::to_string(result.elapsedMs) + " ms");
+        result.violations.push_back("a stall held the run for " + std::to_string(result.elapsedMs) +
+                                    " ms");
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
     judged.workFolderLeft = digest[0] != '\0' && PathExists(std::string(temp) + digest);
@@ -471,8 +470,8 @@ public:
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         std::string command = "\"" + program + "\"";
-        if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                           game.c_str(), &startup, &m_process))
+        if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, game.c_str(),
+                           &startup, &m_process))
             m_dialog = DialogDriver::FindDialog(m_process.dwProcessId, kWindowLimitMs);
     }
     ~ProgramRun()
@@ -506,7 +505,8 @@ public:
         const DWORD start = GetTickCount();
         while (GetTickCount() - start < limitMs) {
             const std::vector<std::string> lines = DialogDriver::Lines(m_dialog);
-            if (!lines.empty() && lines.back() == line && DialogDriver::Buttons(m_dialog) == buttons)
+            if (!lines.empty() && lines.back() == line &&
+                DialogDriver::Buttons(m_dialog) == buttons)
                 return true;
             if (!Running())
                 return false;
@@ -556,9 +556,9 @@ enum class Landed : int { Fetching = 0, Installing = 1, Count = 2 };
 
 struct KillResult {
     Landed landed = Landed::Fetching;
-    bool killed = false;       // the process was still running when killed
-    bool rerunDone = false;    // the second run completed the update
-    DWORD killAtMs = 0;        // from the press of Update
+    bool killed = false;     // the process was still running when killed
+    bool rerunDone = false;  // the second run completed the update
+    DWORD killAtMs = 0;      // from the press of Update
     DWORD rerunMs = 0;
     std::vector<std::string> violations;
 };
@@ -603,7 +603,8 @@ KillResult KillOne(const std::string& program, const std::string& root, const st
     const UpdatedFile& marked = plan.files[plan.entry].file;
     // The last "\\" that is not the second byte of a two-byte character.
     const char* slash = FindLastChar(marked.target.c_str(), '\\');
-    const size_t nameAt = slash == nullptr ? 0 : static_cast<size_t>(slash - marked.target.c_str()) + 1;
+    const size_t nameAt =
+        slash == nullptr ? 0 : static_cast<size_t>(slash - marked.target.c_str()) + 1;
     const std::string watched = plan.moment == KillMoment::DownloadBegun
                                     ? work + marked.target.substr(nameAt)
                                     : game + marked.target;
@@ -639,7 +640,8 @@ KillResult KillOne(const std::string& program, const std::string& root, const st
         run.Kill();
         result.killAtMs = GetTickCount() - pressed;
         if (!result.killed)
-            result.violations.push_back("the program ended before it was killed: " + run.LastLine());
+            result.violations.push_back("the program ended before it was killed: " +
+                                        run.LastLine());
     }
 
     judged.after = ImageOf(game);
@@ -717,23 +719,26 @@ int KillCampaign(const Options& options)
         ++row.landed[static_cast<int>(result.landed)];
         row.rerunsDone += result.rerunDone ? 1 : 0;
         row.violations += result.violations.empty() ? 0 : 1;
-        row.longestRerunMs = result.rerunMs > row.longestRerunMs ? result.rerunMs : row.longestRerunMs;
+        row.longestRerunMs =
+            result.rerunMs > row.longestRerunMs ? result.rerunMs : row.longestRerunMs;
         violations += result.violations.empty() ? 0 : 1;
         const UpdatedFile& marked = plan.files[plan.entry].file;
-        std::printf("kill %3u: %2zu files, %-16s %2zu (%s, %zu bytes) + %u ms -> at %5lu ms, "
-                    "while %s; re-run %5lu ms  %s\n",
-                    run, plan.files.size(), KillMomentName(plan.moment), plan.entry + 1,
-                    marked.target.c_str(), marked.content.size(), plan.pauseMs,
-                    static_cast<unsigned long>(result.killAtMs),
-                    result.landed == Landed::Fetching ? "fetching" : "installing",
-                    static_cast<unsigned long>(result.rerunMs),
-                    result.violations.empty() ? "ok" : ("VIOLATED: " + Join(result.violations)).c_str());
+        std::printf(
+            "kill %3u: %2zu files, %-16s %2zu (%s, %zu bytes) + %u ms -> at %5lu ms, "
+            "while %s; re-run %5lu ms  %s\n",
+            run, plan.files.size(), KillMomentName(plan.moment), plan.entry + 1,
+            marked.target.c_str(), marked.content.size(), plan.pauseMs,
+            static_cast<unsigned long>(result.killAtMs),
+            result.landed == Landed::Fetching ? "fetching" : "installing",
+            static_cast<unsigned long>(result.rerunMs),
+            result.violations.empty() ? "ok" : ("VIOLATED: " + Join(result.violations)).c_str());
         std::fflush(stdout);
     }
 
-    std::printf("\n| kill after | kills | landed while fetching | landed while installing | "
-                "re-runs completed | longest re-run | invariant violations |\n"
-                "|---|---:|---:|---:|---:|---:|---:|\n");
+    std::printf(
+        "\n| kill after | kills | landed while fetching | landed while installing | "
+        "re-runs completed | longest re-run | invariant violations |\n"
+        "|---|---:|---:|---:|---:|---:|---:|\n");
     KillRow total;
     for (int i = 0; i < static_cast<int>(KillMoment::Count); ++i) {
         const KillRow& row = rows[i];
@@ -746,8 +751,8 @@ int KillCampaign(const Options& options)
         total.landed[1] += row.landed[1];
         total.rerunsDone += row.rerunsDone;
         total.violations += row.violations;
-        total.longestRerunMs = row.longestRerunMs > total.longestRerunMs ? row.longestRerunMs
-                                                                         : total.longestRerunMs;
+        total.longestRerunMs =
+            row.longestRerunMs > total.longestRerunMs ? row.longestRerunMs : total.longestRerunMs;
     }
     std::printf("| all | %u | %u | %u | %u | %lu ms | %u |\n", total.kills, total.landed[0],
                 total.landed[1], total.rerunsDone, static_cast<unsigned long>(total.longestRerunMs),
@@ -763,10 +768,11 @@ int main(int argc, char** argv)
         return HoldFile(argv[2], argv[3], argv[4]);
     Options options;
     if (!ParseOptions(argc, argv, &options)) {
-        std::fprintf(stderr, "usage: fault_campaign [--runs N] [--seed S] [--first R] "
-                             "[--timeout-ms T]\n"
-                             "       fault_campaign --kills N [--seed S] [--first R] "
-                             "[--program FERNUP_EXE]\n");
+        std::fprintf(stderr,
+                     "usage: fault_campaign [--runs N] [--seed S] [--first R] "
+                     "[--timeout-ms T]\n"
+                     "       fault_campaign --kills N [--seed S] [--first R] "
+                     "[--program FERNUP_EXE]\n");
         return 2;
     }
     g_httpTimeoutMs = options.timeoutMs;
@@ -794,24 +800,26 @@ int main(int argc, char** argv)
         row.violations += result.violations.empty() ? 0 : 1;
         violations += result.violations.empty() ? 0 : 1;
         hung = result.hung;
-        std::printf("run %3u: %-30s %-10s %zu of %zu files -> %-18s %5lu ms  %s  %s\n", run,
-                    FaultName(plan.fault), SiteName(plan.site), plan.fileIndex + 1,
-                    plan.files.size(), OutcomeName(result.outcome),
-                    static_cast<unsigned long>(result.elapsedMs),
-                    result.violations.empty() ? "ok" : ("VIOLATED: " + Join(result.violations)).c_str(),
-                    result.failureLine.c_str());
+        std::printf(
+            "run %3u: %-30s %-10s %zu of %zu files -> %-18s %5lu ms  %s  %s\n", run,
+            FaultName(plan.fault), SiteName(plan.site), plan.fileIndex + 1, plan.files.size(),
+            OutcomeName(result.outcome), static_cast<unsigned long>(result.elapsedMs),
+            result.violations.empty() ? "ok" : ("VIOLATED: " + Join(result.violations)).c_str(),
+            result.failureLine.c_str());
         std::fflush(stdout);
     }
 
-    std::printf("\n| fault | runs | definition refused | fetch failed | install failed | "
-                "succeeded | longest run | invariant violations |\n"
-                "|---|---:|---:|---:|---:|---:|---:|---:|\n");
+    std::printf(
+        "\n| fault | runs | definition refused | fetch failed | install failed | "
+        "succeeded | longest run | invariant violations |\n"
+        "|---|---:|---:|---:|---:|---:|---:|---:|\n");
     Row total;
     for (int i = 0; i < static_cast<int>(Fault::Count); ++i) {
         const Row& row = rows[i];
-        std::printf("| %s | %u | %u | %u | %u | %u | %lu ms | %u |\n", FaultName(static_cast<Fault>(i)),
-                    row.runs, row.outcomes[0], row.outcomes[1], row.outcomes[2], row.outcomes[3],
-                    static_cast<unsigned long>(row.longestMs), row.violations);
+        std::printf("| %s | %u | %u | %u | %u | %u | %lu ms | %u |\n",
+                    FaultName(static_cast<Fault>(i)), row.runs, row.outcomes[0], row.outcomes[1],
+                    row.outcomes[2], row.outcomes[3], static_cast<unsigned long>(row.longestMs),
+                    row.violations);
         total.runs += row.runs;
         for (int k = 0; k < 4; ++k)
             total.outcomes[k] += row.outcomes[k];

@@ -24,12 +24,10 @@ uint32_t PickSize(std::mt19937& random)
 const char* FaultName(Fault fault)
 {
     static const char* const kNames[] = {
-        "none (clean update)",          "connection refused",
-        "body broken off (reset)",      "body shorter than declared",
-        "body longer than declared",    "error page instead of a file",
-        "wrong digest in definition",   "wrong digest in MD5.txt",
-        "stall in mid-body",            "read-only installed file",
-        "installed file held open",     "target folder missing",
+        "none (clean update)",        "connection refused",        "body broken off (reset)",
+        "body shorter than declared", "body longer than declared", "error page instead of a file",
+        "wrong digest in definition", "wrong digest in MD5.txt",   "stall in mid-body",
+        "read-only installed file",   "installed file held open",  "target folder missing",
     };
     int index = static_cast<int>(fault);
     return index >= 0 && index < kFaultKinds ? kNames[index] : "?";
@@ -51,9 +49,8 @@ const std::vector<PoolFile>& TargetPool()
 {
     // Last components differ: they name the copies in the work folder.
     static const std::vector<PoolFile> kPool = {
-        {"data\\map01.dat", true},      {"game.ini", true},
-        {"データ\\表示.dat", true},     {"data\\sub\\deep.bin", true},
-        {"data\\music.ogg", false},     {"data\\voice.pak", false},
+        {"data\\map01.dat", true},     {"game.ini", true},         {"データ\\表示.dat", true},
+        {"data\\sub\\deep.bin", true}, {"data\\music.ogg", false}, {"data\\voice.pak", false},
         {"ソフト.cfg", false},
     };
     return kPool;
@@ -129,9 +126,7 @@ RunPlan PlanRun(uint32_t seed, uint32_t run)
         }
     };
     switch (plan.fault) {
-    case Fault::None:
-        plan.allowed = succeeded;
-        break;
+    case Fault::None: plan.allowed = succeeded; break;
     case Fault::Refused:
         plan.site = random() % 3 == 0 ? FaultSite::Definition : FaultSite::UpdateFile;
         plan.allowed = plan.site == FaultSite::Definition ? definitionFailed : fetchFailed;
@@ -149,15 +144,14 @@ RunPlan PlanRun(uint32_t seed, uint32_t run)
         break;
     case Fault::LongBody:
         plan.site = random() % 4 == 0 ? FaultSite::Md5Txt : FaultSite::UpdateFile;
-        plan.allowed = (plan.site == FaultSite::Md5Txt ? definitionFailed : fetchFailed) | succeeded;
+        plan.allowed =
+            (plan.site == FaultSite::Md5Txt ? definitionFailed : fetchFailed) | succeeded;
         break;
     case Fault::ErrorPage:
         plan.site = random() % 4 == 0 ? FaultSite::Definition : FaultSite::UpdateFile;
         plan.allowed = plan.site == FaultSite::Definition ? definitionFailed : fetchFailed;
         break;
-    case Fault::WrongDigestDefinition:
-        plan.allowed = fetchFailed;
-        break;
+    case Fault::WrongDigestDefinition: plan.allowed = fetchFailed; break;
     case Fault::WrongDigestMd5Txt:
         plan.site = FaultSite::Md5Txt;
         plan.allowed = definitionFailed;
@@ -173,14 +167,14 @@ RunPlan PlanRun(uint32_t seed, uint32_t run)
     case Fault::FolderMissing: {
         plan.site = FaultSite::Disk;
         PlannedFile lost = plan.files[plan.fileIndex];
-        lost.file.target = "missing" + std::to_string(run) + "\\lost" + std::to_string(run) + ".dat";
+        lost.file.target =
+            "missing" + std::to_string(run) + "\\lost" + std::to_string(run) + ".dat";
         lost.source = "v" + std::to_string(run) + "/lost.bin";
         plan.files.insert(plan.files.begin() + plan.fileIndex, lost);
         plan.allowed = installFailed;
         break;
     }
-    default:
-        break;
+    default: break;
     }
     // A body fault needs a body: the faulty file gets at least one byte.
     PlannedFile& faulty = plan.files[plan.fileIndex];
@@ -234,7 +228,8 @@ KillPlan PlanKill(uint32_t seed, uint32_t run)
         targets.push_back(file.target);
     const size_t count = 24 + random() % 17;
     for (size_t i = targets.size(); i < count; ++i)
-        targets.push_back((i % 3 == 0 ? "データ\\part" : "data\\part") + std::to_string(i) + ".bin");
+        targets.push_back((i % 3 == 0 ? "データ\\part" : "data\\part") + std::to_string(i) +
+                          ".bin");
     std::shuffle(targets.begin(), targets.end(), random);
     // Not among the last three, for the same reason as below.
     const size_t largest = random() % (count - 3);
@@ -243,8 +238,9 @@ KillPlan PlanKill(uint32_t seed, uint32_t run)
         planned.source = "k" + std::to_string(run) + "/f" + std::to_string(i) + ".bin";
         planned.file.target = targets[i];
         // One file of megabytes, a copy long enough for a kill to cut through.
-        const uint32_t size = i == largest ? 1500000 + random() % 1500000
-                                           : (random() % 4 == 0 ? PickSize(random) : random() % 150000);
+        const uint32_t size = i == largest
+                                  ? 1500000 + random() % 1500000
+                                  : (random() % 4 == 0 ? PickSize(random) : random() % 150000);
         planned.file.content = Pattern(size, seed ^ (run * 7919u + static_cast<uint32_t>(i)));
         planned.file.md5 = Md5Of(planned.file.content);
         plan.files.push_back(planned);

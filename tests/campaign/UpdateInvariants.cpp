@@ -74,8 +74,8 @@ void ExpectInstalled(const UpdateRun& run, size_t index, Violations* violations)
     }
     if (found->second != file.content || Md5Of(found->second) != file.md5)
         violations->Add(file.target + ": installed file differs from the definition: expected " +
-                        std::to_string(file.content.size()) + " bytes, md5 " + file.md5 +
-                        ", got " + Describe(run.after, file.target));
+                        std::to_string(file.content.size()) + " bytes, md5 " + file.md5 + ", got " +
+                        Describe(run.after, file.target));
 }
 
 // The value of key in section of a profile text, or false when absent.
@@ -124,8 +124,10 @@ void ExpectLogRecorded(const UpdateRun& run, Violations* violations)
                 kept.push_back(line);
     }
     if (keptBefore != keptAfter)
-        violations->Add(std::string(kLogName) + ": lines other than UPDATE_VER and UPDATE_DAY "
-                        "changed: " + std::to_string(keptBefore.size()) + " before, " +
+        violations->Add(std::string(kLogName) +
+                        ": lines other than UPDATE_VER and UPDATE_DAY "
+                        "changed: " +
+                        std::to_string(keptBefore.size()) + " before, " +
                         std::to_string(keptAfter.size()) + " after");
 }
 
@@ -175,9 +177,8 @@ void ExpectCheckListRecorded(const UpdateRun& run, Violations* violations)
         if (first == nullptr)
             violations->Add(std::string(kCheckListName) + ": no record of " + file.target);
         else if (first->md5 != file.md5)
-            violations->Add(std::string(kCheckListName) + ": " + first->line.substr(0, 8) +
-                            " of " + file.target + ": expected digest " + file.md5 + ", got " +
-                            first->md5);
+            violations->Add(std::string(kCheckListName) + ": " + first->line.substr(0, 8) + " of " +
+                            file.target + ": expected digest " + file.md5 + ", got " + first->md5);
     }
     for (const CheckRecord& old : before) {
         bool updated = false;
@@ -190,8 +191,7 @@ void ExpectCheckListRecorded(const UpdateRun& run, Violations* violations)
         if (now == nullptr)
             violations->Add(std::string(kCheckListName) + ": " + old.line + " lost");
         else if (updated ? now->name != old.name : now->line != old.line)
-            violations->Add(std::string(kCheckListName) + ": " + old.line + " became " +
-                            now->line);
+            violations->Add(std::string(kCheckListName) + ": " + old.line + " became " + now->line);
     }
 }
 
@@ -237,8 +237,8 @@ std::vector<std::string> CheckUpdateRun(const UpdateRun& run)
 
     case RunOutcome::InstallFailed: {
         if (run.failingEntry >= run.files.size()) {
-            violations.Add("install failed at entry " + std::to_string(run.failingEntry) +
-                           " of " + std::to_string(run.files.size()));
+            violations.Add("install failed at entry " + std::to_string(run.failingEntry) + " of " +
+                           std::to_string(run.files.size()));
             break;
         }
         for (size_t i = 0; i < run.failingEntry; ++i)
@@ -254,8 +254,8 @@ std::vector<std::string> CheckUpdateRun(const UpdateRun& run)
         if (!asItWas && !wholly)
             violations.Add(failing.target + ": the failing entry is neither as it was (" +
                            Describe(run.before, failing.target) + ") nor wholly new (" +
-                           Describe(wholeNew, failing.target) + "): " +
-                           Describe(run.after, failing.target));
+                           Describe(wholeNew, failing.target) +
+                           "): " + Describe(run.after, failing.target));
         for (size_t i = run.failingEntry + 1; i < run.files.size(); ++i)
             if (!IsTarget(run.files, run.files[i].target, run.failingEntry + 1))
                 violations.ExpectState(run.before, run.after, run.files[i].target,
@@ -282,8 +282,7 @@ std::vector<std::string> CheckUpdateRun(const UpdateRun& run)
         break;
     }
 
-    default:
-        violations.Add("unknown outcome");
+    default: violations.Add("unknown outcome");
     }
     return violations.Take();
 }

@@ -36,8 +36,8 @@ struct UpdateRun {
     std::string newVersion;
     std::string newDay;
     RunOutcome outcome = RunOutcome::Succeeded;
-    size_t failingEntry = 0;       // InstallFailed: the entry whose install failed
-    bool workFolderLeft = false;   // the online work folder still exists
+    size_t failingEntry = 0;      // InstallFailed: the entry whose install failed
+    bool workFolderLeft = false;  // the online work folder still exists
 };
 
 // Every invariant the run broke, one line each; empty when it kept them all.

@@ -152,9 +152,10 @@ TEST(UpdateInvariants, JudgesEveryOutcome)
          [](UpdateRun* r) {
              r->before.erase("orvaCheck.cfg");
              Complete(r);
-             r->after["orvaCheck.cfg"] = "[FILE_CHECK_LIST]\r\nFILE0001=data\\a.dat:" +
-                                         Md5Of("new a") + "\r\nFILE0002=b.ini:" + Md5Of("new b") +
-                                         "\r\nFILE0003=data\\c.pak:" + Md5Of("new c") + "\r\n";
+             r->after["orvaCheck.cfg"] =
+                 "[FILE_CHECK_LIST]\r\nFILE0001=data\\a.dat:" + Md5Of("new a") +
+                 "\r\nFILE0002=b.ini:" + Md5Of("new b") +
+                 "\r\nFILE0003=data\\c.pak:" + Md5Of("new c") + "\r\n";
          },
          nullptr},
         {"complete, another line of update.log changed",
@@ -233,8 +234,8 @@ TEST(UpdateInvariants, JudgesEveryOutcome)
         bool named = false;
         for (const std::string& line : violations)
             named = named || line.find(c.violation) != std::string::npos;
-        EXPECT_TRUE(named) << c.what << ": expected '" << c.violation << "', got '"
-                           << violations[0] << "'";
+        EXPECT_TRUE(named) << c.what << ": expected '" << c.violation << "', got '" << violations[0]
+                           << "'";
     }
 }
 
@@ -254,25 +255,23 @@ TEST(UpdateInvariants, JudgesAKilledRun)
                  r->after[file.target] = file.content;
          },
          nullptr},
-        {"a file half written",
-         [](UpdateRun* r) { r->after["b.ini"] = "new"; }, "b.ini: neither as it was"},
+        {"a file half written", [](UpdateRun* r) { r->after["b.ini"] = "new"; },
+         "b.ini: neither as it was"},
         {"a file gone", [](UpdateRun* r) { r->after.erase("b.ini"); }, "b.ini: neither"},
-        {"a new file half written",
-         [](UpdateRun* r) { r->after["data\\c.pak"] = "ne"; }, "data\\c.pak: neither"},
-        {"update.log written",
-         [](UpdateRun* r) { r->after["update.log"] = kLogUpdated; },
+        {"a new file half written", [](UpdateRun* r) { r->after["data\\c.pak"] = "ne"; },
+         "data\\c.pak: neither"},
+        {"update.log written", [](UpdateRun* r) { r->after["update.log"] = kLogUpdated; },
          "update.log: not part of the update"},
         {"the check list written",
          [](UpdateRun* r) { r->after["orvaCheck.cfg"] = "[FILE_CHECK_LIST]\r\n"; },
          "orvaCheck.cfg: not part of the update"},
-        {"another file changed",
-         [](UpdateRun* r) { r->after["save.sav"] = "lost"; }, "save.sav: not part"},
+        {"another file changed", [](UpdateRun* r) { r->after["save.sav"] = "lost"; },
+         "save.sav: not part"},
         {"a copy left beside a two-byte name that ends in 0x5C",
          [](UpdateRun* r) { r->after["データ\\~fup0F0F.tmp"] = "new"; }, nullptr},
         {"a name whose two-byte character ends in 0x5C before a temporary name",
          [](UpdateRun* r) { r->after["表~fup0F0F.tmp"] = ""; }, "came into"},
-        {"a file of another name left",
-         [](UpdateRun* r) { r->after["data\\rf40A3.tmp"] = ""; },
+        {"a file of another name left", [](UpdateRun* r) { r->after["data\\rf40A3.tmp"] = ""; },
          "data\\rf40A3.tmp: came into"},
     };
     for (const Case& c : cases) {

@@ -109,13 +109,13 @@ std::string Cell(HWND dialog, int row, int column)
     HWND list = GetDlgItem(dialog, kFileList);
     DWORD processId = 0;
     GetWindowThreadProcessId(list, &processId);
-    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE,
-                                 FALSE, processId);
+    HANDLE process =
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
     if (process == nullptr)
         return std::string();
     constexpr SIZE_T kTextSize = 256;
-    char* remote = static_cast<char*>(VirtualAllocEx(process, nullptr, sizeof(LVITEMA) + kTextSize,
-                                                     MEM_COMMIT, PAGE_READWRITE));
+    char* remote = static_cast<char*>(
+        VirtualAllocEx(process, nullptr, sizeof(LVITEMA) + kTextSize, MEM_COMMIT, PAGE_READWRITE));
     std::string result;
     if (remote != nullptr) {
         LVITEMA item = {};

@@ -157,8 +157,8 @@ std::string UniqueName(const char* stem)
 {
     static LONG counter = 0;
     char name[128];
-    std::snprintf(name, sizeof(name), "%s-%lu-%lu-%ld", stem, GetCurrentProcessId(),
-                  GetTickCount(), InterlockedIncrement(&counter));
+    std::snprintf(name, sizeof(name), "%s-%lu-%lu-%ld", stem, GetCurrentProcessId(), GetTickCount(),
+                  InterlockedIncrement(&counter));
     return name;
 }
 
@@ -171,8 +171,8 @@ EntryChain::~EntryChain()
     }
 }
 
-UpdateFileEntry* EntryChain::Add(const std::string& source, const std::string& target,
-                                 int32_t size, const std::string& md5)
+UpdateFileEntry* EntryChain::Add(const std::string& source, const std::string& target, int32_t size,
+                                 const std::string& md5)
 {
     auto* entry = static_cast<UpdateFileEntry*>(AllocArea(sizeof(UpdateFileEntry)));
     std::memset(entry, 0, sizeof(UpdateFileEntry));

@@ -39,8 +39,7 @@ template <class Task>
 bool RunTask(Task* task, uint32_t timeoutMs = 60000)
 {
     return RunTaskToEnd(
-        task, [](CWinThreadMaster* t) { return static_cast<Task*>(t)->IsFinished(); },
-        timeoutMs);
+        task, [](CWinThreadMaster* t) { return static_cast<Task*>(t)->IsFinished(); }, timeoutMs);
 }
 
 // A fresh folder in the system's temporary folder (path ends with "\"),

@@ -93,11 +93,13 @@ public:
                                     const std::string& lastLine = kDone)
     {
         EXPECT_TRUE(WaitForState(dialog, "UERB", offeredLine, kWindowTimeout))
-            << Buttons(dialog) << "\n" << AllLines(dialog);
+            << Buttons(dialog) << "\n"
+            << AllLines(dialog);
         const size_t logBefore = FileLength(AccessLog());
         Press(dialog, kUpdate);
         EXPECT_TRUE(WaitForState(dialog, "-ER-", lastLine, kUpdateTimeout))
-            << Buttons(dialog) << "\n" << AllLines(dialog);
+            << Buttons(dialog) << "\n"
+            << AllLines(dialog);
         m_lines = AllLines(dialog);
         m_cells.clear();
         for (int row = 0; row < RowCount(dialog); ++row)
@@ -127,15 +129,15 @@ public:
     {
         for (const PackageFile& file : m_files)
             EXPECT_TRUE(FileBytes(m_game + file.target) == file.content) << file.target;
-        EXPECT_NE(std::string::npos, FileBytes(m_game + "update.log").find("UPDATE_VER=" + version));
+        EXPECT_NE(std::string::npos,
+                  FileBytes(m_game + "update.log").find("UPDATE_VER=" + version));
         const std::string checkList = FileBytes(m_game + "orvaCheck.cfg");
         int n = 1;
         for (const PackageFile& file : m_files) {
             char key[16];
             FormatText(key, sizeof key, "FILE%z4", n++);
-            EXPECT_NE(std::string::npos,
-                      checkList.find(std::string(key) + "=" + file.target + ":" +
-                                     Md5Of(file.content)))
+            EXPECT_NE(std::string::npos, checkList.find(std::string(key) + "=" + file.target + ":" +
+                                                        Md5Of(file.content)))
                 << checkList;
         }
     }
@@ -192,8 +194,8 @@ TEST(SkipEndToEnd, ASameVersionRepairFetchesOnlyTheDamagedFile)
     SkipScenario scenario("skip-repair");
     scenario.WriteLog("1.01");
     const std::vector<ListedFile> files = {{"map01.dat", "data\\map01.dat", Pattern(400000, 6)},
-                                            {"map02.dat", "data\\map02.dat", Pattern(90000, 7)},
-                                            {"main.bin", "main.bin", Pattern(5000, 8)}};
+                                           {"map02.dat", "data\\map02.dat", Pattern(90000, 7)},
+                                           {"main.bin", "main.bin", Pattern(5000, 8)}};
     scenario.Publish(files, "1.01");
     for (const ListedFile& file : files)
         WriteAll(scenario.m_game + file.target, file.content);

@@ -27,8 +27,7 @@ UpdateScenario::UpdateScenario(const std::string& name, const std::string& progr
 {
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
-    m_game =
-        std::string(temp) + "fernup-e2e-" + name + "-" + std::to_string(GetTickCount()) + "\\";
+    m_game = std::string(temp) + "fernup-e2e-" + name + "-" + std::to_string(GetTickCount()) + "\\";
     CreateDirectoryA(m_game.c_str(), nullptr);
     CreateDirectoryA((m_game + "data").c_str(), nullptr);
     CreateDirectoryA(site.root.c_str(), nullptr);
@@ -140,8 +139,7 @@ PrivateKey KeyFromFile(const std::string& path)
 {
     PrivateKey key = {};
     const std::string text = FileBytes(path);
-    EXPECT_TRUE(ReadPrivateKeyText(text.data(), static_cast<uint32_t>(text.size()), &key))
-        << path;
+    EXPECT_TRUE(ReadPrivateKeyText(text.data(), static_cast<uint32_t>(text.size()), &key)) << path;
     return key;
 }
 

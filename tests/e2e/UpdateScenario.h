@@ -17,9 +17,9 @@ constexpr DWORD kUpdateTimeout = 60000;
 extern const char kTitle[];  // the game's title in update.log and the definitions
 
 struct PackageFile {
-    std::string source;         // under the package folder, "/"-separated
-    std::string target;         // under the game folder, "\\"-separated
-    std::string content;        // what is published
+    std::string source;           // under the package folder, "/"-separated
+    std::string target;           // under the game folder, "\\"-separated
+    std::string content;          // what is published
     std::string signedContent{};  // what a signature binds, when not content
 };
 

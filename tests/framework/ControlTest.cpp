@@ -130,10 +130,10 @@ TEST(ListBoxTest, LinesFromAWorkerAndTheDialogThreadKeepTheOrderOfCalls)
 struct RightClickCase {
     const char* name;
     int lines;
-    int clickLine;             // the line whose middle is clicked; lines = below the last
-    uint32_t expectedQuery;    // what LB_ITEMFROMPOINT answers for the point
-    uint32_t expectedIndex;    // m_rightClickIndex afterwards
-    int expectedSelection;     // LB_GETCURSEL afterwards
+    int clickLine;           // the line whose middle is clicked; lines = below the last
+    uint32_t expectedQuery;  // what LB_ITEMFROMPOINT answers for the point
+    uint32_t expectedIndex;  // m_rightClickIndex afterwards
+    int expectedSelection;   // LB_GETCURSEL afterwards
     bool notified;
 };
 
@@ -223,7 +223,7 @@ TEST(ListBoxTest, DestroyingTheDialogEmptiesTheListAndKeepsWmDestroy)
 struct ColumnCase {
     const char* title;
     int subItem;
-    int width;               // 0: measured
+    int width;  // 0: measured
     int expectedSubItem;
 };
 
@@ -244,8 +244,7 @@ TEST(ListViewTest, AddColumnMeasuresTheTitleOnlyWhenNoWidthIsGiven)
     };
     dialog.steps = [&](ScenarioDialog&) {
         HWND view = list.m_hWnd;
-        for (int column = 0; column < static_cast<int>(sizeof cases / sizeof cases[0]);
-             ++column) {
+        for (int column = 0; column < static_cast<int>(sizeof cases / sizeof cases[0]); ++column) {
             const ColumnCase& c = cases[column];
             SCOPED_TRACE(c.title);
             const int measured = static_cast<int>(
@@ -253,8 +252,8 @@ TEST(ListViewTest, AddColumnMeasuresTheTitleOnlyWhenNoWidthIsGiven)
             ASSERT_GT(measured, 0);
             g_spy.messages.clear();
 
-            EXPECT_EQ(column, list.AddColumn(c.title, column, c.subItem, kMask, LVCFMT_LEFT,
-                                             c.width));
+            EXPECT_EQ(column,
+                      list.AddColumn(c.title, column, c.subItem, kMask, LVCFMT_LEFT, c.width));
             EXPECT_EQ(c.width == 0 ? 1 : 0, g_spy.Count(LVM_GETSTRINGWIDTHA));
             const int expectedWidth = c.width == 0 ? measured + 15 : c.width;
             EXPECT_EQ(expectedWidth, SendMessageA(view, LVM_GETCOLUMNWIDTH, column, 0));
@@ -264,7 +263,8 @@ TEST(ListViewTest, AddColumnMeasuresTheTitleOnlyWhenNoWidthIsGiven)
             read.mask = LVCF_TEXT | LVCF_SUBITEM | LVCF_FMT;
             read.pszText = title;
             read.cchTextMax = sizeof title;
-            ASSERT_NE(0, SendMessageA(view, LVM_GETCOLUMNA, column, reinterpret_cast<LPARAM>(&read)));
+            ASSERT_NE(0,
+                      SendMessageA(view, LVM_GETCOLUMNA, column, reinterpret_cast<LPARAM>(&read)));
             EXPECT_STREQ(c.title, title);
             EXPECT_EQ(c.expectedSubItem, read.iSubItem);
             EXPECT_EQ(LVCFMT_LEFT, read.fmt & LVCFMT_JUSTIFYMASK);

@@ -91,8 +91,8 @@ TEST(DialogTest, EnterEscapeAndTheCloseBoxEndTheModalRun)
 {
     for (const CloseCase& c : kCloseCases) {
         for (const bool replaced : {false, true}) {
-            SCOPED_TRACE(std::string(c.name) + (replaced ? ", CloseOk/CloseCancel replaced"
-                                                         : ", base dialog"));
+            SCOPED_TRACE(std::string(c.name) +
+                         (replaced ? ", CloseOk/CloseCancel replaced" : ", base dialog"));
             ScenarioDialog dialog;
             dialog.replaceClose = replaced;
             dialog.steps = [&c](ScenarioDialog& d) {

@@ -38,20 +38,15 @@ LRESULT ScenarioDialog::HandleMessage(HWND window, UINT message, WPARAM wParam, 
         }
         PostMessageA(window, kFinish, 0, 0);
         return 0;
-    case kFinish:
-        EndDialog(window, kFinished);
-        return 0;
+    case kFinish: EndDialog(window, kFinished); return 0;
     case WM_TIMER:
         if (wParam == kWatchdogTimer) {
             EndDialog(window, kWatchdogExpired);
             return 0;
         }
         break;
-    case WM_COMMAND:
-        commands.push_back(wParam);
-        break;
-    default:
-        break;
+    case WM_COMMAND: commands.push_back(wParam); break;
+    default: break;
     }
     return CWinDialog::HandleMessage(window, message, wParam, lParam);
 }

@@ -36,10 +36,10 @@ public:
     std::function<void(ScenarioDialog&)> steps;
     bool replaceClose = false;
 
-    CWinMain* boundWith = nullptr;   // BindControls' argument
+    CWinMain* boundWith = nullptr;  // BindControls' argument
     int closeOkCalls = 0;
     int closeCancelCalls = 0;
-    std::vector<WPARAM> commands;    // every WM_COMMAND's wParam, in order
+    std::vector<WPARAM> commands;  // every WM_COMMAND's wParam, in order
 };
 
 // Waits for the event while carrying out messages that other threads send to

@@ -66,7 +66,10 @@ class BlockingTask : public CWinThreadMaster {
 public:
     BlockingTask() : release(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
     ~BlockingTask() { CloseHandle(release); }
-    int32_t Run() override { return WaitForSingleObject(release, kLongEnough) == WAIT_OBJECT_0 ? 0 : 1; }
+    int32_t Run() override
+    {
+        return WaitForSingleObject(release, kLongEnough) == WAIT_OBJECT_0 ? 0 : 1;
+    }
     HANDLE release;
 };
 
@@ -114,8 +117,7 @@ public:
     ~FailingThreadCreation() { g_beginThread = m_saved; }
 
 private:
-    static uintptr_t __cdecl Refuse(void*, unsigned, ThreadStartRoutine, void*, unsigned,
-                                    unsigned*)
+    static uintptr_t __cdecl Refuse(void*, unsigned, ThreadStartRoutine, void*, unsigned, unsigned*)
     {
         return 0;
     }
@@ -148,15 +150,16 @@ TEST(TaskTest, StartRunsTheHooksInOrderOnTheirThreads)
     EXPECT_EQ(static_cast<DWORD>(-7), ExitCodeAfterEnd(task));
     EXPECT_TRUE(controller.Wait(INFINITE));
 
-    const std::vector<std::string> expected = {"OnBeforeStart", "OnThreadCreated",
-                                               "OnThreadEnter", "Run", "OnThreadExit"};
+    const std::vector<std::string> expected = {"OnBeforeStart", "OnThreadCreated", "OnThreadEnter",
+                                               "Run", "OnThreadExit"};
     ASSERT_EQ(expected, task.Hooks());
     const DWORD starter = GetCurrentThreadId();
     EXPECT_EQ(starter, task.events[0].thread);
     EXPECT_FALSE(task.events[0].hadThread) << "OnBeforeStart runs before the thread exists";
     EXPECT_EQ(starter, task.events[1].thread);
     EXPECT_TRUE(task.events[1].hadThread) << "OnThreadCreated runs once the handle is stored";
-    EXPECT_EQ(1u, task.suspendCountAtCreated) << "OnThreadCreated runs while the thread is suspended";
+    EXPECT_EQ(1u, task.suspendCountAtCreated)
+        << "OnThreadCreated runs while the thread is suspended";
     for (size_t i = 2; i < task.events.size(); ++i) {
         SCOPED_TRACE(task.events[i].hook);
         EXPECT_EQ(task.createdId, task.events[i].thread);
@@ -298,8 +301,8 @@ TEST(TaskTest, SleepIfRunningReturnsAtOnceWithoutAThread)
     // Asked to sleep without limit: only returning at once lets the helper
     // thread end.
     CWinThreadMaster task;
-    HANDLE helper = reinterpret_cast<HANDLE>(
-        _beginthreadex(nullptr, 0, SleepForever, &task, 0, nullptr));
+    HANDLE helper =
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, SleepForever, &task, 0, nullptr));
     ASSERT_NE(nullptr, helper);
     const DWORD waited = WaitForSingleObject(helper, kLongEnough);
     EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), waited);

@@ -28,7 +28,8 @@ PackageSite HttpsSite(const std::string& server)
     const std::string folder = FERNUP_HTTPS_DIR;
     const std::string port = FileBytes(folder + "\\" + server + "\\port");
     EXPECT_NE("<missing>", port) << "no " << server << " server runs";
-    return {folder + "\\www\\", "https://127.0.0.1:" + std::to_string(std::atoi(port.c_str())) + "/"};
+    return {folder + "\\www\\",
+            "https://127.0.0.1:" + std::to_string(std::atoi(port.c_str())) + "/"};
 }
 
 // A game at 1.00 and a package of two files for it, served by server.
@@ -48,10 +49,12 @@ TEST(HttpsEndToEnd, AnUpdateOverHttpsSucceeds)
     HWND dialog = scenario.Start();
     ASSERT_NE(nullptr, dialog);
     ASSERT_TRUE(WaitForState(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout))
-        << Buttons(dialog) << "\n" << AllLines(dialog);
+        << Buttons(dialog) << "\n"
+        << AllLines(dialog);
     Press(dialog, kUpdate);
     ASSERT_TRUE(WaitForState(dialog, "-ER-", "アップデートが正常に完了しました。", kUpdateTimeout))
-        << Buttons(dialog) << "\n" << AllLines(dialog);
+        << Buttons(dialog) << "\n"
+        << AllLines(dialog);
     for (const PackageFile& file : scenario.m_files)
         EXPECT_TRUE(FileBytes(scenario.m_game + file.target) == file.content) << file.target;
     EXPECT_NE(std::string::npos, FileBytes(scenario.m_game + "update.log").find("UPDATE_VER=1.01"));
@@ -69,7 +72,8 @@ TEST(HttpsEndToEnd, ACertificateThatDoesNotHoldEndsAtTheFetchAndChangesNothing)
         HWND dialog = scenario.Start();
         ASSERT_NE(nullptr, dialog);
         ASSERT_TRUE(WaitForState(dialog, "-E-B", kNotFetched, kWindowTimeout))
-            << Buttons(dialog) << "\n" << AllLines(dialog);
+            << Buttons(dialog) << "\n"
+            << AllLines(dialog);
         EXPECT_EQ(std::string(kFetching) + "\n" + kNotFetched + "\n", AllLines(dialog));
         EXPECT_EQ(0, RowCount(dialog));
         scenario.Exit(dialog);

@@ -156,8 +156,8 @@ TEST(PackHttps, TheCommandTrustsOnlyWhatItIsTold)
     EXPECT_NE(std::string::npos, outcome.output.find("update.qdv: cannot be read: "))
         << outcome.output;
     // Another CA's file: the test CA is trusted through nothing else.
-    outcome = RunTool("verify --ca-file " + Utf8OfPath(HttpsFolder() / "certs" / "stranger-ca.pem") +
-                      " " + good);
+    outcome = RunTool("verify --ca-file " +
+                      Utf8OfPath(HttpsFolder() / "certs" / "stranger-ca.pem") + " " + good);
     EXPECT_EQ(1, outcome.status) << outcome.output;
     outcome = RunTool("verify --ca-file " + caFile + ".absent " + good);
     EXPECT_EQ(2, outcome.status) << outcome.output;

@@ -68,8 +68,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "trust-test-ca: %s is not a certificate\n", argv[2]);
         return 1;
     }
-    HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0,
-                                    CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
+    HCERTSTORE root =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
     if (root == nullptr) {
         std::fprintf(stderr, "trust-test-ca: cannot open the Root store (error %lu)\n",
                      GetLastError());

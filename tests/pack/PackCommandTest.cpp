@@ -70,8 +70,9 @@ TEST(PackCommand, ExitStatusAndOutputOfEachCommand)
 {
     CScratchFolder scratch("command");
     WriteBytes(scratch / "new/data/a.dat", "alpha");
-    WriteBytes(scratch / "game/update.log",
-               "[UPDATE_INFO]\r\nUPDATE_VER=1.00\r\nUPDATE_DAY=2026/11/01\r\nUPDATE_TITLE=Fern\r\n");
+    WriteBytes(
+        scratch / "game/update.log",
+        "[UPDATE_INFO]\r\nUPDATE_VER=1.00\r\nUPDATE_DAY=2026/11/01\r\nUPDATE_TITLE=Fern\r\n");
     std::string package = Quoted(scratch / "pkg");
 
     Outcome help = RunTool(scratch, "--help");
@@ -93,9 +94,10 @@ TEST(PackCommand, ExitStatusAndOutputOfEachCommand)
     EXPECT_NE(std::string::npos, wrongVersion.err.find("fernup-pack: nothing was written"));
     EXPECT_FALSE(fs::exists(scratch / "pkg"));
 
-    Outcome built = RunTool(scratch, "build --files=" + Quoted(scratch / "new") + " --out=" +
-                                         package + " --title=Fern --version=1.01 "
-                                                   "--day=2026/12/07 --offline");
+    Outcome built =
+        RunTool(scratch, "build --files=" + Quoted(scratch / "new") + " --out=" + package +
+                             " --title=Fern --version=1.01 "
+                             "--day=2026/12/07 --offline");
     EXPECT_EQ(0, built.status) << built.err;
     EXPECT_NE(std::string::npos, built.out.find(": 1 files, 5 bytes; update.qdv digest "))
         << built.out;
@@ -115,9 +117,10 @@ TEST(PackCommand, ExitStatusAndOutputOfEachCommand)
     WriteBytes(scratch / "pkg/MD5.txt", ReadBytes(scratch / "pkg/MD5.txt") + "\r\n");
     Outcome broken = RunTool(scratch, "verify --offline " + package);
     EXPECT_EQ(1, broken.status);
-    EXPECT_EQ("MD5.txt: 34 bytes (the digest and a line end); the program accepts exactly the 32 "
-              "characters of the digest\n",
-              broken.out);
+    EXPECT_EQ(
+        "MD5.txt: 34 bytes (the digest and a line end); the program accepts exactly the 32 "
+        "characters of the digest\n",
+        broken.out);
     EXPECT_EQ("1 problems\n", broken.err);
     Outcome refusedStatus = RunTool(scratch, "status " + Quoted(scratch / "game") + " " + package);
     EXPECT_EQ(1, refusedStatus.status);

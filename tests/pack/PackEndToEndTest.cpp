@@ -105,7 +105,8 @@ public:
         WriteBytes(m_scratch / "game/update.log",
                    "[GAME_UPDATE]\r\nURL=" + baseAddress +
                        "\r\n[UPDATE_INFO]\r\nUPDATE_VER=1.00\r\nUPDATE_DAY=2026/11/01\r\n"
-                       "UPDATE_TITLE=" + Sjis(kTitle) + "\r\n");
+                       "UPDATE_TITLE=" +
+                       Sjis(kTitle) + "\r\n");
     }
 
     HWND Start()
@@ -141,8 +142,9 @@ std::string AllLines(HWND dialog)
     return Readable(Joined(Lines(dialog)));
 }
 
-const char kNewer[] = u8"タイトル　：フェルンの冒険\n公開日　　：2026/11/01 -> 2026/12/07\n"
-                      u8"バージョン：1.00 -> 1.01\n新しい修正ファイルがあります。\n";
+const char kNewer[] =
+    u8"タイトル　：フェルンの冒険\n公開日　　：2026/11/01 -> 2026/12/07\n"
+    u8"バージョン：1.00 -> 1.01\n新しい修正ファイルがあります。\n";
 const char kDone[] = u8"アップデートが正常に完了しました。\n";
 
 // Under Wine the message list was seen to show the fetch line for a moment

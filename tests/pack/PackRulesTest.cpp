@@ -34,12 +34,12 @@ TEST(ShiftJisConversion, ConvertsExactlyOrRefuses)
     };
     const Case cases[] = {
         {u8"data/map01.dat", "data/map01.dat"},
-        {u8"表示", "\x95\x5C\x8E\xA6"},     // trail byte 0x5C
-        {u8"ポ", "\x83\x7C"},               // trail byte "|"
-        {u8"～", "\x81\x60"},               // FULLWIDTH TILDE is code page 932's 0x8160
-        {u8"〜", nullptr},                  // WAVE DASH would come back as FULLWIDTH TILDE
-        {u8"é", nullptr},                   // not in code page 932
-        {"\xC3", nullptr},                  // cut UTF-8
+        {u8"表示", "\x95\x5C\x8E\xA6"},  // trail byte 0x5C
+        {u8"ポ", "\x83\x7C"},            // trail byte "|"
+        {u8"～", "\x81\x60"},            // FULLWIDTH TILDE is code page 932's 0x8160
+        {u8"〜", nullptr},               // WAVE DASH would come back as FULLWIDTH TILDE
+        {u8"é", nullptr},                // not in code page 932
+        {"\xC3", nullptr},               // cut UTF-8
         {"", ""},
     };
     for (const Case& c : cases) {
@@ -90,7 +90,8 @@ TEST(SourcePaths, RequestAddressAndServedFileFollowTheServersMapping)
     // the same request line and the server looks for the same bytes.
     EXPECT_EQ("http://h/p/files/%83%7D%20x.dat",
               RequestAddress("http://h/p/", "files/\x83\x7D x.dat"));
-    EXPECT_EQ("http://h/p/files/%E3%83%9E.dat", RequestAddress("http://h/p/", "files/%E3%83%9E.dat"));
+    EXPECT_EQ("http://h/p/files/%E3%83%9E.dat",
+              RequestAddress("http://h/p/", "files/%E3%83%9E.dat"));
     EXPECT_EQ("http://h/a%7Bb%7D%5E.dat", RequestAddress("http://h/", "a{b}^.dat"));
 
     std::filesystem::path root = PathOfUtf8("root");
@@ -157,7 +158,8 @@ TEST(NameRules, TargetPathsTheProgramCanInstall)
             EXPECT_EQ("", fault) << Readable(c.target);
         else
             EXPECT_NE(std::string::npos, fault.find(c.fault))
-                << Readable(c.target) << ": expected \"" << c.fault << "\", got \"" << fault << "\"";
+                << Readable(c.target) << ": expected \"" << c.fault << "\", got \"" << fault
+                << "\"";
     }
 }
 
@@ -168,12 +170,9 @@ TEST(NameRules, SourcePathsStayUnderTheBaseAddress)
         const char* fault;
     };
     const Case cases[] = {
-        {"files/data/map01.dat", ""},
-        {"files/%E3%83%9E.dat", ""},
-        {std::string(64, 'a'), "64 bytes"},
-        {"files/%2e%2e/x.dat", "leaves the base address"},
-        {"a,b", "reader would not keep"},
-        {"a#b", "cut the download address"},
+        {"files/data/map01.dat", ""},       {"files/%E3%83%9E.dat", ""},
+        {std::string(64, 'a'), "64 bytes"}, {"files/%2e%2e/x.dat", "leaves the base address"},
+        {"a,b", "reader would not keep"},   {"a#b", "cut the download address"},
     };
     for (const Case& c : cases) {
         std::string fault = SourcePathFault(c.source);
@@ -276,11 +275,10 @@ TEST(CommandLine, ReadsEachCommandAndRefusesWhatItDoesNotKnow)
 {
     PackRequest request;
     std::string error;
-    ASSERT_TRUE(ParseCommandLine({"build", "--files", "new", "--out=pkg", "--title", "T",
-                                  "--version", "1.01", "--day", "D", "--offline",
-                                  "--previous", "old", "--readme", "r.txt", "--prefix=",
-                                  "--threads", "3"},
-                                 &request, &error))
+    ASSERT_TRUE(ParseCommandLine(
+        {"build", "--files", "new", "--out=pkg", "--title", "T", "--version", "1.01", "--day", "D",
+         "--offline", "--previous", "old", "--readme", "r.txt", "--prefix=", "--threads", "3"},
+        &request, &error))
         << error;
     EXPECT_EQ(PackCommand::Build, request.command);
     EXPECT_EQ("pkg", Utf8OfPath(request.build.output));
@@ -299,8 +297,8 @@ TEST(CommandLine, ReadsEachCommandAndRefusesWhatItDoesNotKnow)
         << error;
     EXPECT_EQ("ca.pem", request.caFile);
     EXPECT_EQ("https://h/", request.verify.package);
-    ASSERT_TRUE(ParseCommandLine({"status", "game", "--ca-file=my ca.pem", "https://h/"}, &request,
-                                 &error))
+    ASSERT_TRUE(
+        ParseCommandLine({"status", "game", "--ca-file=my ca.pem", "https://h/"}, &request, &error))
         << error;
     EXPECT_EQ("my ca.pem", request.caFile);
     EXPECT_EQ("game", request.status.game);

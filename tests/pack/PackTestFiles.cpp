@@ -18,9 +18,8 @@ CScratchFolder::CScratchFolder(const std::string& name)
 {
     static std::atomic<unsigned> serial(0);
     auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-    m_path = fs::temp_directory_path() /
-             ("fernup-pack-test-" + name + "-" + std::to_string(now) + "-" +
-              std::to_string(serial++));
+    m_path = fs::temp_directory_path() / ("fernup-pack-test-" + name + "-" + std::to_string(now) +
+                                          "-" + std::to_string(serial++));
     fs::create_directories(m_path);
 }
 

@@ -54,8 +54,8 @@ std::string Line(int number, const std::string& source, const std::string& targe
 {
     char key[8];
     std::snprintf(key, sizeof key, "FILE%03d", number);
-    return std::string(key) + "=" + source + "," + target + "," +
-           std::to_string(content.size()) + "," + Md5Of(content) + "\r\n";
+    return std::string(key) + "=" + source + "," + target + "," + std::to_string(content.size()) +
+           "," + Md5Of(content) + "\r\n";
 }
 
 std::string Head(const char* version)
@@ -82,10 +82,11 @@ TEST(PackBuild, OnlinePackageHoldsTheDefinitionAndEveryFileUnderItsSourcePath)
     EXPECT_EQ(73004u, result.bytes);
 
     fs::path package = scratch / "pkg";
-    std::vector<std::string> expectedListing = {
-        "MD5.txt", "files", "files/data", "files/data/map01.dat", u8"files/data/表示",
-        u8"files/data/表示/マップ.dat", "files/empty.txt", u8"files/ソフト.txt", "readme.txt",
-        "update.qdv"};
+    std::vector<std::string> expectedListing = {"MD5.txt",           "files",
+                                                "files/data",        "files/data/map01.dat",
+                                                u8"files/data/表示", u8"files/data/表示/マップ.dat",
+                                                "files/empty.txt",   u8"files/ソフト.txt",
+                                                "readme.txt",        "update.qdv"};
     std::sort(expectedListing.begin(), expectedListing.end());
     EXPECT_EQ(Joined(expectedListing), Joined(Listing(package, true)));
 
@@ -101,8 +102,7 @@ TEST(PackBuild, OnlinePackageHoldsTheDefinitionAndEveryFileUnderItsSourcePath)
     EXPECT_EQ(Md5Of(definition), result.digest);
     EXPECT_EQ(Sjis(u8"説明です。\r\n"), ReadBytes(package / "readme.txt"));
     for (const ReleaseFile& file : files)
-        EXPECT_TRUE(ReadBytes(scratch / ("pkg/files/" + file.name)) == file.content)
-            << file.name;
+        EXPECT_TRUE(ReadBytes(scratch / ("pkg/files/" + file.name)) == file.content) << file.name;
 
     VerifyResult verified = Verify(package, false);
     EXPECT_EQ("", Joined(verified.problems));
@@ -121,8 +121,8 @@ TEST(PackBuild, OfflinePackagePutsEachFileBesideTheDefinitionByItsLastName)
     BuildResult result;
     ASSERT_TRUE(BuildPackage(options, &result)) << Joined(result.errors);
     fs::path package = scratch / "pkg";
-    std::vector<std::string> expectedListing = {"MD5.txt",    "empty.txt",  "map01.dat",
-                                                "readme.txt", "update.qdv", u8"ソフト.txt",
+    std::vector<std::string> expectedListing = {"MD5.txt",     "empty.txt",  "map01.dat",
+                                                "readme.txt",  "update.qdv", u8"ソフト.txt",
                                                 u8"マップ.dat"};
     std::sort(expectedListing.begin(), expectedListing.end());
     EXPECT_EQ(Joined(expectedListing), Joined(Listing(package, true)));
@@ -131,8 +131,9 @@ TEST(PackBuild, OfflinePackagePutsEachFileBesideTheDefinitionByItsLastName)
     // Offline the source path is never fetched, so it stays readable in the
     // program's file list.
     std::string definition = ReadBytes(package / "update.qdv");
-    EXPECT_NE(std::string::npos,
-              definition.find("FILE002=" + Sjis(u8"files/data/表示/マップ.dat,data\\表示\\マップ.dat,")))
+    EXPECT_NE(
+        std::string::npos,
+        definition.find("FILE002=" + Sjis(u8"files/data/表示/マップ.dat,data\\表示\\マップ.dat,")))
         << Readable(definition);
 
     EXPECT_EQ("", Joined(Verify(package, true).problems));
@@ -160,7 +161,8 @@ TEST(PackBuild, PreviousReleaseLeavesOutUnchangedFilesAndGuardsFolders)
     EXPECT_EQ(1u, result.notes.size()) << Joined(result.notes);
     std::string definition = ReadBytes(scratch / "pkg/update.qdv");
     EXPECT_EQ(std::string::npos, definition.find("map01")) << Readable(definition);
-    EXPECT_NE(std::string::npos, definition.find("FILE003=files/%E3%82%BD")) << Readable(definition);
+    EXPECT_NE(std::string::npos, definition.find("FILE003=files/%E3%82%BD"))
+        << Readable(definition);
     EXPECT_EQ("", Joined(Verify(scratch / "pkg", false).problems));
 
     // The program does not create folders: a new file in a folder that the
@@ -169,9 +171,10 @@ TEST(PackBuild, PreviousReleaseLeavesOutUnchangedFilesAndGuardsFolders)
     WriteBytes(scratch / "new/newdir/x.dat", "x");
     options.output = scratch / "pkg2";
     EXPECT_FALSE(BuildPackage(options, &result));
-    EXPECT_EQ("newdir/x.dat: the folder newdir is not in the previous release, and the program "
-              "does not create folders\n",
-              Joined(result.errors));
+    EXPECT_EQ(
+        "newdir/x.dat: the folder newdir is not in the previous release, and the program "
+        "does not create folders\n",
+        Joined(result.errors));
 }
 
 #ifndef _WIN32
@@ -210,7 +213,8 @@ TEST(PackBuild, SameLastNameIsFineWhenTheBytesAreTheSame)
     BuildResult result;
     ASSERT_TRUE(BuildPackage(options, &result)) << Joined(result.errors);
     EXPECT_EQ(2u, result.listed);
-    EXPECT_EQ("MD5.txt\nreadme.txt\nsame.dat\nupdate.qdv\n", Joined(Listing(scratch / "pkg", false)));
+    EXPECT_EQ("MD5.txt\nreadme.txt\nsame.dat\nupdate.qdv\n",
+              Joined(Listing(scratch / "pkg", false)));
     EXPECT_EQ("", Joined(Verify(scratch / "pkg", true).problems));
 }
 
@@ -224,42 +228,61 @@ TEST(PackBuild, RefusesWhatThePlayersUpdateWouldTripOverAndWritesNothing)
     };
     auto none = [](const CScratchFolder&, BuildOptions*) {};
     const Case cases[] = {
-        {"version", {{"a.dat", "a"}}, [](const CScratchFolder&, BuildOptions* o) { o->version = "1.1"; },
+        {"version",
+         {{"a.dat", "a"}},
+         [](const CScratchFolder&, BuildOptions* o) { o->version = "1.1"; },
          "--version \"1.1\" is not written like 1.00"},
-        {"title", {{"a.dat", "a"}}, [](const CScratchFolder&, BuildOptions* o) { o->title = "A \"B\""; },
+        {"title",
+         {{"a.dat", "a"}},
+         [](const CScratchFolder&, BuildOptions* o) { o->title = "A \"B\""; },
          "--title \"A \"B\"\" holds"},
         {"long target", {{"data/" + std::string(55, 'x') + ".dat", "a"}}, none, "64 bytes"},
         {"comma", {{"a,b.dat", "a"}}, none, "would end the field"},
         {"wave dash", {{u8"〜.dat", "a"}}, none, "cannot be written exactly in Shift-JIS"},
         {"long source", {{u8"ああああああああ.dat", "a"}}, none, "the source path"},
-        {"work folder", {{"a/same.dat", "1"}, {"b/same.dat", "2"}}, none,
+        {"work folder",
+         {{"a/same.dat", "1"}, {"b/same.dat", "2"}},
+         none,
          "b/same.dat and a/same.dat end in the same name and differ"},
-        {"work folder offline", {{"a/same.dat", "1"}, {"b/Same.dat", "2"}},
-         [](const CScratchFolder&, BuildOptions* o) { o->offline = true; }, "end in the same name"},
-        {"offline readme", {{"readme.txt", "game's own"}},
+        {"work folder offline",
+         {{"a/same.dat", "1"}, {"b/Same.dat", "2"}},
+         [](const CScratchFolder&, BuildOptions* o) { o->offline = true; },
+         "end in the same name"},
+        {"offline readme",
+         {{"readme.txt", "game's own"}},
          [](const CScratchFolder&, BuildOptions* o) { o->offline = true; },
          "package's own readme.txt"},
-        {"empty prefix", {{"md5.TXT", "x"}},
-         [](const CScratchFolder&, BuildOptions* o) { o->prefix = ""; }, "package's own md5.TXT"},
-        {"bad prefix", {{"a.dat", "a"}},
-         [](const CScratchFolder&, BuildOptions* o) { o->prefix = "/abs/"; }, "--prefix"},
-        {"output exists", {{"a.dat", "a"}},
+        {"empty prefix",
+         {{"md5.TXT", "x"}},
+         [](const CScratchFolder&, BuildOptions* o) { o->prefix = ""; },
+         "package's own md5.TXT"},
+        {"bad prefix",
+         {{"a.dat", "a"}},
+         [](const CScratchFolder&, BuildOptions* o) { o->prefix = "/abs/"; },
+         "--prefix"},
+        {"output exists",
+         {{"a.dat", "a"}},
          [](const CScratchFolder& s, BuildOptions*) { WriteBytes(s / "pkg/old.txt", "x"); },
          "already exists"},
-        {"output inside", {{"a.dat", "a"}},
+        {"output inside",
+         {{"a.dat", "a"}},
          [](const CScratchFolder& s, BuildOptions* o) { o->output = s / "new/pkg"; },
          "inside the files folder"},
-        {"output is the files", {{"a.dat", "a"}},
+        {"output is the files",
+         {{"a.dat", "a"}},
          [](const CScratchFolder& s, BuildOptions* o) { o->output = s / "new/"; },
          "inside the files folder"},
-        {"readme size", {{"a.dat", "a"}},
+        {"readme size",
+         {{"a.dat", "a"}},
          [](const CScratchFolder& s, BuildOptions* o) {
              WriteBytes(s / "big.txt", std::string(32769, 'r'));
              o->readme = s / "big.txt";
          },
          "32769 bytes; the program shows at most 32768"},
-        {"no files folder", {},
-         [](const CScratchFolder& s, BuildOptions* o) { o->files = s / "absent"; }, "does not exist"},
+        {"no files folder",
+         {},
+         [](const CScratchFolder& s, BuildOptions* o) { o->files = s / "absent"; },
+         "does not exist"},
     };
     for (const Case& c : cases) {
         CScratchFolder scratch("refusal");
@@ -271,7 +294,8 @@ TEST(PackBuild, RefusesWhatThePlayersUpdateWouldTripOverAndWritesNothing)
         EXPECT_FALSE(BuildPackage(options, &result)) << c.name;
         std::string errors = Joined(result.errors);
         EXPECT_NE(std::string::npos, errors.find(c.error))
-            << c.name << ": expected \"" << c.error << "\" in:\n" << errors;
+            << c.name << ": expected \"" << c.error << "\" in:\n"
+            << errors;
         EXPECT_EQ(Joined(before), Joined(Listing(scratch.Path(), true)))
             << c.name << ": the refusal left something behind";
     }

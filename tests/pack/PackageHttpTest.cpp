@@ -81,10 +81,11 @@ StatusResult Status(const CScratchFolder& scratch, const std::string& package)
 
 void WriteLog(const CScratchFolder& scratch, const std::string& address)
 {
-    WriteBytes(scratch / "game/update.log",
-               "[GAME_UPDATE]\r\nURL=" + address +
-                   "\r\n[UPDATE_INFO]\r\nUPDATE_VER=1.00\r\nUPDATE_DAY=2026/11/01\r\nUPDATE_TITLE=" +
-                   Sjis(u8"フェルンの冒険") + "\r\n");
+    WriteBytes(
+        scratch / "game/update.log",
+        "[GAME_UPDATE]\r\nURL=" + address +
+            "\r\n[UPDATE_INFO]\r\nUPDATE_VER=1.00\r\nUPDATE_DAY=2026/11/01\r\nUPDATE_TITLE=" +
+            Sjis(u8"フェルンの冒険") + "\r\n");
 }
 
 const char kFetching[] = "－－－定義ファイル取得中－－－\n";
@@ -108,11 +109,13 @@ TEST(PackHttp, VerifiesAServedPackageAndReportsWhatTheServerLacks)
     result = Verify(base);
     ASSERT_EQ(3u, result.problems.size()) << Joined(result.problems);
     EXPECT_EQ(0u, result.problems[0].find("MD5.txt: holds ffff")) << result.problems[0];
-    EXPECT_EQ("readme.txt: missing (HTTP status 404); the program would take the server's error "
-              "page for it",
-              result.problems[1]);
-    EXPECT_EQ(base + "files/data/%E8%A1%A8%E7%A4%BA/%E3%83%9E%E3%83%83%E3%83%97.dat answered with "
-                     "HTTP status 404",
+    EXPECT_EQ(
+        "readme.txt: missing (HTTP status 404); the program would take the server's error "
+        "page for it",
+        result.problems[1]);
+    EXPECT_EQ(base +
+                  "files/data/%E8%A1%A8%E7%A4%BA/%E3%83%9E%E3%83%83%E3%83%97.dat answered with "
+                  "HTTP status 404",
               result.problems[2].substr(result.problems[2].find("http://")));
 }
 
@@ -122,8 +125,9 @@ TEST(PackHttp, StatusFetchesAsTheProgramDoes)
     Publish(scratch, "status");
     std::string base = BaseAddress("status");
     WriteLog(scratch, base);
-    const std::string newer = "タイトル　：フェルンの冒険\n公開日　　：2026/11/01 -> 2026/12/07\n"
-                              "バージョン：1.00 -> 1.01\n新しい修正ファイルがあります。\n";
+    const std::string newer =
+        "タイトル　：フェルンの冒険\n公開日　　：2026/11/01 -> 2026/12/07\n"
+        "バージョン：1.00 -> 1.01\n新しい修正ファイルがあります。\n";
     EXPECT_EQ(Readable(newer), Readable(Joined(Status(scratch, "").lines))) << "update.log's URL";
     EXPECT_EQ(Readable(newer), Readable(Joined(Status(scratch, base).lines)));
 

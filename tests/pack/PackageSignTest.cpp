@@ -56,9 +56,10 @@ TEST(PackSign, ASignedPackageVerifiesAndEachRefusalIsNamed)
 
     std::string error;
     ASSERT_TRUE(WriteNewKeyFiles(scratch / "keys/other", &error)) << error;
-    EXPECT_EQ("update.sig: signed with a key that is not trusted; the program refuses the "
-              "package\n",
-              Joined(VerifyWithKey(scratch, "keys/other.pub")));
+    EXPECT_EQ(
+        "update.sig: signed with a key that is not trusted; the program refuses the "
+        "package\n",
+        Joined(VerifyWithKey(scratch, "keys/other.pub")));
 
     // A file with the listed size and MD5 but other bytes: only the SHA-256
     // that the signature binds tells them apart.

@@ -18,8 +18,8 @@ void WriteLog(const CScratchFolder& scratch, const std::string& title, const cha
 {
     WriteBytes(scratch / "game/update.log",
                "[GAME_UPDATE]\r\nURL=http://127.0.0.1:9/\r\n[UPDATE_INFO]\r\nUPDATE_VER=" +
-                   std::string(version) + "\r\nUPDATE_DAY=2026/11/01\r\nUPDATE_TITLE=" +
-                   Sjis(title) + "\r\n");
+                   std::string(version) +
+                   "\r\nUPDATE_DAY=2026/11/01\r\nUPDATE_TITLE=" + Sjis(title) + "\r\n");
 }
 
 StatusResult Status(const CScratchFolder& scratch, bool* told)
@@ -44,15 +44,18 @@ TEST(PackStatus, SaysWhatTheProgramSaysForEachInstalledState)
         bool offer;
     };
     const Case cases[] = {
-        {u8"フェルンの冒険", "1.00",
+        {u8"フェルンの冒険",
+         "1.00",
          {"タイトル　：フェルンの冒険", "公開日　　：2026/11/01 -> 2026/12/07",
           "バージョン：1.00 -> 1.01", "新しい修正ファイルがあります。"},
          true},
-        {u8"フェルンの冒険", "1.01",
+        {u8"フェルンの冒険",
+         "1.01",
          {"タイトル　：フェルンの冒険", "公開日　　：2026/11/01", "バージョン：1.01",
           "最新の修正ファイルが適用されています。"},
          true},
-        {u8"フェルンの冒険", "1.02",
+        {u8"フェルンの冒険",
+         "1.02",
          {"タイトル　：フェルンの冒険", "公開日　　：2026/11/01", "バージョン：1.02",
           "アップデートの必要はありません。"},
          false},

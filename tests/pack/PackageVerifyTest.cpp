@@ -69,32 +69,37 @@ TEST(PackVerify, ReportsEachBreakageOnceAndOnlyIt)
              WriteBytes(p / "MD5.txt", digest);
          },
          1, "MD5.txt: the digest is in upper case"},
-        {"33-byte MD5.txt", [](const fs::path& p) { WriteBytes(p / "MD5.txt", ReadBytes(p / "MD5.txt") + "\n"); },
-         1, "MD5.txt: 33 bytes (the digest and a line end)"},
-        {"wrong MD5.txt", [](const fs::path& p) { WriteBytes(p / "MD5.txt", std::string(32, '0')); },
-         1, "MD5.txt: holds 00000000000000000000000000000000, but update.qdv digests to"},
+        {"33-byte MD5.txt",
+         [](const fs::path& p) { WriteBytes(p / "MD5.txt", ReadBytes(p / "MD5.txt") + "\n"); }, 1,
+         "MD5.txt: 33 bytes (the digest and a line end)"},
+        {"wrong MD5.txt",
+         [](const fs::path& p) { WriteBytes(p / "MD5.txt", std::string(32, '0')); }, 1,
+         "MD5.txt: holds 00000000000000000000000000000000, but update.qdv digests to"},
         {"no MD5.txt", [](const fs::path& p) { fs::remove(p / "MD5.txt"); }, 1, "MD5.txt: missing"},
-        {"no readme", [](const fs::path& p) { fs::remove(p / "readme.txt"); }, 1, "readme.txt: missing"},
+        {"no readme", [](const fs::path& p) { fs::remove(p / "readme.txt"); }, 1,
+         "readme.txt: missing"},
         {"version 1.1", [](const fs::path& p) { EditDefinition(p, "VER=1.01", "VER=1.1"); }, 1,
          "UPDATE_VER VER \"1.1\" is not written like 1.00"},
         {"version 1.00", [](const fs::path& p) { EditDefinition(p, "VER=1.01", "VER=1.00"); }, 1,
          "reads as 100, not above 100"},
         {"no NAME", [](const fs::path& p) { EditDefinition(p, "NAME=", "TITLE="); }, 1,
          "UPDATE_VER NAME: missing or empty"},
-        {"FILE gap",
-         [](const fs::path& p) { EditDefinition(p, Line(p, "FILE002"), ""); }, 1,
+        {"FILE gap", [](const fs::path& p) { EditDefinition(p, Line(p, "FILE002"), ""); }, 1,
          "FILE003 is never read: the program ends the file list at FILE002"},
         {"wrong size", [](const fs::path& p) { EditDefinition(p, ",5000,", ",5001,"); }, 1,
          "is 5000 bytes; the definition says 5001"},
-        {"one byte more", [](const fs::path& p) { WriteBytes(p / "files/data/map02.dat", Pattern(101, 2)); },
-         1, "map02.dat is 101 bytes; the definition says 100"},
-        {"much longer", [](const fs::path& p) { WriteBytes(p / "files/data/map02.dat", Pattern(4000, 2)); },
-         1, "map02.dat is longer than the 100 bytes the definition says"},
+        {"one byte more",
+         [](const fs::path& p) { WriteBytes(p / "files/data/map02.dat", Pattern(101, 2)); }, 1,
+         "map02.dat is 101 bytes; the definition says 100"},
+        {"much longer",
+         [](const fs::path& p) { WriteBytes(p / "files/data/map02.dat", Pattern(4000, 2)); }, 1,
+         "map02.dat is longer than the 100 bytes the definition says"},
         {"wrong digest",
          [](const fs::path& p) { EditDefinition(p, Md5Of(Pattern(100, 2)), Md5Of("other")); }, 1,
          "FILE002 (data\\map02.dat): "},
-        {"changed file", [](const fs::path& p) { WriteBytes(p / "files/data/map01.dat", Pattern(5000, 9)); },
-         1, "FILE001 (data\\map01.dat): "},
+        {"changed file",
+         [](const fs::path& p) { WriteBytes(p / "files/data/map01.dat", Pattern(5000, 9)); }, 1,
+         "FILE001 (data\\map01.dat): "},
         {"upper-case digest",
          [](const fs::path& p) {
              std::string digest = Md5Of(Pattern(100, 2));
@@ -105,7 +110,9 @@ TEST(PackVerify, ReportsEachBreakageOnceAndOnlyIt)
          },
          1, "is not 32 lower-case hexadecimal characters"},
         {"64-byte target",
-         [](const fs::path& p) { EditDefinition(p, "data\\map02.dat", "data\\" + std::string(59, 'm')); },
+         [](const fs::path& p) {
+             EditDefinition(p, "data\\map02.dat", "data\\" + std::string(59, 'm'));
+         },
          1, "the target path is 64 bytes in Shift-JIS; at most 63 fit"},
         {"64-byte source",
          [](const fs::path& p) {
@@ -113,10 +120,12 @@ TEST(PackVerify, ReportsEachBreakageOnceAndOnlyIt)
              EditDefinition(p, "files/data/map02.dat", "files/" + std::string(58, 's'));
          },
          1, "is 64 bytes; at most 63 fit"},
-        {"outside the game folder", [](const fs::path& p) { EditDefinition(p, "data\\map02.dat", "..\\map02.dat"); },
-         1, "is not a plain relative path inside the game folder"},
-        {"same work-folder name", [](const fs::path& p) { EditDefinition(p, "data\\map02.dat", "other\\MAP01.dat"); },
-         1, "ends in the same name as FILE001 (data\\map01.dat)"},
+        {"outside the game folder",
+         [](const fs::path& p) { EditDefinition(p, "data\\map02.dat", "..\\map02.dat"); }, 1,
+         "is not a plain relative path inside the game folder"},
+        {"same work-folder name",
+         [](const fs::path& p) { EditDefinition(p, "data\\map02.dat", "other\\MAP01.dat"); }, 1,
+         "ends in the same name as FILE001 (data\\map01.dat)"},
         {"missing file", [](const fs::path& p) { fs::remove(p / "files/data/map02.dat"); }, 1,
          "map02.dat does not exist"},
         {"LF line ends",
@@ -131,7 +140,9 @@ TEST(PackVerify, ReportsEachBreakageOnceAndOnlyIt)
          },
          4, "update.qdv: has lines that end in LF alone"},
         {"too large",
-         [](const fs::path& p) { EditDefinition(p, "[UPDATE_FILE]", std::string(70000, ';') + "\r\n[UPDATE_FILE]"); },
+         [](const fs::path& p) {
+             EditDefinition(p, "[UPDATE_FILE]", std::string(70000, ';') + "\r\n[UPDATE_FILE]");
+         },
          1, "bytes; the program fetches at most 65536"},
     };
     for (const Case& c : cases) {
@@ -142,7 +153,8 @@ TEST(PackVerify, ReportsEachBreakageOnceAndOnlyIt)
         EXPECT_EQ(c.count, result.problems.size()) << c.name << ":\n" << Joined(result.problems);
         if (c.count > 0 && !result.problems.empty()) {
             EXPECT_NE(std::string::npos, result.problems[0].find(c.first))
-                << c.name << ": expected \"" << c.first << "\" in:\n" << Joined(result.problems);
+                << c.name << ": expected \"" << c.first << "\" in:\n"
+                << Joined(result.problems);
         }
     }
 }

@@ -15,9 +15,9 @@ __declspec(dllexport) DWORD WINAPI InternetAttemptConnect(DWORD reserved)
     return 4242;
 }
 
-__declspec(dllexport) LONG WINAPI BCryptOpenAlgorithmProvider(void** algorithm, const WCHAR* id,
-                                                            const WCHAR* implementation,
-                                                            ULONG flags)
+__declspec(dllexport) LONG WINAPI
+    BCryptOpenAlgorithmProvider(void** algorithm, const WCHAR* id, const WCHAR* implementation,
+                                ULONG flags)
 {
     (void)id;
     (void)implementation;

@@ -23,9 +23,9 @@ bool RunningUnderWine()
 void LoadNativeFirstForProbe()
 {
     HKEY key = nullptr;
-    const std::string path =
-        "Software\\Wine\\AppDefaults\\" + std::string(std::strrchr(FERNUP_PLANTING_PROBE, '/') + 1) +
-        "\\DllOverrides";
+    const std::string path = "Software\\Wine\\AppDefaults\\" +
+                             std::string(std::strrchr(FERNUP_PLANTING_PROBE, '/') + 1) +
+                             "\\DllOverrides";
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
                                              KEY_SET_VALUE, nullptr, &key, nullptr));
     for (const char* dll : {"wininet", "winmm", "comctl32", "comdlg32", "shell32", "bcrypt"})
@@ -56,13 +56,13 @@ std::map<std::string, Loaded> RunProbe(bool isProtected)
     startup.hStdOutput = output;
     startup.hStdError = output;
     startup.hStdInput = nullptr;
-    std::string command = std::string("\"") + FERNUP_PLANTING_PROBE + "\"" +
-                          (isProtected ? " --protected" : "");
+    std::string command =
+        std::string("\"") + FERNUP_PLANTING_PROBE + "\"" + (isProtected ? " --protected" : "");
     if (RunningUnderWine())
         LoadNativeFirstForProbe();
     PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                  nullptr, &startup, &process);
+    BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                  &startup, &process);
     CloseHandle(output);
     EXPECT_TRUE(started) << command;
     if (started) {
@@ -96,7 +96,7 @@ std::map<std::string, Loaded> RunProbe(bool isProtected)
     return loaded;
 }
 
-const char* const kDelayLoaded[] = {"wininet.dll", "winmm.dll", "comctl32.dll",
+const char* const kDelayLoaded[] = {"wininet.dll",  "winmm.dll",   "comctl32.dll",
                                     "comdlg32.dll", "shell32.dll", "bcrypt.dll"};
 
 // The control: without the protection, a planted DLL beside the program is

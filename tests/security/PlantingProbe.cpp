@@ -37,14 +37,18 @@ int main(int argc, char** argv)
     ShellExecuteA(nullptr, "open", "Z:\\fernup-no-such-folder\\none.txt", nullptr, nullptr,
                   SW_HIDE);
 
-    for (const char* name :
-         {"wininet.dll", "winmm.dll", "comctl32.dll", "comdlg32.dll", "shell32.dll", "bcrypt.dll"}) {
+    for (const char* name : {"wininet.dll", "winmm.dll", "comctl32.dll", "comdlg32.dll",
+                             "shell32.dll", "bcrypt.dll"}) {
         HMODULE module = GetModuleHandleA(name);
         char path[MAX_PATH] = "";
         if (module != nullptr)
             GetModuleFileNameA(module, path, sizeof path);
-        bool planted = module != nullptr && GetProcAddress(module, "FernupPlantedMarker") != nullptr;
-        std::printf("%s %s %s\n", name, module == nullptr ? "unloaded" : planted ? "planted" : "system",
+        bool planted =
+            module != nullptr && GetProcAddress(module, "FernupPlantedMarker") != nullptr;
+        std::printf("%s %s %s\n", name,
+                    module == nullptr ? "unloaded"
+                    : planted         ? "planted"
+                                      : "system",
                     path);
     }
     return 0;

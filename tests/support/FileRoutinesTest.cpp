@@ -54,8 +54,8 @@ protected:
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(INVALID_HANDLE_VALUE, file) << name;
         DWORD written = 0;
-        ASSERT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                              nullptr));
+        ASSERT_TRUE(
+            WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
         CloseHandle(file);
         ASSERT_EQ(bytes.size(), written);
     }
@@ -88,8 +88,11 @@ TEST_F(FileRoutinesTest, ExistsAndSizeOfFilesAndFolders)
         bool exists;
         uint32_t size;
     } cases[] = {
-        {"five.bin", true, 5},   {"empty.bin", true, 0},          {"表ソ.txt", true, 3},
-        {"sub", true, 0},        {"missing.bin", false, kNoFileSize},
+        {"five.bin", true, 5},
+        {"empty.bin", true, 0},
+        {"表ソ.txt", true, 3},
+        {"sub", true, 0},
+        {"missing.bin", false, kNoFileSize},
         {"sub\\missing", false, kNoFileSize},
     };
     for (const auto& c : cases) {
@@ -135,8 +138,8 @@ TEST_F(FileRoutinesTest, ReadWholeFileOfAFileOpenWithoutSharingIsNull)
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, holder);
     EXPECT_EQ("(null)", Contents("locked.bin"));
-    EXPECT_EQ(0u, WriteWholeFile(PathOf("locked.bin").c_str(), "x", kFromStart, 0, 1,
-                                 kOpenOrCreate));
+    EXPECT_EQ(0u,
+              WriteWholeFile(PathOf("locked.bin").c_str(), "x", kFromStart, 0, 1, kOpenOrCreate));
     CloseHandle(holder);
     EXPECT_EQ("data", Contents("locked.bin"));
 }

@@ -258,8 +258,7 @@ TEST(FormatText, OutputIsCutAtCapacity)
          [&](char* out, size_t n) { FormatText(out, n, "%d99", 5); }},
         {"%D99 of 5", Repeat("　", 98) + "５",
          [&](char* out, size_t n) { FormatText(out, n, "%D99", 5); }},
-        {"%F99.99 of 1.5",
-         Repeat("　", 98) + "１．５" + Repeat("０", 98),
+        {"%F99.99 of 1.5", Repeat("　", 98) + "１．５" + Repeat("０", 98),
          [&](char* out, size_t n) { FormatText(out, n, "%F99.99", 1.5); }},
         {"%x2 sixteen times", "000102030405060708090A0B0C0D0E0F",
          [&](char* out, size_t n) {
@@ -355,8 +354,7 @@ TEST(ToFullWidth, TableMatchesCodePage932)
     char out[400];
     const int replaced = ToFullWidth(out, sizeof out, codes.c_str());
     EXPECT_EQ(static_cast<int>(codes.size()), replaced);
-    EXPECT_EQ(Hex(std::string(reinterpret_cast<const char*>(expected), sizeof expected)),
-              Hex(out));
+    EXPECT_EQ(Hex(std::string(reinterpret_cast<const char*>(expected), sizeof expected)), Hex(out));
 }
 
 TEST(ToFullWidth, KeepsOtherBytesAndCounts)
@@ -392,12 +390,7 @@ TEST(ToFullWidth, StopsBeforeACharacterThatDoesNotFit)
         const char* expected;
         int replaced;
     } cases[] = {
-        {1, "", 0},
-        {2, "", 0},
-        {3, "ａ", 1},
-        {4, "ａ", 1},
-        {5, "ａｂ", 2},
-        {7, "ａｂｃ", 3},
+        {1, "", 0}, {2, "", 0}, {3, "ａ", 1}, {4, "ａ", 1}, {5, "ａｂ", 2}, {7, "ａｂｃ", 3},
     };
     for (const auto& c : cases) {
         std::unique_ptr<char[]> out(new char[c.capacity]);

@@ -55,22 +55,23 @@ void CheckCases(const Case* cases, size_t count)
 
 TEST_F(ProfileTextTest, FindsKeysBySectionInFileOrder)
 {
-    Load("top=0\r\n"
-         "[A]\r\n"
-         "k=v\r\n"
-         "dup=first\r\n"
-         "dup=second\r\n"
-         "[B]\r\n"
-         "k=b\r\n"
-         "[a]\r\n"
-         "later=yes\r\n"
-         "k=again\r\n"
-         "  [B]\r\n"
-         "indented=still a\r\n"
-         "[UPDATE FILE]\r\n"
-         "FILE001=x\r\n"
-         "[ 表 ]\r\n"
-         "鍵=値\r\n");
+    Load(
+        "top=0\r\n"
+        "[A]\r\n"
+        "k=v\r\n"
+        "dup=first\r\n"
+        "dup=second\r\n"
+        "[B]\r\n"
+        "k=b\r\n"
+        "[a]\r\n"
+        "later=yes\r\n"
+        "k=again\r\n"
+        "  [B]\r\n"
+        "indented=still a\r\n"
+        "[UPDATE FILE]\r\n"
+        "FILE001=x\r\n"
+        "[ 表 ]\r\n"
+        "鍵=値\r\n");
     const Case cases[] = {
         {"key before any section", "", "top", "0"},
         {"section and key ignore case", "a", "K", "v"},
@@ -104,21 +105,23 @@ TEST_F(ProfileTextTest, ReadsKeysAndValuesAsTokens)
         {"an empty quoted value is an empty value", "UPDATE_VER", "quotes", ""},
     };
     // The zero byte inside the text needs the length that the literal has.
-    const char text[] = "[UPDATE_VER]\r\nVER = 1.05\r\nNAME=\"a \"\"b\"\r\n\"x=y\"=quoted key\r\n"
-                        "K E Y=blanks in key\r\nspaced =  two\r\nbare=a\nb\rc\r\nnoequals\r\n"
-                        "next=\"=\"\r\nzero=ab\0cd\r\nquotes=\"\"\r\n";
+    const char text[] =
+        "[UPDATE_VER]\r\nVER = 1.05\r\nNAME=\"a \"\"b\"\r\n\"x=y\"=quoted key\r\n"
+        "K E Y=blanks in key\r\nspaced =  two\r\nbare=a\nb\rc\r\nnoequals\r\n"
+        "next=\"=\"\r\nzero=ab\0cd\r\nquotes=\"\"\r\n";
     Load(std::string(text, sizeof text - 1));
     CheckCases(cases, sizeof cases / sizeof cases[0]);
 }
 
 TEST_F(ProfileTextTest, EmptyOrTooLongValueGivesTheDefaultAndEndsTheSearch)
 {
-    Load("[S]\r\n"
-         "empty=\r\n"
-         "empty=later\r\n"
-         "long=0123456789\r\n"
-         "long=short\r\n"
-         "fits=01234\r\n");
+    Load(
+        "[S]\r\n"
+        "empty=\r\n"
+        "empty=later\r\n"
+        "long=0123456789\r\n"
+        "long=short\r\n"
+        "fits=01234\r\n");
     const struct {
         const char* key;
         const char* defaultText;
@@ -174,15 +177,24 @@ TEST_F(ProfileTextTest, OverlongNamesNeverMatchAndOverlongValuesAreMissing)
     const std::string longestValue(1023, 'w');
     const std::string wideValue(600, 'y');
     const std::string blanks(600, ' ');
-    Load("[A]\r\n" +
-         longName + "=long key\r\n" +
-         longestName + "=longest key\r\n"
-         "big=" + longValue + "\r\n"
+    Load("[A]\r\n" + longName + "=long key\r\n" + longestName +
+         "=longest key\r\n"
+         "big=" +
+         longValue +
+         "\r\n"
          "big=later\r\n"
-         "biggest=" + longestValue + "\r\n"
-         "wide=" + wideValue + "\r\n"
-         "spacious" + blanks + "=z\r\n"
-         "[" + longName + "]\r\n"
+         "biggest=" +
+         longestValue +
+         "\r\n"
+         "wide=" +
+         wideValue +
+         "\r\n"
+         "spacious" +
+         blanks +
+         "=z\r\n"
+         "[" +
+         longName +
+         "]\r\n"
          "k=under the long section\r\n"
          "[B]\r\n" +
          longName + "=" + longValue + "\r\n");

@@ -160,8 +160,9 @@ TEST(SignedPackage, TheLayoutIsExactlyTheDocumentedOne)
     FreeArea(facts);
     const std::string expected = "[FERNUP_SIGNATURE]\r\nFORMAT=1\r\nKEY=" + Repeat("ab", 32) +
                                  "\r\nEXPIRES=2027-01-05\r\nDEFINITION=" + Repeat("01", 32) +
-                                 "\r\nREADME=" + Repeat("fe", 32) + "\r\nFILE001=" +
-                                 Repeat("10", 32) + "\r\nFILE002=" + Repeat("00", 32) + "\r\n";
+                                 "\r\nREADME=" + Repeat("fe", 32) +
+                                 "\r\nFILE001=" + Repeat("10", 32) +
+                                 "\r\nFILE002=" + Repeat("00", 32) + "\r\n";
     ASSERT_EQ(expected, std::string(text, signedLength));
     EXPECT_EQ(expected + "SIGNATURE=" + Repeat("5a", 64) + "\r\n", std::string(text, length));
 }
@@ -183,9 +184,9 @@ TEST(SignedPackage, OpenSslSignaturesVerifyUnderAnyTrustedKey)
     EXPECT_EQ(3, facts->fileCount);
     EXPECT_EQ(kToday, facts->expiryDay);
     for (int32_t i = 0; i < 3; ++i)
-        EXPECT_EQ(Sha256Text(package.files[i]),
-                  std::string(reinterpret_cast<const char*>(SignedFileHash(*facts, i)),
-                              kSha256Size))
+        EXPECT_EQ(
+            Sha256Text(package.files[i]),
+            std::string(reinterpret_cast<const char*>(SignedFileHash(*facts, i)), kSha256Size))
             << "FILE00" << i + 1;
     EXPECT_EQ(nullptr, SignedFileHash(*facts, 3)) << "a file the signature does not bind";
     EXPECT_EQ(nullptr, SignedFileHash(*facts, -1));
@@ -330,8 +331,8 @@ TEST(SignedPackage, TodayIsTheUtcDate)
     const std::time_t now = std::time(nullptr);
     std::tm utc;
     gmtime_r(&now, &utc);
-    const uint32_t expected = static_cast<uint32_t>((utc.tm_year + 1900) * 10000 +
-                                                    (utc.tm_mon + 1) * 100 + utc.tm_mday);
+    const uint32_t expected =
+        static_cast<uint32_t>((utc.tm_year + 1900) * 10000 + (utc.tm_mon + 1) * 100 + utc.tm_mday);
     const uint32_t today = UtcToday();
     // Midnight may pass between the two readings.
     EXPECT_TRUE(today == expected || today == expected + 1 || today / 100 != expected / 100)

@@ -27,10 +27,26 @@ TEST(TemporaryName, FormsFourUpperCaseDigitsOfTheNumber)
 TEST(TemporaryName, AcceptsOnlyTheExactForm)
 {
     const char* const others[] = {
-        "",              "~fup.tmp",        "~fup1A2.tmp",    "~fup1A2B3.tmp", "~fup1a2b.tmp",
-        "~fup1A2G.tmp",  "~FUP1A2B.tmp",    "~fup1A2B.TMP",   "~fup1A2B.tm",   "~fup1A2B.tmpx",
-        "fup1A2B.tmp",   "~fup1A2B.tmp ",   " ~fup1A2B.tmp",  "x~fup1A2B.tmp", "~fup1A2B_tmp",
-        "~fup1A 2.tmp",  "~fu1A2B.tmp",     "~fup1A2B.tmp.",  "rf40A3.tmp",    "~fup1A2B",
+        "",
+        "~fup.tmp",
+        "~fup1A2.tmp",
+        "~fup1A2B3.tmp",
+        "~fup1a2b.tmp",
+        "~fup1A2G.tmp",
+        "~FUP1A2B.tmp",
+        "~fup1A2B.TMP",
+        "~fup1A2B.tm",
+        "~fup1A2B.tmpx",
+        "fup1A2B.tmp",
+        "~fup1A2B.tmp ",
+        " ~fup1A2B.tmp",
+        "x~fup1A2B.tmp",
+        "~fup1A2B_tmp",
+        "~fup1A 2.tmp",
+        "~fu1A2B.tmp",
+        "~fup1A2B.tmp.",
+        "rf40A3.tmp",
+        "~fup1A2B",
     };
     for (const char* name : others)
         EXPECT_FALSE(IsTemporaryName(name)) << "\"" << name << "\"";

@@ -61,8 +61,8 @@ TEST(TextRoutines, CopyTokenStopsQuotesAndDropsBlanks)
         auto source = ExactCopy(c.source);
         char token[32];
         bool cut = true;
-        const char* stopped = CopyToken(source.get(), token, sizeof token, c.stops, c.dropBlanks,
-                                        &cut);
+        const char* stopped =
+            CopyToken(source.get(), token, sizeof token, c.stops, c.dropBlanks, &cut);
         EXPECT_STREQ(c.token, token) << c.what;
         EXPECT_EQ(c.stoppedAt, static_cast<size_t>(stopped - source.get())) << c.what;
         EXPECT_FALSE(cut) << c.what;
@@ -137,7 +137,10 @@ TEST(TextRoutines, SameTextIgnoresAsciiCaseOnly)
         {"a\x82", "A\x82", true},
         {"a\x82", "a", false},
         {"a", "a\x82", false},
-        {"\x82", "\x82" "A", false},
+        {"\x82",
+         "\x82"
+         "A",
+         false},
     };
     for (const auto& c : cases) {
         auto first = ExactCopy(c.first);
@@ -155,12 +158,8 @@ TEST(TextRoutines, RemoveCharDeletesOutsideTwoByteCharacters)
         std::string expected;
         int removed;
     } cases[] = {
-        {"1..05", '.', "105", 2},
-        {"...", '.', "", 3},
-        {"1.05", ',', "1.05", 0},
-        {"表\\ソ", '\\', "表ソ", 1},
-        {"a.\x95", '.', "a\x95", 1},
-        {"", '.', "", 0},
+        {"1..05", '.', "105", 2},    {"...", '.', "", 3},         {"1.05", ',', "1.05", 0},
+        {"表\\ソ", '\\', "表ソ", 1}, {"a.\x95", '.', "a\x95", 1}, {"", '.', "", 0},
     };
     for (const auto& c : cases) {
         auto text = ExactCopy(c.text);
@@ -178,22 +177,17 @@ TEST(TextRoutines, CopyTextNeverSplitsACharacter)
         std::string expected;
         bool fitted;
     } cases[] = {
-        {"abc", 4, "abc", true},
-        {"abcd", 4, "abc", false},
-        {"aあい", 6, "aあい", true},
-        {"aあい", 5, "aあ", false},
-        {"aあい", 3, "a", false},
-        {"", 1, "", true},
-        {"a", 1, "", false},
-        {"ab\x82", 8, "ab\x82", true},
+        {"abc", 4, "abc", true},    {"abcd", 4, "abc", false},     {"aあい", 6, "aあい", true},
+        {"aあい", 5, "aあ", false}, {"aあい", 3, "a", false},      {"", 1, "", true},
+        {"a", 1, "", false},        {"ab\x82", 8, "ab\x82", true},
     };
     for (const auto& c : cases) {
         auto source = ExactCopy(c.source);
         std::unique_ptr<char[]> dest(new char[c.capacity]);
         EXPECT_EQ(c.fitted, CopyText(dest.get(), c.capacity, source.get()))
             << "\"" << c.source << "\" in " << c.capacity;
-        EXPECT_EQ(c.expected, std::string(dest.get())) << "\"" << c.source << "\" in "
-                                                       << c.capacity;
+        EXPECT_EQ(c.expected, std::string(dest.get()))
+            << "\"" << c.source << "\" in " << c.capacity;
     }
 }
 

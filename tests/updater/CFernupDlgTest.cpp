@@ -59,8 +59,8 @@ std::string UpdateLog(int port, const std::string& version = "1.01")
 // A definition package in a folder of its own.
 struct Package {
     std::string definition;
-    std::string md5;        // the contents of MD5.txt; "" for none
-    std::string readme;     // the contents of readme.txt
+    std::string md5;     // the contents of MD5.txt; "" for none
+    std::string readme;  // the contents of readme.txt
     bool withReadme = true;
 };
 
@@ -363,15 +363,27 @@ TEST(FernupDialog, TemplateGivesTheLayoutTextsAndStyles)
         LONG forbidden;
     };
     const Control controls[] = {
-        {IDC_FILE_LIST, "SysListView32", "", {4, 5, 178, 132},
-         LVS_REPORT | LVS_SINGLESEL | WS_BORDER | WS_TABSTOP, 0},
+        {IDC_FILE_LIST,
+         "SysListView32",
+         "",
+         {4, 5, 178, 132},
+         LVS_REPORT | LVS_SINGLESEL | WS_BORDER | WS_TABSTOP,
+         0},
         // WS_VSCROLL is not looked for: the bit is cleared while the scroll
         // bar is hidden, that is while the lines fit.
-        {IDC_MESSAGES, "ListBox", "", {4, 143, 178, 69},
-         WS_BORDER | LBS_NOSEL | LBS_NOINTEGRALHEIGHT | WS_TABSTOP, LBS_SORT},
+        {IDC_MESSAGES,
+         "ListBox",
+         "",
+         {4, 143, 178, 69},
+         WS_BORDER | LBS_NOSEL | LBS_NOINTEGRALHEIGHT | WS_TABSTOP,
+         LBS_SORT},
         {0, "Button", "オフラインアップデート定義ファイル", {4, 215, 178, 31}, BS_GROUPBOX, 0},
-        {IDC_OFFLINE_PATH, "Edit", "", {10, 227, 128, 14},
-         ES_READONLY | ES_AUTOHSCROLL | WS_BORDER, 0},
+        {IDC_OFFLINE_PATH,
+         "Edit",
+         "",
+         {10, 227, 128, 14},
+         ES_READONLY | ES_AUTOHSCROLL | WS_BORDER,
+         0},
         {IDC_BROWSE, "Button", "参照(&F)", {143, 227, 33, 14}, 0, BS_DEFPUSHBUTTON},
         {IDC_UPDATE, "Button", "更新(&R)", {3, 250, 50, 14}, 0, BS_DEFPUSHBUTTON},
         {IDC_README, "Button", "説明(&A)", {66, 250, 50, 14}, 0, BS_DEFPUSHBUTTON},
@@ -379,8 +391,8 @@ TEST(FernupDialog, TemplateGivesTheLayoutTextsAndStyles)
     };
     for (const Control& c : controls) {
         SCOPED_TRACE(c.text[0] ? c.text : c.className);
-        HWND control = c.id != 0 ? GetDlgItem(dialog, c.id)
-                                 : FindWindowExA(dialog, nullptr, "Button", c.text);
+        HWND control =
+            c.id != 0 ? GetDlgItem(dialog, c.id) : FindWindowExA(dialog, nullptr, "Button", c.text);
         ASSERT_NE(nullptr, control);
         char className[32] = {};
         GetClassNameA(control, className, sizeof className);
@@ -428,8 +440,8 @@ TEST(FernupDialog, FileListHasFiveLeftAlignedColumnsAsWideAsTheirTitles)
         description.mask = LVCF_TEXT | LVCF_FMT | LVCF_WIDTH;
         description.pszText = text;
         description.cchTextMax = sizeof text;
-        ASSERT_TRUE(SendMessageA(list, LVM_GETCOLUMNA, column,
-                                 reinterpret_cast<LPARAM>(&description)))
+        ASSERT_TRUE(
+            SendMessageA(list, LVM_GETCOLUMNA, column, reinterpret_cast<LPARAM>(&description)))
             << "column " << column;
         EXPECT_STREQ(titles[column], text) << "column " << column;
         EXPECT_EQ(LVCFMT_LEFT, description.fmt & LVCFMT_JUSTIFYMASK) << "column " << column;
@@ -454,19 +466,18 @@ TEST(FernupDialog, OfflineReadyListsTheFilesAndOffersUpdate)
     ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
 
     ScratchFolder packages("packages");
-    const std::string definition =
-        Definition("Quill", "1.02",
-                   {"data/sub/a.dat,data\\a.dat,1234567," + std::string(kDigestA),
-                    "b.dat,b.dat,0," + std::string(kDigestA).substr(1),
-                    "ソ/表.dat,ソ\\表.dat,999,"});
+    const std::string definition = Definition(
+        "Quill", "1.02",
+        {"data/sub/a.dat,data\\a.dat,1234567," + std::string(kDigestA),
+         "b.dat,b.dat,0," + std::string(kDigestA).substr(1), "ソ/表.dat,ソ\\表.dat,999,"});
     std::string path = WritePackage(packages, "ready", GoodPackage(definition, "the readme"));
     run.Browse(path);
 
     EXPECT_EQ("UERB", run.Buttons());
-    EXPECT_EQ((std::vector<std::string>{"タイトル　：Quill", "公開日　　：2003/01/01 -> 2003/02/01",
-                                        "バージョン：1.01 -> 1.02",
-                                        "新しい修正ファイルがあります。"}),
-              run.Lines());
+    EXPECT_EQ(
+        (std::vector<std::string>{"タイトル　：Quill", "公開日　　：2003/01/01 -> 2003/02/01",
+                                  "バージョン：1.01 -> 1.02", "新しい修正ファイルがあります。"}),
+        run.Lines());
     EXPECT_EQ((std::vector<std::vector<std::string>>{
                   {"a.dat", "   1,234,567", "  0%", "  0%", kDigestA},
                   {"b.dat", "           0", "  0%", "  0%", ""},
@@ -529,7 +540,8 @@ TEST(FernupDialog, OfflineDefinitionsThatOfferNothing)
     };
     const Case cases[] = {
         {"other title", Definition("Other", "1.09", {"a,a,1,"}), {"ゲームタイトルが違います。"}, 0},
-        {"older version", Definition("Quill", "1.02", {"a,a,1,", "b,b,2,"}),
+        {"older version",
+         Definition("Quill", "1.02", {"a,a,1,", "b,b,2,"}),
          {"タイトル　：Quill", "公開日　　：2003/01/01", "バージョン：1.05",
           "アップデートの必要はありません。"},
          2},
@@ -584,8 +596,8 @@ TEST(FernupDialog, OfflineRefusalsWithoutAMatchingDigestFile)
         EXPECT_EQ(path, run.OfflinePathText());
         // The readme of a refused package does not replace the one before.
         ASSERT_NE(nullptr, run.Dialog().m_readmeText);
-        EXPECT_EQ("first readme", std::string(run.Dialog().m_readmeText,
-                                              run.Dialog().m_readmeLength));
+        EXPECT_EQ("first readme",
+                  std::string(run.Dialog().m_readmeText, run.Dialog().m_readmeLength));
     }
 }
 
@@ -596,10 +608,10 @@ TEST(FernupDialog, SecondOfflineDefinitionReplacesTheFirst)
     ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
     ScratchFolder packages("packages");
 
-    run.Browse(WritePackage(packages, "first",
-                            GoodPackage(Definition("Quill", "1.02", {"x/1,1,1,", "x/2,2,2,",
-                                                                     "x/3,3,3,"}),
-                                        "readme one")));
+    run.Browse(
+        WritePackage(packages, "first",
+                     GoodPackage(Definition("Quill", "1.02", {"x/1,1,1,", "x/2,2,2,", "x/3,3,3,"}),
+                                 "readme one")));
     ASSERT_EQ(3, run.Rows());
 
     // The second is for another title: nothing offered, but it still replaces
@@ -610,8 +622,7 @@ TEST(FernupDialog, SecondOfflineDefinitionReplacesTheFirst)
     EXPECT_EQ("-ERB", run.Buttons());
     EXPECT_EQ(0, run.Rows());
     EXPECT_EQ(nullptr, run.Dialog().m_entries);
-    EXPECT_EQ("readme two",
-              std::string(run.Dialog().m_readmeText, run.Dialog().m_readmeLength));
+    EXPECT_EQ("readme two", std::string(run.Dialog().m_readmeText, run.Dialog().m_readmeLength));
 
     Package third = GoodPackage(Definition("Quill", "1.01", {"z/5,5,5,"}));
     third.withReadme = false;
@@ -647,8 +658,8 @@ TEST(FernupDialog, BrowseThatIsCancelledOrNamesNoFileChangesNothing)
     EXPECT_EQ(2, g_chooserCalls);
     g_chooserConfirms = true;
     run.Browse(packages.Path() + "missing\\update.qdv");
-    EXPECT_EQ(0, run.Dialog().OpenOfflineDefinition(
-                     (packages.Path() + "missing\\update.qdv").c_str()));
+    EXPECT_EQ(
+        0, run.Dialog().OpenOfflineDefinition((packages.Path() + "missing\\update.qdv").c_str()));
 
     EXPECT_EQ("UERB", run.Buttons());
     EXPECT_EQ(lines, run.Lines());
@@ -665,8 +676,8 @@ TEST(FernupDialog, ReadmeIsWrittenToTheSameTemporaryFileEachTime)
     ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
     ScratchFolder packages("packages");
     const std::string readme = "説明書\r\nline two\r\n";
-    run.Browse(WritePackage(packages, "p",
-                            GoodPackage(Definition("Quill", "1.02", {"a,a,1,"}), readme)));
+    run.Browse(
+        WritePackage(packages, "p", GoodPackage(Definition("Quill", "1.02", {"a,a,1,"}), readme)));
     ASSERT_EQ("UERB", run.Buttons());
 
     char temp[MAX_PATH + 1];
@@ -846,9 +857,9 @@ TEST(FernupDialog, NothingIsTakenUpOrStartedAfterAnUpdate)
     ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
     ScratchFolder packages("packages");
     packages.Write("first\\a.dat", "x");
-    const std::string first = WritePackage(
-        packages, "first",
-        GoodPackage(Definition("Quill", "1.02", {"a.dat,a.dat,1," + Md5Of("x")})));
+    const std::string first =
+        WritePackage(packages, "first",
+                     GoodPackage(Definition("Quill", "1.02", {"a.dat,a.dat,1," + Md5Of("x")})));
     run.Browse(first);
     ASSERT_EQ("UERB", run.Buttons());
     run.Press(IDC_UPDATE);
@@ -858,9 +869,9 @@ TEST(FernupDialog, NothingIsTakenUpOrStartedAfterAnUpdate)
     EXPECT_EQ("x", FileBytes(run.Game().Path() + "a.dat"));
 
     packages.Write("second\\b.dat", "y");
-    const std::string second = WritePackage(
-        packages, "second",
-        GoodPackage(Definition("Quill", "1.03", {"b.dat,b.dat,1," + Md5Of("y")})));
+    const std::string second =
+        WritePackage(packages, "second",
+                     GoodPackage(Definition("Quill", "1.03", {"b.dat,b.dat,1," + Md5Of("y")})));
     EXPECT_EQ(0, run.Dialog().OpenOfflineDefinition(second.c_str()));
     SendMessageA(run.Window(), WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(run.Window(), IDC_UPDATE)));
@@ -884,7 +895,8 @@ TEST(FernupDialog, OnlineDefinitionsAcceptedAndRefused)
         std::string lastLine;
     };
     const Case cases[] = {
-        {"newer", Definition("Quill", "1.06", {"a,a,1,"}), "UERB", "新しい修正ファイルがあります。"},
+        {"newer", Definition("Quill", "1.06", {"a,a,1,"}), "UERB",
+         "新しい修正ファイルがあります。"},
         {"older version", Definition("Quill", "1.02", {"a,a,1,"}), "-E-B",
          "アップデートの必要はありません。"},
         {"other title", Definition("Other", "1.06", {"a,a,1,"}), "-E-B",

@@ -109,10 +109,7 @@ protected:
         return {task.GetFailureCode(), messages.Lines()};
     }
 
-    static Lines Failure(const char* line)
-    {
-        return {kRule, kRunning, line, kFailed};
-    }
+    static Lines Failure(const char* line) { return {kRule, kRunning, line, kFailed}; }
 
     std::string Installed(const std::string& target)
     {
@@ -170,8 +167,13 @@ TEST_F(FernupTaskTest, OnlineUpdateFromRealServer)
     for (const auto& file : files)
         names.push_back(file.first);
     std::sort(names.begin(), names.end());
-    Lines expected = {"a.dat", "data\\", "data\\b.bin", "orvaCheck.cfg", "update.log",
-                      sjisFolder + "\\", sjisFolder + "\\ソフト.txt"};
+    Lines expected = {"a.dat",
+                      "data\\",
+                      "data\\b.bin",
+                      "orvaCheck.cfg",
+                      "update.log",
+                      sjisFolder + "\\",
+                      sjisFolder + "\\ソフト.txt"};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(expected, names);
     for (UpdateFileEntry* e = entries.Head(); e != nullptr; e = e->next) {
@@ -193,8 +195,8 @@ TEST_F(FernupTaskTest, OfflineUpdateMergesCheckListAndKeepsPackage)
     const std::string stale(32, '0');
     // FILE0003 is missing, so FILE0004 is never read and stays as it is.
     const std::string checkList = "[FILE_CHECK_LIST]\r\nFILE0001=Data\\X.DAT:" + stale +
-                                  "\r\nFILE0002=other.dat:" + stale + "\r\nFILE0004=y.dat:" +
-                                  stale + "\r\n";
+                                  "\r\nFILE0002=other.dat:" + stale +
+                                  "\r\nFILE0004=y.dat:" + stale + "\r\n";
     ASSERT_TRUE(WriteBytes(m_game / "orvaCheck.cfg", checkList));
     // A read-only installed file is replaced all the same.
     ASSERT_TRUE(WriteBytes(m_game / "y.dat", "old"));
@@ -260,12 +262,12 @@ TEST_F(FernupTaskTest, FetchPhaseFailureLeavesGameFolderAsItWas)
          InternetOpenA, 5, kCannotDownload, false},
         {"error page", "missing.dat", Md5Of(bad), base, InternetAttemptConnect, InternetOpenA, 5,
          kBadDownload, false},
-        {"body ends early", "short.dat", Md5Of(bad), base, InternetAttemptConnect, InternetOpenA,
-         5, kBadDownload, false},
+        {"body ends early", "short.dat", Md5Of(bad), base, InternetAttemptConnect, InternetOpenA, 5,
+         kBadDownload, false},
         {"upper-case digest", "bad.dat", upper, base, InternetAttemptConnect, InternetOpenA, 5,
          kBadDownload, false},
-        {"digest emptied by the check", "bad.dat", "", base, InternetAttemptConnect,
-         InternetOpenA, 5, kBadDownload, false},
+        {"digest emptied by the check", "bad.dat", "", base, InternetAttemptConnect, InternetOpenA,
+         5, kBadDownload, false},
     };
     const Files before = Snapshot(m_game.Path());
     for (const Case& c : cases) {
@@ -649,7 +651,8 @@ TEST_F(FernupTaskStepTest, InstalledFileIsReplacedWhateverItsAttributes)
         PrepareSteps(&task, &messages, m_offline.Path());
         EXPECT_EQ(0, task.TransferFile(entry)) << "attributes " << attributes;
         EXPECT_EQ("new bytes", Installed("a.dat")) << "attributes " << attributes;
-        EXPECT_EQ(0u, GetFileAttributesA(installed.c_str()) & kCleared) << "attributes " << attributes;
+        EXPECT_EQ(0u, GetFileAttributesA(installed.c_str()) & kCleared)
+            << "attributes " << attributes;
     }
 }
 
@@ -823,9 +826,10 @@ TEST_F(FernupTaskStepTest, LeftoversOfAnInterruptedRunAreRemovedAndNothingElse)
         ASSERT_TRUE(WriteBytes(m_game / name, Pattern(70000, 5))) << name;
     // Near misses, a folder of the very form, and a leftover in a folder that
     // this update does not install into.
-    const char* const others[] = {"data\\~fup1a2b.tmp",  "data\\fup1A2B.tmp",  "data\\~fup1A2B.tmp.bak",
-                                  "data\\~fupABCDE.tmp", "data\\rf40A3.tmp",
-                                  "save\\~fup0002.tmp",  "~fup1A2B.txt"};
+    const char* const others[] = {
+        "data\\~fup1a2b.tmp",  "data\\fup1A2B.tmp", "data\\~fup1A2B.tmp.bak",
+        "data\\~fupABCDE.tmp", "data\\rf40A3.tmp",  "save\\~fup0002.tmp",
+        "~fup1A2B.txt"};
     for (const char* name : others)
         ASSERT_TRUE(WriteBytes(m_game / name, name)) << name;
     ASSERT_TRUE(CreateDirectoryA((m_game / "data\\~fup2222.tmp").c_str(), nullptr));
@@ -863,12 +867,12 @@ public:
         GetModuleFileNameA(nullptr, program, sizeof program);
         std::string helper = program;
         helper = helper.substr(0, helper.rfind('\\') + 1) + "file_holder.exe";
-        std::string command = "\"" + helper + "\" \"" + path + "\" " + std::to_string(holdMs) +
-                              " " + ready;
+        std::string command =
+            "\"" + helper + "\" \"" + path + "\" " + std::to_string(holdMs) + " " + ready;
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
-        m_held = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                nullptr, &startup, &m_process) &&
+        m_held = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                &startup, &m_process) &&
                  WaitForSingleObject(m_ready, 20000) == WAIT_OBJECT_0;
     }
     ~HeldFile()

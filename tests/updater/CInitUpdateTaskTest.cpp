@@ -92,7 +92,8 @@ TEST_F(InitUpdateTaskTest, FetchesPackageFromRealServer)
     EXPECT_EQ(0, outcome.code);
     EXPECT_EQ(Lines{kFetching}, outcome.lines);
     EXPECT_TRUE(definition == outcome.definition) << outcome.definition;
-    EXPECT_TRUE(readme == outcome.readme) << "readme differs, " << outcome.readme.size() << " bytes";
+    EXPECT_TRUE(readme == outcome.readme)
+        << "readme differs, " << outcome.readme.size() << " bytes";
     RemoveTree(base);
 }
 
@@ -126,8 +127,8 @@ TEST_F(InitUpdateTaskTest, RejectsAndBreaksWithCodeAndOneLine)
          Server::Ok(Md5Of(oversizeDefinition)), Server::Ok(readme), 2, kNotFetched},
         {"readme breaks off", Server::Ok(definition), Server::Ok(digest),
          Server::Ok(readme.substr(0, 2000), 20000, Ending::Reset), 3, kBrokenOff},
-        {"digest breaks off", Server::Ok(definition), Server::Ok(digest.substr(0, 10), 32, Ending::Reset),
-         Server::Ok(readme), 3, kBrokenOff},
+        {"digest breaks off", Server::Ok(definition),
+         Server::Ok(digest.substr(0, 10), 32, Ending::Reset), Server::Ok(readme), 3, kBrokenOff},
         {"definition breaks off", Server::Ok(definition.substr(0, 5), 400, Ending::Reset),
          Server::Ok(digest), Server::Ok(readme), 3, kBrokenOff},
     };
@@ -278,8 +279,8 @@ TEST_F(InitUpdateTaskTest, RedirectsOfTheDefinitionAndItsCompanions)
             if (name == looping)
                 m_server.SetReply(path, CannedHttpServer::Redirect(path));
             else
-                m_server.SetReply(path, CannedHttpServer::Ok(name == names[1] ? Md5Of(definition)
-                                                                               : definition));
+                m_server.SetReply(
+                    path, CannedHttpServer::Ok(name == names[1] ? Md5Of(definition) : definition));
         }
         const DWORD start = GetTickCount();
         outcome = Fetch(m_server.Address("/loop/update.qdv"));

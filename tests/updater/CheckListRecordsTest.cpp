@@ -205,9 +205,8 @@ TEST(CheckListRecords, MergeWithoutGapTakesNumberOfRecordsBefore)
     entries.Add("two.dat", kDigestA).Add("three.dat", kDigestB);
     std::vector<int32_t> taken;
     ASSERT_TRUE(MergeCheckRecords(list.HeadPointer(), entries.Head(), TakenInSet, &taken));
-    const std::vector<Row> expected = {{0, "one.dat", kDigestC, 0},
-                                       {1, "two.dat", kDigestA, 1},
-                                       {2, "three.dat", kDigestB, 1}};
+    const std::vector<Row> expected = {
+        {0, "one.dat", kDigestC, 0}, {1, "two.dat", kDigestA, 1}, {2, "three.dat", kDigestB, 1}};
     EXPECT_EQ(expected, Rows(list.Head()));
 }
 
@@ -219,8 +218,7 @@ TEST(CheckListRecords, MergeGivesDigestToFirstOfTwoEqualNames)
     entries.Add("same.dat", kDigestA).Add("same.dat", kDigestB);
     ASSERT_TRUE(MergeCheckRecords(list.HeadPointer(), entries.Head(), nullptr, nullptr));
     // The second entry of the same name finds the first record again.
-    const std::vector<Row> expected = {{0, "same.dat", kDigestB, 1},
-                                       {1, "SAME.dat", kDigestC, 0}};
+    const std::vector<Row> expected = {{0, "same.dat", kDigestB, 1}, {1, "SAME.dat", kDigestC, 0}};
     EXPECT_EQ(expected, Rows(list.Head()));
 }
 

@@ -64,8 +64,8 @@ TEST_F(CheckListFileTest, MissingFileReadsEmptyAndWriteCreatesIt)
     entries.Add("", "a.dat", 1, kDigestA);
     entries.Add("", "data\\b.dat", 1, kDigestB);
     entries.Add("", "c.dat", 1, "");
-    EXPECT_EQ("[FILE_CHECK_LIST]\r\nFILE0001=a.dat:" + kDigestA + "\r\nFILE0002=data\\b.dat:" +
-                  kDigestB + "\r\nFILE0003=c.dat:\r\n",
+    EXPECT_EQ("[FILE_CHECK_LIST]\r\nFILE0001=a.dat:" + kDigestA +
+                  "\r\nFILE0002=data\\b.dat:" + kDigestB + "\r\nFILE0003=c.dat:\r\n",
               MergeAndWrite(entries));
 }
 
@@ -83,16 +83,21 @@ TEST_F(CheckListFileTest, ReadsUpToFirstMissingOrEmptyKey)
     EXPECT_EQ(expected,
               Read("[OTHER]\r\nFILE0001=other\r\n[file_check_list]\r\nfile0001=a.dat:" + kDigestA +
                    "\r\nFILE0002=nothing.dat:\r\nFILE0003=short.dat:0123\r\nFILE0004=plain.dat\r\n"
-                   "FILE0005=\x83\x5C.dat:" + kDigestB + "\r\nFILE0006=" + name300 + "\r\n"
-                   "FILE0007=\r\nFILE0008=after.dat:" + kDigestA + "\r\n"));
+                   "FILE0005=\x83\x5C.dat:" +
+                   kDigestB + "\r\nFILE0006=" + name300 +
+                   "\r\n"
+                   "FILE0007=\r\nFILE0008=after.dat:" +
+                   kDigestA + "\r\n"));
 }
 
 TEST_F(CheckListFileTest, MergeRewritesOnlyChangedLines)
 {
     const std::string overlong = std::string(70, 'p') + ":" + kDigestA;
-    const std::string text = "; kept comment\r\n[FILE_CHECK_LIST]\r\nFILE0001=Data\\X.DAT:\r\n"
-                             "FILE0002=" + overlong + "\r\nFILE0003=keep.dat:" + kDigestA +
-                             "\r\nFILE0005=beyond.dat:" + kDigestA + "\r\n[AFTER]\r\nK=v\r\n";
+    const std::string text =
+        "; kept comment\r\n[FILE_CHECK_LIST]\r\nFILE0001=Data\\X.DAT:\r\n"
+        "FILE0002=" +
+        overlong + "\r\nFILE0003=keep.dat:" + kDigestA + "\r\nFILE0005=beyond.dat:" + kDigestA +
+        "\r\n[AFTER]\r\nK=v\r\n";
     Read(text);
     EntryChain entries;
     entries.Add("", "data\\x.dat", 1, kDigestB);

@@ -123,7 +123,8 @@ private:
 std::string UpdateLog(int port, const std::string& folderTag)
 {
     return "[GAME_UPDATE]\r\nURL=http://127.0.0.1:" + std::to_string(port) + "/" + folderTag +
-           "/\r\n[UPDATE_INFO]\r\nUPDATE_VER=1.01\r\nUPDATE_DAY=2003/01/01\r\nUPDATE_TITLE=Quill\r\n";
+           "/\r\n[UPDATE_INFO]\r\nUPDATE_VER=1.01\r\nUPDATE_DAY=2003/01/"
+           "01\r\nUPDATE_TITLE=Quill\r\n";
 }
 
 // One run of a program; ended (and its handles closed) with the object.
@@ -134,9 +135,9 @@ public:
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         std::string commandLine = "\"" + path + "\"";
-        m_started = CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
-                                   nullptr, currentDirectory.c_str(),
-                                   &startup, &m_process) != FALSE;
+        m_started =
+            CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                           currentDirectory.c_str(), &startup, &m_process) != FALSE;
     }
     ~Program()
     {

@@ -187,8 +187,7 @@ TEST_F(HttpFetchTest, FetchToMemoryOutcomes)
         {m_server.Address("/large"), 100, FetchDone, large.substr(0, 100)},
         {m_server.Address("/empty"), 8192, FetchDone, ""},
         // The status is not examined: the error page is the body.
-        {m_server.Address("/missing"), 8192, FetchDone,
-         "<html><body>404 Not Found</body></html>"},
+        {m_server.Address("/missing"), 8192, FetchDone, "<html><body>404 Not Found</body></html>"},
         {RefusedAddress("/small"), 8192, FetchCannotOpen, ""},
     };
     for (const Case& c : cases) {
@@ -238,8 +237,8 @@ TEST_F(HttpFetchTest, FetchToFileOutcomes)
         {m_server.Address("/short"), 300000, FetchDone, body.substr(0, 5000), 1, 1},
         {m_server.Address("/broken"), 300000, FetchBrokenOff, body.substr(0, 5000), 1, 1},
         {m_server.Address("/empty"), 0, FetchDone, "", 1, 0},
-        {m_server.Address("/missing"), 39, FetchDone, "<html><body>404 Not Found</body></html>",
-         1, 85},
+        {m_server.Address("/missing"), 39, FetchDone, "<html><body>404 Not Found</body></html>", 1,
+         85},
         {RefusedAddress("/whole"), 100, FetchCannotOpen, "", 0, 0},
     };
     for (const Case& c : cases) {
@@ -337,9 +336,9 @@ TEST_F(HttpFetchTest, RedirectsFollowedAtMostTenInARow)
     // /hop1 ten redirects reach the body, from /hop0 eleven.
     const int statuses[] = {301, 302, 303, 307, 308};
     for (int i = 0; i <= 10; ++i)
-        m_server.SetReply("/hop" + std::to_string(i),
-                          CannedHttpServer::Redirect("/hop" + std::to_string(i + 1),
-                                                     statuses[i % 5]));
+        m_server.SetReply(
+            "/hop" + std::to_string(i),
+            CannedHttpServer::Redirect("/hop" + std::to_string(i + 1), statuses[i % 5]));
     m_server.SetReply("/hop11", CannedHttpServer::Ok(body));
     m_server.SetReply("/loop", CannedHttpServer::Redirect("/loop"));
     m_server.SetReply("/ftp", CannedHttpServer::Redirect("ftp://127.0.0.1/file.bin"));
@@ -355,12 +354,9 @@ TEST_F(HttpFetchTest, RedirectsFollowedAtMostTenInARow)
         size_t requests;  // at the first server
     };
     const Case cases[] = {
-        {"/old/file.bin", FetchDone, body, 1},
-        {"/hop1", FetchDone, body, 11},
-        {"/hop0", FetchCannotOpen, "", 11},
-        {"/loop", FetchCannotOpen, "", 11},
-        {"/ftp", FetchCannotOpen, "", 1},
-        {"/nowhere", FetchDone, "there", 1},
+        {"/old/file.bin", FetchDone, body, 1}, {"/hop1", FetchDone, body, 11},
+        {"/hop0", FetchCannotOpen, "", 11},    {"/loop", FetchCannotOpen, "", 11},
+        {"/ftp", FetchCannotOpen, "", 1},      {"/nowhere", FetchDone, "there", 1},
     };
     for (const Case& c : cases) {
         for (bool toFile : {false, true}) {

@@ -28,7 +28,7 @@ TEST(VersionNumber, RemovesPointsAndReadsTheRestAsDecimal)
         {"-1", 0xFFFFFFFFu},  // negative: larger than any real version
         {"-1.00", static_cast<uint32_t>(-100)},
         {"99999999999", 2147483647u},  // held at the signed limit
-        {"1．00", 1u},                  // a full-width point is no point; reading stops at it
+        {"1．00", 1u},                 // a full-width point is no point; reading stops at it
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.expected, VersionNumber(c.text)) << "version text \"" << c.text << "\"";
@@ -96,8 +96,8 @@ TEST(ChooseGameFolder, RefusesFoldersThatDoNotFit)
     for (const Refused& r : refused) {
         folder[0] = 'x';
         log[0] = 'x';
-        EXPECT_FALSE(ChooseGameFolder(r.current.c_str(), r.logInCurrent, r.module.c_str(), folder,
-                                      log))
+        EXPECT_FALSE(
+            ChooseGameFolder(r.current.c_str(), r.logInCurrent, r.module.c_str(), folder, log))
             << "current of " << r.current.size() << " bytes, module of " << r.module.size();
         EXPECT_STREQ("", folder);
         EXPECT_STREQ("", log);

@@ -26,11 +26,11 @@ TEST(ReadInstalledState, FitsEveryValueToItsMember)
          "UPDATE_DAY=2003/01/01\r\nUPDATE_TITLE=Quill\r\n",
          "http://h/a/", "1.0.1", "2003/01/01", "Quill", 101},
         {"keys missing", "[UPDATE_INFO]\r\nUPDATE_DAY=d\r\n", "", "", "d", "", 0},
-        {"an address of 127 characters", "[GAME_UPDATE]\r\nURL=" + url127 + "\r\n", url127, "",
-         "", "", 0},
-        // Cut, it would fetch from another place: it is dropped instead.
-        {"an address of 128 characters", "[GAME_UPDATE]\r\nURL=" + url127 + "x\r\n", "", "", "",
+        {"an address of 127 characters", "[GAME_UPDATE]\r\nURL=" + url127 + "\r\n", url127, "", "",
          "", 0},
+        // Cut, it would fetch from another place: it is dropped instead.
+        {"an address of 128 characters", "[GAME_UPDATE]\r\nURL=" + url127 + "x\r\n", "", "", "", "",
+         0},
         // Cut to 63 bytes, but never inside a two-byte character.
         {"a title of 70 bytes", "[UPDATE_INFO]\r\nUPDATE_TITLE=" + title70 + "\r\n", "", "", "",
          std::string(62, 't'), 0},
@@ -61,10 +61,10 @@ TEST(ReadInstalledState, FitsEveryValueToItsMember)
 TEST(WriteInstalledVersion, ReplacesVersionAndDayOnly)
 {
     ScratchFolder folder("state");
-    std::string log = folder.Write(
-        "update.log",
-        "[GAME_UPDATE]\r\nURL=http://h/a/\r\n[UPDATE_INFO]\r\nUPDATE_VER=1.00\r\n"
-        "UPDATE_DAY=old\r\nUPDATE_TITLE=Quill\r\n");
+    std::string log =
+        folder.Write("update.log",
+                     "[GAME_UPDATE]\r\nURL=http://h/a/\r\n[UPDATE_INFO]\r\nUPDATE_VER=1.00\r\n"
+                     "UPDATE_DAY=old\r\nUPDATE_TITLE=Quill\r\n");
     WriteInstalledVersion(log.c_str(), "1.02", "2003/02/01");
     InstalledState state;
     ReadInstalledState(log.c_str(), &state);

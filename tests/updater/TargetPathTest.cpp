@@ -61,7 +61,9 @@ TEST(TargetPath, AcceptsOnlyNamedRelativeComponents)
         {"console.txt", true},
         {"auxiliary.dat", true},
         {"CONx.dat", true},
-        {"\x83\x5C" "CON", true},
+        {"\x83\x5C"
+         "CON",
+         true},
     };
     for (const PathCase& c : cases)
         EXPECT_EQ(c.safe, IsSafeTargetPath(c.path)) << "target path: \"" << c.path << "\"";
@@ -115,14 +117,10 @@ TEST(TargetPath, RedirectsNeverLeaveHttpsOrHttp)
         bool follow;
     };
     const RedirectCase cases[] = {
-        {"http://a/x", "http://b/x", true},
-        {"http://a/x", "https://b/x", true},
-        {"https://a/x", "https://b/x", true},
-        {"HTTPS://a/x", "HtTpS://a/y", true},
-        {"https://a/x", "http://a/x", false},
-        {"Https://a/x", "HTTP://b/x", false},
-        {"http://a/x", "ftp://a/x", false},
-        {"http://a/x", "file:///C:/x", false},
+        {"http://a/x", "http://b/x", true},   {"http://a/x", "https://b/x", true},
+        {"https://a/x", "https://b/x", true}, {"HTTPS://a/x", "HtTpS://a/y", true},
+        {"https://a/x", "http://a/x", false}, {"Https://a/x", "HTTP://b/x", false},
+        {"http://a/x", "ftp://a/x", false},   {"http://a/x", "file:///C:/x", false},
         {"https://a/x", "", false},
     };
     for (const RedirectCase& c : cases)

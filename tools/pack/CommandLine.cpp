@@ -91,8 +91,7 @@ bool ReadLastDayOption(const std::string& text, uint32_t* day, std::string* erro
     return *day != 0;
 }
 
-bool ParseBuild(const std::vector<std::string>& arguments, PackRequest* request,
-                std::string* error)
+bool ParseBuild(const std::vector<std::string>& arguments, PackRequest* request, std::string* error)
 {
     BuildOptions& build = request->build;
     CArgumentWalk walk(arguments);
@@ -103,9 +102,9 @@ bool ParseBuild(const std::vector<std::string>& arguments, PackRequest* request,
             build.offline = true;
             continue;
         }
-        static const char* const kValued[] = {"--files", "--out",    "--title",  "--version",
-                                              "--day",   "--previous", "--readme", "--prefix",
-                                              "--threads", "--sign",   "--expires"};
+        static const char* const kValued[] = {"--files",   "--out",      "--title",  "--version",
+                                              "--day",     "--previous", "--readme", "--prefix",
+                                              "--threads", "--sign",     "--expires"};
         bool known = false;
         for (const char* option : kValued)
             known = known || name == option;
@@ -190,8 +189,7 @@ bool ParseVerify(const std::vector<std::string>& arguments, PackRequest* request
     return true;
 }
 
-bool ParseSign(const std::vector<std::string>& arguments, PackRequest* request,
-               std::string* error)
+bool ParseSign(const std::vector<std::string>& arguments, PackRequest* request, std::string* error)
 {
     CArgumentWalk walk(arguments);
     std::string name, value;

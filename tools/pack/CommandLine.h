@@ -18,7 +18,7 @@ struct PackRequest {
     VerifyOptions verify;
     StatusOptions status;
     SignOptions sign;
-    std::filesystem::path keyBase;  // keygen: NAME of NAME.key and NAME.pub
+    std::filesystem::path keyBase;         // keygen: NAME of NAME.key and NAME.pub
     std::vector<std::string> digestFiles;  // UTF-8 paths
     unsigned threads = 0;
     std::string caFile;  // verify, status: --ca-file, UTF-8

@@ -46,7 +46,10 @@ public:
         return ok;
     }
 
-    std::FILE* Get() const { return m_file; }
+    std::FILE* Get() const
+    {
+        return m_file;
+    }
 
 private:
     std::FILE* m_file = nullptr;
@@ -100,8 +103,8 @@ void DigestLocal(DigestJob* job, unsigned char* buffer)
     CStream input;
     if (!input.Open(job->source, false)) {
         job->missing = errno == ENOENT;
-        job->error = job->missing ? "does not exist" : std::string("cannot be opened: ") +
-                                                            std::strerror(errno);
+        job->error = job->missing ? "does not exist"
+                                  : std::string("cannot be opened: ") + std::strerror(errno);
         return;
     }
     CStream output;

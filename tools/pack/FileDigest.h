@@ -22,11 +22,11 @@ struct DigestJob {
     bool wantSha256;  // a SHA-256 too, in the same pass (for update.sig)
 
     // Results, written by RunDigestJobs.
-    bool done;       // read to its end (and copied) without a failure
-    bool missing;    // no such file, or HTTP 404
-    bool overLimit;  // there was more than readLimit
-    uint64_t size;   // bytes read
-    char md5[33];    // digest of those bytes, 32 lower-case characters; valid when done
+    bool done;                 // read to its end (and copied) without a failure
+    bool missing;              // no such file, or HTTP 404
+    bool overLimit;            // there was more than readLimit
+    uint64_t size;             // bytes read
+    char md5[33];              // digest of those bytes, 32 lower-case characters; valid when done
     unsigned char sha256[32];  // their SHA-256 when wanted; valid when done
     long httpStatus;
     std::string error;  // why not done

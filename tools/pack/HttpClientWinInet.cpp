@@ -23,8 +23,9 @@ bool HttpStartup(const std::string& caFile, std::string* error)
 {
     // WinINet takes its CAs from the system's store, and only from there.
     if (!caFile.empty()) {
-        *error = "--ca-file is not available on Windows: add the CA to the Windows certificate "
-                 "store (Trusted Root Certification Authorities) instead";
+        *error =
+            "--ca-file is not available on Windows: add the CA to the Windows certificate "
+            "store (Trusted Root Certification Authorities) instead";
         return false;
     }
     g_session = InternetOpenA("fernup-pack", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
@@ -57,11 +58,9 @@ HttpReply HttpGet(const std::string& address, CBodySink* sink)
         return reply;
     }
     // Fetched from the server and not kept in the Internet cache, as the program does.
-    HINTERNET request =
-        InternetOpenUrlA(g_session, address.c_str(), nullptr, 0,
-                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                             INTERNET_FLAG_PRAGMA_NOCACHE,
-                         0);
+    HINTERNET request = InternetOpenUrlA(
+        g_session, address.c_str(), nullptr, 0,
+        INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE, 0);
     if (request == nullptr) {
         reply.error = LastErrorText("InternetOpenUrlA");
         return reply;

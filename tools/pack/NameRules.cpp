@@ -51,10 +51,12 @@ std::string TextValueFault(const std::string& value)
         return "is empty";
     if (value.size() > kFieldLimit)
         return "is " + std::to_string(value.size()) + " bytes in Shift-JIS; at most 63 fit";
-    unsigned char bad = FirstSingleByte(value, [](unsigned char c) { return IsControl(c) || c == '"'; });
+    unsigned char bad =
+        FirstSingleByte(value, [](unsigned char c) { return IsControl(c) || c == '"'; });
     if (bad != 0)
         return "holds " + Quoted(bad) + ", which the definition's reader would not keep";
-    if (value.front() == ' ' || value.front() == '\t' || value.back() == ' ' || value.back() == '\t')
+    if (value.front() == ' ' || value.front() == '\t' || value.back() == ' ' ||
+        value.back() == '\t')
         return "begins or ends with a blank, which update.log's reader would drop";
     return std::string();
 }
@@ -74,7 +76,8 @@ std::string VersionFault(const std::string& version)
     uint32_t number = VersionNumber(version.c_str());
     if (!digitsBefore || !twoAfter)
         return "is not written like 1.00 (digits, a point, two digits): the program reads it as "
-               "the number " + std::to_string(number) + " and installed versions as 100 for 1.00";
+               "the number " +
+               std::to_string(number) + " and installed versions as 100 for 1.00";
     // ReadDecimal holds a number beyond the signed 32-bit range at its limit.
     if (number >= 0x7FFFFFFFu)
         return "has too many digits: the program's version number is a 32-bit number";

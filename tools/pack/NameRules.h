@@ -10,9 +10,9 @@
 // sound, else one English sentence saying why it is not. All values are the
 // Shift-JIS bytes as they stand in the definition.
 
-constexpr size_t kFieldLimit = 63;        // NAME, VER, DAY; source and target path
-constexpr int64_t kMaxFileSize = 0x7FFFFFFF;  // the size field is a signed 32-bit number
-constexpr uint32_t kMaxReadmeSize = kReadmeAreaSize;          // the program's readme area
+constexpr size_t kFieldLimit = 63;                    // NAME, VER, DAY; source and target path
+constexpr int64_t kMaxFileSize = 0x7FFFFFFF;          // the size field is a signed 32-bit number
+constexpr uint32_t kMaxReadmeSize = kReadmeAreaSize;  // the program's readme area
 constexpr uint32_t kMaxDefinitionSize = kDefinitionAreaSize;  // the program's definition area
 
 // NAME, VER or DAY: not empty, at most 63 bytes, no control bytes, no double

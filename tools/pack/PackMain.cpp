@@ -12,7 +12,7 @@
 namespace {
 
 constexpr int kFine = 0;
-constexpr int kRefused = 1;  // problems found, build refused, update not offered
+constexpr int kRefused = 1;   // problems found, build refused, update not offered
 constexpr int kUnusable = 2;  // the command line or an input could not be used
 
 void Fail(const std::string& message)
@@ -41,8 +41,9 @@ int RunKeygen(const std::filesystem::path& base)
         Fail(error);
         return kRefused;
     }
-    PrintLine(stdout, "wrote " + Utf8OfPath(base) + ".key (private: keep it, never publish it) and " +
-                          Utf8OfPath(base) + ".pub (for -DFERNUP_SIGNING_KEYS)");
+    PrintLine(stdout, "wrote " + Utf8OfPath(base) +
+                          ".key (private: keep it, never publish it) and " + Utf8OfPath(base) +
+                          ".pub (for -DFERNUP_SIGNING_KEYS)");
     return kFine;
 }
 
@@ -52,8 +53,9 @@ int RunBuild(const BuildOptions& options)
     // would be listed and published.
     if (!options.signKey.empty() &&
         (IsInside(options.signKey, options.files) || IsInside(options.signKey, options.output))) {
-        Fail("the key file lies inside the release's files or the package; it would be "
-             "published with them");
+        Fail(
+            "the key file lies inside the release's files or the package; it would be "
+            "published with them");
         return kUnusable;
     }
     BuildResult result;
@@ -66,9 +68,8 @@ int RunBuild(const BuildOptions& options)
         Fail("nothing was written");
         return kRefused;
     }
-    PrintLine(stdout, "wrote " + Utf8OfPath(options.output) + ": " +
-                          std::to_string(result.listed) + " files, " +
-                          std::to_string(result.bytes) + " bytes" +
+    PrintLine(stdout, "wrote " + Utf8OfPath(options.output) + ": " + std::to_string(result.listed) +
+                          " files, " + std::to_string(result.bytes) + " bytes" +
                           (options.previous.empty()
                                ? std::string()
                                : ", " + std::to_string(result.unchanged) + " unchanged left out") +
@@ -151,20 +152,13 @@ int main(int argc, char** argv)
         return kUnusable;
     }
     switch (request.command) {
-    case PackCommand::Help:
-        PrintLine(stdout, UsageText());
-        return kFine;
-    case PackCommand::Build:
-        return RunBuild(request.build);
-    case PackCommand::Digest:
-        return RunDigest(request.digestFiles, request.threads);
-    case PackCommand::Keygen:
-        return RunKeygen(request.keyBase);
-    case PackCommand::Sign:
-        return RunSign(request.sign);
+    case PackCommand::Help: PrintLine(stdout, UsageText()); return kFine;
+    case PackCommand::Build: return RunBuild(request.build);
+    case PackCommand::Digest: return RunDigest(request.digestFiles, request.threads);
+    case PackCommand::Keygen: return RunKeygen(request.keyBase);
+    case PackCommand::Sign: return RunSign(request.sign);
     case PackCommand::Verify:
-    case PackCommand::Status:
-        break;
+    case PackCommand::Status: break;
     }
     if (!HttpStartup(request.caFile, &error)) {
         Fail(error);

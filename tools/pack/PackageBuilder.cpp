@@ -69,9 +69,8 @@ bool ScanFolder(const fs::path& root, const char* what, std::vector<ScannedFile>
                           ": " + code.message());
         return false;
     }
-    std::sort(files->begin(), files->end(), [](const ScannedFile& a, const ScannedFile& b) {
-        return a.relative < b.relative;
-    });
+    std::sort(files->begin(), files->end(),
+              [](const ScannedFile& a, const ScannedFile& b) { return a.relative < b.relative; });
     return true;
 }
 
@@ -135,8 +134,9 @@ bool NameFile(const ScannedFile& file, const BuildOptions& options, ReleaseFile*
     std::replace(named->target.begin(), named->target.end(), '/', '\\');
     // A Linux name may hold "\", which Windows would take for a separator.
     if (file.relative.find('\\') != std::string::npos) {
-        errors->push_back(file.relative + ": a name holds \"\\\", which Windows takes for a "
-                                          "folder separator");
+        errors->push_back(file.relative +
+                          ": a name holds \"\\\", which Windows takes for a "
+                          "folder separator");
         return false;
     }
     std::string fault = TargetPathFault(named->target);
@@ -152,11 +152,11 @@ bool NameFile(const ScannedFile& file, const BuildOptions& options, ReleaseFile*
                           fault);
         return false;
     }
-    std::string clash = options.offline ? LastComponent(named->target)
-                                        : sjis.substr(0, sjis.find('/'));
+    std::string clash =
+        options.offline ? LastComponent(named->target) : sjis.substr(0, sjis.find('/'));
     if ((options.offline || options.prefix.empty()) && IsPackageName(clash)) {
-        errors->push_back(file.relative + ": would lie where the package's own " +
-                          Readable(clash) + " lies");
+        errors->push_back(file.relative + ": would lie where the package's own " + Readable(clash) +
+                          " lies");
         return false;
     }
     return true;
@@ -297,8 +297,7 @@ void CheckWorkFolderNames(const std::vector<ReleaseFile>& files, BuildResult* re
         if (found == firstByName.end()) {
             firstByName[name] = &file;
         } else if (found->second->md5 != file.md5) {
-            result->errors.push_back(file.file.relative + " and " +
-                                     found->second->file.relative +
+            result->errors.push_back(file.file.relative + " and " + found->second->file.relative +
                                      " end in the same name and differ; the program keeps one "
                                      "copy per name in its work folder");
         }
@@ -316,9 +315,8 @@ void CopyListedFiles(const BuildOptions& options, const fs::path& package,
         if (!file.changed)
             continue;
         fs::path copy;
-        bool placed = options.offline
-                          ? DiskPathOfName(package, LastComponent(file.target), &copy)
-                          : ServedFilePath(package, file.source, &copy);
+        bool placed = options.offline ? DiskPathOfName(package, LastComponent(file.target), &copy)
+                                      : ServedFilePath(package, file.source, &copy);
         // Offline, files of the same name are one file; the first is copied and
         // the others only digested, to be compared with it.
         if (options.offline && !offlineNames.insert(FoldedName(LastComponent(file.target))).second)
@@ -337,8 +335,8 @@ void CopyListedFiles(const BuildOptions& options, const fs::path& package,
     for (size_t i = 0; i < jobs.size(); ++i) {
         ReleaseFile& file = *copied[i];
         if (!jobs[i].done || jobs[i].size != file.file.size) {
-            std::string why = jobs[i].done || jobs[i].overLimit ? "changed while being packed"
-                                                                : jobs[i].error;
+            std::string why =
+                jobs[i].done || jobs[i].overLimit ? "changed while being packed" : jobs[i].error;
             result->errors.push_back(file.file.relative + ": " + why);
             continue;
         }
@@ -425,8 +423,8 @@ bool BuildPackage(const BuildOptions& options, BuildResult* result)
             ++result->unchanged;
             continue;
         }
-        entries.push_back({file.source, file.target, static_cast<uint32_t>(file.file.size),
-                           file.md5});
+        entries.push_back(
+            {file.source, file.target, static_cast<uint32_t>(file.file.size), file.md5});
         result->bytes += file.file.size;
     }
     std::string definition = ComposeDefinition(head, entries);
@@ -440,15 +438,15 @@ bool BuildPackage(const BuildOptions& options, BuildResult* result)
     Md5Hex(definition.data(), static_cast<uint32_t>(definition.size()), digest);
     if (!WriteLocalFile(staging.Path() / "update.qdv", definition, &error) ||
         !WriteLocalFile(staging.Path() / "MD5.txt", digest, &error) ||
-        !WriteLocalFile(staging.Path() / "readme.txt", readme, &error) ||
-        !staging.Commit(&error)) {
+        !WriteLocalFile(staging.Path() / "readme.txt", readme, &error) || !staging.Commit(&error)) {
         errors.push_back(error);
         return false;
     }
     result->listed = entries.size();
     result->digest = digest;
     if (entries.empty())
-        result->notes.push_back("the definition lists no files; the update only records the new "
-                                "version");
+        result->notes.push_back(
+            "the definition lists no files; the update only records the new "
+            "version");
     return true;
 }

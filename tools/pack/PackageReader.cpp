@@ -107,8 +107,7 @@ PackageBody FetchBody(const std::string& address, uint32_t keep)
     return body;
 }
 
-PackageBody ReadPackageBody(const PackageLocation& location, const std::string& name,
-                            uint32_t keep)
+PackageBody ReadPackageBody(const PackageLocation& location, const std::string& name, uint32_t keep)
 {
     if (location.online)
         return FetchBody(RequestAddress(location.baseAddress, name), keep);

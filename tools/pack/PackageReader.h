@@ -29,10 +29,10 @@ enum class BodyOutcome {
 
 struct PackageBody {
     BodyOutcome outcome;
-    long httpStatus;       // 0 for local files
-    std::string bytes;     // the first keep bytes
-    uint64_t totalSize;    // all the bytes there were (counted up to 1 GiB over HTTP)
-    std::string error;     // why, when the outcome is not Done
+    long httpStatus;     // 0 for local files
+    std::string bytes;   // the first keep bytes
+    uint64_t totalSize;  // all the bytes there were (counted up to 1 GiB over HTTP)
+    std::string error;   // why, when the outcome is not Done
 };
 
 PackageBody ReadLocalBody(const std::filesystem::path& path, uint32_t keep);

@@ -36,8 +36,8 @@ bool ReadWhole(const fs::path& path, uint64_t limit, std::string* bytes, std::st
     text << input.rdbuf();
     *bytes = text.str();
     if (bytes->size() > limit) {
-        *error = Utf8OfPath(path) + " is larger than the program takes (" +
-                 std::to_string(limit) + " bytes)";
+        *error = Utf8OfPath(path) + " is larger than the program takes (" + std::to_string(limit) +
+                 " bytes)";
         return false;
     }
     return true;
@@ -64,14 +64,14 @@ bool WritePrivateFile(const fs::path& path, const char* bytes, size_t length, st
         return false;
     }
     DWORD written = 0;
-    const bool good = WriteFile(file, bytes, static_cast<DWORD>(length), &written, nullptr) &&
-                      written == length;
+    const bool good =
+        WriteFile(file, bytes, static_cast<DWORD>(length), &written, nullptr) && written == length;
     CloseHandle(file);
 #else
     const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
     if (file < 0) {
-        *error = Utf8OfPath(path) + (errno == EEXIST ? " exists already; it is never replaced"
-                                                     : " cannot be created");
+        *error = Utf8OfPath(path) +
+                 (errno == EEXIST ? " exists already; it is never replaced" : " cannot be created");
         return false;
     }
     const bool wrote = write(file, bytes, length) == static_cast<ssize_t>(length);

@@ -38,7 +38,8 @@ RawFields SplitRaw(const std::string& value)
     for (int f = 0; f < 3; ++f) {
         size_t end = start;
         while (end < value.size() && value[end] != ',')
-            end += IsLeadByte(static_cast<unsigned char>(value[end])) && end + 1 < value.size() ? 2 : 1;
+            end += IsLeadByte(static_cast<unsigned char>(value[end])) && end + 1 < value.size() ? 2
+                                                                                                : 1;
         if (end > value.size())
             end = value.size();
         raw.field[f] = value.substr(start, end - start);
@@ -169,11 +170,11 @@ private:
                     (lineEnd ? " (the digest and a line end)" : "") +
                     "; the program accepts exactly the 32 characters of the digest");
         } else if (text != digest && lower == digest) {
-            Problem("MD5.txt: the digest is in upper case; the program compares it with the "
-                    "lower-case digest exactly");
+            Problem(
+                "MD5.txt: the digest is in upper case; the program compares it with the "
+                "lower-case digest exactly");
         } else if (text != digest) {
-            Problem("MD5.txt: holds " + Readable(text) + ", but update.qdv digests to " +
-                    digest);
+            Problem("MD5.txt: holds " + Readable(text) + ", but update.qdv digests to " + digest);
         }
     }
 
@@ -200,11 +201,11 @@ private:
         m_signed = AllocSignedFacts();
         if (m_signed == nullptr)
             return;
-        const SignatureVerdict verdict = CheckSignedPackage(
-            body.bytes.data(), static_cast<uint32_t>(body.bytes.size()), definition.data(),
-            static_cast<uint32_t>(definition.size()), readme.data(),
-            static_cast<uint32_t>(readme.size()), m_keys.data(),
-            static_cast<uint32_t>(m_keys.size()), UtcToday(), m_signed);
+        const SignatureVerdict verdict =
+            CheckSignedPackage(body.bytes.data(), static_cast<uint32_t>(body.bytes.size()),
+                               definition.data(), static_cast<uint32_t>(definition.size()),
+                               readme.data(), static_cast<uint32_t>(readme.size()), m_keys.data(),
+                               static_cast<uint32_t>(m_keys.size()), UtcToday(), m_signed);
         if (verdict != kSignatureGood) {
             Problem(std::string("update.sig: ") + SignatureVerdictName(verdict) +
                     "; the program refuses the package");
@@ -218,8 +219,9 @@ private:
     {
         for (size_t i = 0; i < definition.size(); ++i) {
             if (definition[i] == '\n' && (i == 0 || definition[i - 1] != '\r')) {
-                Problem("update.qdv: has lines that end in LF alone; the program ends lines "
-                        "only at CR LF");
+                Problem(
+                    "update.qdv: has lines that end in LF alone; the program ends lines "
+                    "only at CR LF");
                 return;
             }
         }
@@ -236,8 +238,8 @@ private:
                 Problem(where + ": missing or empty; the program refuses the definition");
                 continue;
             }
-            std::string fault = std::strcmp(key, "VER") == 0 ? VersionFault(value)
-                                                               : TextValueFault(value);
+            std::string fault =
+                std::strcmp(key, "VER") == 0 ? VersionFault(value) : TextValueFault(value);
             if (!fault.empty())
                 Problem(where + " \"" + Readable(value) + "\" " + fault);
         }
@@ -281,15 +283,15 @@ private:
         }
         if (present)
             Problem(key + ": longer than 255 characters; the program ends the file list there" +
-                    (hidden > 0 ? " and never reads the " + std::to_string(hidden) +
-                                      " lines after it"
-                                : ""));
+                    (hidden > 0
+                         ? " and never reads the " + std::to_string(hidden) + " lines after it"
+                         : ""));
         else if (hidden > 0)
-            Problem(FileKey(firstHidden) + (hidden > 1 ? " and " + std::to_string(hidden - 1) +
-                                                              " later lines are"
-                                                        : " is") +
-                    " never read: the program ends the file list at " + key +
-                    ", which is missing or empty");
+            Problem(
+                FileKey(firstHidden) +
+                (hidden > 1 ? " and " + std::to_string(hidden - 1) + " later lines are" : " is") +
+                " never read: the program ends the file list at " + key +
+                ", which is missing or empty");
     }
 
     std::string Where(const ListedFile& file) const
@@ -334,7 +336,8 @@ private:
             auto found = byWorkName.find(FoldedName(workName));
             if (found == byWorkName.end())
                 byWorkName[FoldedName(workName)] = &file;
-            else if (found->second->raw.field[3] != md5 || found->second->declaredSize != file.declaredSize)
+            else if (found->second->raw.field[3] != md5 ||
+                     found->second->declaredSize != file.declaredSize)
                 Problem(Where(file) + ": ends in the same name as " + Where(*found->second) +
                         " and differs from it; the program keeps one copy per name in its work "
                         "folder, so one of them would fail after installing");
@@ -350,17 +353,16 @@ private:
             uint64_t limit = static_cast<uint64_t>(file.declaredSize) + 1;
             const std::string& source = file.raw.field[0];
             if (m_location.online) {
-                jobs.push_back(AddressDigestJob(RequestAddress(m_location.baseAddress, source),
-                                                limit));
+                jobs.push_back(
+                    AddressDigestJob(RequestAddress(m_location.baseAddress, source), limit));
             } else {
                 fs::path path;
                 // A missing offline copy keeps its exact name for the report.
-                bool placed =
-                    m_options.offline
-                        ? FindOfflineCopy(m_location.folder, LastComponent(file.raw.field[1]),
-                                          &path) ||
-                              !path.empty()
-                        : ServedFilePath(m_location.folder, source, &path);
+                bool placed = m_options.offline
+                                  ? FindOfflineCopy(m_location.folder,
+                                                    LastComponent(file.raw.field[1]), &path) ||
+                                        !path.empty()
+                                  : ServedFilePath(m_location.folder, source, &path);
                 if (!placed) {
                     Problem(Where(file) + ": its name cannot be a file name");
                     continue;
@@ -387,12 +389,11 @@ private:
                 Problem(Where(file) + ": " + place + " " + job.error);
             } else if (job.overLimit || static_cast<int64_t>(job.size) != file.declaredSize) {
                 Problem(Where(file) + ": " + place +
-                        (job.overLimit ? " is longer than the " +
-                                             std::to_string(file.declaredSize) +
-                                             " bytes the definition says"
-                                       : " is " + std::to_string(job.size) +
-                                             " bytes; the definition says " +
-                                             std::to_string(file.declaredSize)));
+                        (job.overLimit
+                             ? " is longer than the " + std::to_string(file.declaredSize) +
+                                   " bytes the definition says"
+                             : " is " + std::to_string(job.size) + " bytes; the definition says " +
+                                   std::to_string(file.declaredSize)));
             } else if (IsDigestText(file.raw.field[3]) && file.raw.field[3] != job.md5) {
                 Problem(Where(file) + ": " + place + " digests to " + job.md5 +
                         "; the definition says " + file.raw.field[3]);

@@ -10,9 +10,9 @@
 // what would make a player's update fail later.
 
 struct VerifyOptions {
-    std::string package;   // folder or http(s):// base address, UTF-8
-    bool offline = false;  // a folder in the offline layout
-    unsigned threads = 0;  // 0: one per core
+    std::string package;     // folder or http(s):// base address, UTF-8
+    bool offline = false;    // a folder in the offline layout
+    unsigned threads = 0;    // 0: one per core
     std::string publicKeys;  // a .pub file, UTF-8; when set, update.sig must hold under it
 };
 

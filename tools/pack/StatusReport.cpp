@@ -93,10 +93,10 @@ void CountFetch(const fs::path& game, UpdateFileEntry* entries, const PackageBod
 {
     SignedFacts* facts = AllocSignedFacts();
     uint32_t signedLength = 0;
-    bool checkSigned = facts != nullptr && signature.outcome == BodyOutcome::Done &&
-                       ReadSignatureText(signature.bytes.data(),
-                                         static_cast<uint32_t>(signature.bytes.size()), facts,
-                                         &signedLength) == kSignatureGood;
+    bool checkSigned =
+        facts != nullptr && signature.outcome == BodyOutcome::Done &&
+        ReadSignatureText(signature.bytes.data(), static_cast<uint32_t>(signature.bytes.size()),
+                          facts, &signedLength) == kSignatureGood;
     int32_t index = 0;
     for (UpdateFileEntry* entry = entries; entry != nullptr; entry = entry->next, ++index) {
         if (checkSigned) {
@@ -157,8 +157,8 @@ void TellOnline(const fs::path& game, const std::string& baseAddress,
     UpdateFileEntry* entries = Judge(definition.bytes, installed, result);
     if (result->counted) {
         PackageLocation location = {true, baseAddress, fs::path(), false};
-        CountFetch(game, entries,
-                   ReadPackageBody(location, "update.sig", kSignatureTextCapacity), result);
+        CountFetch(game, entries, ReadPackageBody(location, "update.sig", kSignatureTextCapacity),
+                   result);
     }
     FreeEntryChain(entries);
 }

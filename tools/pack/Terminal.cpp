@@ -58,8 +58,8 @@ void PrintLine(std::FILE* stream, const std::string& utf8)
     }
     std::fflush(stream);
     std::string line = utf8 + "\r\n";
-    int length = MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
-                                     nullptr, 0);
+    int length =
+        MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
     if (length > 0)
         MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), &wide[0],
