@@ -32,9 +32,7 @@ TEST(EndToEnd, OnlineUpdateInstallsEveryFileAndRecordsTheNewState)
 
     HWND dialog = scenario.Start();
     ASSERT_NE(nullptr, dialog);
-    ASSERT_TRUE(WaitForState(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout))
-        << Buttons(dialog) << "\n"
-        << AllLines(dialog);
+    ASSERT_TRUE(Reached(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout));
     EXPECT_EQ(
         "タイトル　：フェルンの冒険\n"
         "公開日　　：2026/11/01 -> 2026/12/07\n"
@@ -52,9 +50,7 @@ TEST(EndToEnd, OnlineUpdateInstallsEveryFileAndRecordsTheNewState)
     // the command itself does nothing while a task exists).
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(kUpdate, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, kUpdate)));
-    ASSERT_TRUE(WaitForState(dialog, "-ER-", "アップデートが正常に完了しました。", kUpdateTimeout))
-        << Buttons(dialog) << "\n"
-        << AllLines(dialog);
+    ASSERT_TRUE(Reached(dialog, "-ER-", "アップデートが正常に完了しました。", kUpdateTimeout));
 
     EXPECT_EQ(
         "-------------------------------------------\n"
@@ -68,10 +64,8 @@ TEST(EndToEnd, OnlineUpdateInstallsEveryFileAndRecordsTheNewState)
         EXPECT_EQ("100%", Cell(dialog, row, 3)) << row;
     }
 
-    for (const PackageFile& file : scenario.m_files)
-        EXPECT_TRUE(FileBytes(scenario.m_game + file.target) == file.content) << file.target;
+    scenario.ExpectInstalled("1.01");
     std::string log = FileBytes(scenario.m_game + "update.log");
-    EXPECT_NE(std::string::npos, log.find("UPDATE_VER=1.01")) << log;
     EXPECT_NE(std::string::npos, log.find("UPDATE_DAY=2026/12/07")) << log;
     EXPECT_NE(std::string::npos, log.find("URL=" + scenario.m_baseAddress)) << log;
     EXPECT_NE(std::string::npos, log.find(std::string("UPDATE_TITLE=") + kTitle)) << log;
@@ -106,10 +100,7 @@ TEST(EndToEnd, RejectedDefinitionLeavesTheGameFolderAsItWas)
 
     HWND dialog = scenario.Start();
     ASSERT_NE(nullptr, dialog);
-    ASSERT_TRUE(
-        WaitForState(dialog, "-E-B", "定義ファイルが取得できませんでした。", kWindowTimeout))
-        << Buttons(dialog) << "\n"
-        << AllLines(dialog);
+    ASSERT_TRUE(Reached(dialog, "-E-B", "定義ファイルが取得できませんでした。", kWindowTimeout));
     EXPECT_EQ("－－－定義ファイル取得中－－－\n定義ファイルが取得できませんでした。\n",
               AllLines(dialog));
     EXPECT_EQ(0, RowCount(dialog));
@@ -133,9 +124,7 @@ TEST(EndToEnd, ClosingWhileTheUpdateRunsEndsTheProgramCleanly)
 
     HWND dialog = scenario.Start();
     ASSERT_NE(nullptr, dialog);
-    ASSERT_TRUE(WaitForState(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout))
-        << Buttons(dialog) << "\n"
-        << AllLines(dialog);
+    ASSERT_TRUE(Reached(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout));
     Press(dialog, kUpdate);
     Sleep(300);
     ASSERT_EQ("----", Buttons(dialog)) << "the update should still be running";
@@ -173,9 +162,7 @@ TEST(EndToEnd, UpdateCommandWhileUpdateIsNotOfferedDoesNothing)
                          c.corruptDigest, c.title);
         HWND dialog = scenario.Start();
         ASSERT_NE(nullptr, dialog);
-        ASSERT_TRUE(WaitForState(dialog, "-E-B", c.lastLine, kWindowTimeout))
-            << Buttons(dialog) << "\n"
-            << AllLines(dialog);
+        ASSERT_TRUE(Reached(dialog, "-E-B", c.lastLine, kWindowTimeout));
         const std::string lines = AllLines(dialog);
 
         // Handled by the time SendMessage returns; an update's first lines
@@ -258,13 +245,8 @@ TEST(EndToEnd, UpdateReplacesTheRunningProgramAndTheNextStartRunsTheNewOne)
     HWND dialog = self.StartOffered();
     ASSERT_NE(nullptr, dialog);
     Press(dialog, kUpdate);
-    ASSERT_TRUE(WaitForState(dialog, "-ER-", "アップデートが正常に完了しました。", kUpdateTimeout))
-        << Buttons(dialog) << "\n"
-        << AllLines(dialog);
-    for (const PackageFile& file : self.scenario.m_files)
-        EXPECT_TRUE(FileBytes(self.scenario.m_game + file.target) == file.content) << file.target;
-    std::string log = FileBytes(self.scenario.m_game + "update.log");
-    EXPECT_NE(std::string::npos, log.find("UPDATE_VER=1.01")) << log;
+    ASSERT_TRUE(Reached(dialog, "-ER-", "アップデートが正常に完了しました。", kUpdateTimeout));
+    self.scenario.ExpectInstalled("1.01");
     EXPECT_NE(std::string::npos, FileBytes(self.scenario.m_game + "orvaCheck.cfg")
                                      .find("Fernup.exe:" + Md5Of(self.newProgram)));
     Press(dialog, kExit);
@@ -274,10 +256,7 @@ TEST(EndToEnd, UpdateReplacesTheRunningProgramAndTheNextStartRunsTheNewOne)
     // removes the old one that the first moved aside.
     dialog = self.scenario.Start(self.program);
     ASSERT_NE(nullptr, dialog) << "the new program did not start";
-    ASSERT_TRUE(
-        WaitForState(dialog, "UERB", "最新の修正ファイルが適用されています。", kWindowTimeout))
-        << Buttons(dialog) << "\n"
-        << AllLines(dialog);
+    ASSERT_TRUE(Reached(dialog, "UERB", "最新の修正ファイルが適用されています。", kWindowTimeout));
     char image[MAX_PATH];
     DWORD length = sizeof image;
     ASSERT_TRUE(QueryFullProcessImageNameA(self.scenario.m_process.hProcess, 0, image, &length));

@@ -52,16 +52,10 @@ TEST(SignedEndToEnd, ASignedPackageUpdatesOnline)
 
     HWND dialog = scenario.Start();
     ASSERT_NE(nullptr, dialog);
-    ASSERT_TRUE(WaitForState(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout))
-        << Buttons(dialog) << "\n"
-        << AllLines(dialog);
+    ASSERT_TRUE(Reached(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout));
     Press(dialog, kUpdate);
-    ASSERT_TRUE(WaitForState(dialog, "-ER-", "アップデートが正常に完了しました。", kUpdateTimeout))
-        << Buttons(dialog) << "\n"
-        << AllLines(dialog);
-    for (const PackageFile& file : scenario.m_files)
-        EXPECT_TRUE(FileBytes(scenario.m_game + file.target) == file.content) << file.target;
-    EXPECT_NE(std::string::npos, FileBytes(scenario.m_game + "update.log").find("UPDATE_VER=1.01"));
+    ASSERT_TRUE(Reached(dialog, "-ER-", "アップデートが正常に完了しました。", kUpdateTimeout));
+    scenario.ExpectInstalled("1.01");
     scenario.Exit(dialog);
 }
 
@@ -76,13 +70,9 @@ TEST(SignedEndToEnd, ASignedPackageUpdatesOfflineAndAnUnsignedOneIsRefused)
     const auto before = Snapshot(scenario.m_game);
     HWND dialog = scenario.Start();
     ASSERT_NE(nullptr, dialog);
-    ASSERT_TRUE(
-        WaitForState(dialog, "-E-B", "定義ファイルが取得できませんでした。", kWindowTimeout))
-        << Buttons(dialog) << "\n"
-        << AllLines(dialog);
+    ASSERT_TRUE(Reached(dialog, "-E-B", "定義ファイルが取得できませんでした。", kWindowTimeout));
     ASSERT_TRUE(ChooseOffline(dialog, scenario.m_www + "update.qdv"));
-    ASSERT_TRUE(WaitForState(dialog, "-E-B", kRefused, kWindowTimeout)) << Buttons(dialog) << "\n"
-                                                                        << AllLines(dialog);
+    ASSERT_TRUE(Reached(dialog, "-E-B", kRefused, kWindowTimeout));
     EXPECT_EQ(std::string(kRefused) + "\n", AllLines(dialog));
     EXPECT_EQ(0, RowCount(dialog));
     EXPECT_TRUE(before == Snapshot(scenario.m_game));
@@ -90,13 +80,9 @@ TEST(SignedEndToEnd, ASignedPackageUpdatesOfflineAndAnUnsignedOneIsRefused)
     // Then signed.
     scenario.Sign(TestKey());
     ASSERT_TRUE(ChooseOffline(dialog, scenario.m_www + "update.qdv"));
-    ASSERT_TRUE(WaitForState(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout))
-        << Buttons(dialog) << "\n"
-        << AllLines(dialog);
+    ASSERT_TRUE(Reached(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout));
     Press(dialog, kUpdate);
-    ASSERT_TRUE(WaitForState(dialog, "-ER-", "アップデートが正常に完了しました。", kUpdateTimeout))
-        << Buttons(dialog) << "\n"
-        << AllLines(dialog);
+    ASSERT_TRUE(Reached(dialog, "-ER-", "アップデートが正常に完了しました。", kUpdateTimeout));
     for (const PackageFile& file : scenario.m_files)
         EXPECT_TRUE(FileBytes(scenario.m_game + file.target) == file.content) << file.target;
     scenario.Exit(dialog);
@@ -138,9 +124,7 @@ TEST(SignedEndToEnd, PackagesWhoseSignatureFailsAreRefusedBeforeAnyDownload)
 
         HWND dialog = scenario.Start();
         ASSERT_NE(nullptr, dialog);
-        ASSERT_TRUE(WaitForState(dialog, "-E-B", kRefused, kWindowTimeout))
-            << Buttons(dialog) << "\n"
-            << AllLines(dialog);
+        ASSERT_TRUE(Reached(dialog, "-E-B", kRefused, kWindowTimeout));
         EXPECT_EQ(std::string(kFetching) + "\n" + kRefused + "\n", AllLines(dialog));
         EXPECT_EQ(0, RowCount(dialog));
         // Nothing to press: Update is off, and so is Readme.
@@ -171,13 +155,9 @@ TEST(SignedEndToEnd, AFileWithTheListedMd5ButOtherContentsIsNotInstalled)
 
     HWND dialog = scenario.Start();
     ASSERT_NE(nullptr, dialog);
-    ASSERT_TRUE(WaitForState(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout))
-        << Buttons(dialog) << "\n"
-        << AllLines(dialog);
+    ASSERT_TRUE(Reached(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout));
     Press(dialog, kUpdate);
-    ASSERT_TRUE(WaitForState(dialog, "-ER-", "アップデートに失敗しました。", kUpdateTimeout))
-        << Buttons(dialog) << "\n"
-        << AllLines(dialog);
+    ASSERT_TRUE(Reached(dialog, "-ER-", "アップデートに失敗しました。", kUpdateTimeout));
     const std::vector<std::string> lines = Lines(dialog);
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ("正常にダウンロードが行われませんでした。", lines[lines.size() - 2]);

@@ -92,14 +92,10 @@ public:
     std::vector<std::string> Update(HWND dialog, const std::string& offeredLine,
                                     const std::string& lastLine = kDone)
     {
-        EXPECT_TRUE(WaitForState(dialog, "UERB", offeredLine, kWindowTimeout))
-            << Buttons(dialog) << "\n"
-            << AllLines(dialog);
+        EXPECT_TRUE(Reached(dialog, "UERB", offeredLine, kWindowTimeout));
         const size_t logBefore = FileLength(AccessLog());
         Press(dialog, kUpdate);
-        EXPECT_TRUE(WaitForState(dialog, "-ER-", lastLine, kUpdateTimeout))
-            << Buttons(dialog) << "\n"
-            << AllLines(dialog);
+        EXPECT_TRUE(Reached(dialog, "-ER-", lastLine, kUpdateTimeout));
         m_lines = AllLines(dialog);
         m_cells.clear();
         for (int row = 0; row < RowCount(dialog); ++row)
@@ -127,10 +123,7 @@ public:
     // version and the check list every file's digest.
     void ExpectUpdated(const std::string& version) const
     {
-        for (const PackageFile& file : m_files)
-            EXPECT_TRUE(FileBytes(m_game + file.target) == file.content) << file.target;
-        EXPECT_NE(std::string::npos,
-                  FileBytes(m_game + "update.log").find("UPDATE_VER=" + version));
+        ExpectInstalled(version);
         const std::string checkList = FileBytes(m_game + "orvaCheck.cfg");
         int n = 1;
         for (const PackageFile& file : m_files) {
@@ -235,8 +228,7 @@ TEST(SkipEndToEnd, AMatchingReadOnlyHiddenFileEndsAsAReplacedOneWould)
         HWND dialog = scenario.Start();
         ASSERT_NE(nullptr, dialog);
         if (offline) {
-            ASSERT_TRUE(WaitForState(dialog, "-E-B", kNotFetched, kWindowTimeout))
-                << AllLines(dialog);
+            ASSERT_TRUE(Reached(dialog, "-E-B", kNotFetched, kWindowTimeout));
             ASSERT_TRUE(ChooseOffline(dialog, scenario.m_www + "update.qdv"));
         }
         const std::vector<std::string> asked = scenario.Update(dialog, kNewFiles);
@@ -270,7 +262,7 @@ TEST(SkipEndToEnd, OfflineAMatchingFileIsNotCopiedOverItself)
 
     HWND dialog = scenario.Start();
     ASSERT_NE(nullptr, dialog);
-    ASSERT_TRUE(WaitForState(dialog, "-E-B", kNotFetched, kWindowTimeout)) << AllLines(dialog);
+    ASSERT_TRUE(Reached(dialog, "-E-B", kNotFetched, kWindowTimeout));
     ASSERT_TRUE(ChooseOffline(dialog, package + "update.qdv"));
     scenario.Update(dialog, kNewFiles);
     EXPECT_EQ(std::string(kNewFiles) + "\n" + kUpdateLines,
@@ -285,7 +277,7 @@ TEST(SkipEndToEnd, OfflineAMatchingFileIsNotCopiedOverItself)
     scenario.WriteLog("1.00", true);
     dialog = scenario.Start();
     ASSERT_NE(nullptr, dialog);
-    ASSERT_TRUE(WaitForState(dialog, "-E-B", kNotFetched, kWindowTimeout)) << AllLines(dialog);
+    ASSERT_TRUE(Reached(dialog, "-E-B", kNotFetched, kWindowTimeout));
     ASSERT_TRUE(ChooseOffline(dialog, scenario.m_www + "update.qdv"));
     scenario.Update(dialog, kNewFiles);
     scenario.ExpectUpdated("1.01");

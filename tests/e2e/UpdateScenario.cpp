@@ -129,6 +129,14 @@ long UpdateScenario::ExitCode(DWORD timeoutMs)
     return ExitCodeWithin(m_process.hProcess, timeoutMs);
 }
 
+void UpdateScenario::ExpectInstalled(const std::string& version) const
+{
+    for (const PackageFile& file : m_files)
+        EXPECT_TRUE(FileBytes(m_game + file.target) == file.content) << file.target;
+    const std::string log = FileBytes(m_game + "update.log");
+    EXPECT_NE(std::string::npos, log.find("UPDATE_VER=" + version)) << log;
+}
+
 void UpdateScenario::Exit(HWND dialog)
 {
     PostMessageA(dialog, WM_CLOSE, 0, 0);
@@ -155,6 +163,16 @@ std::string LastLines(HWND dialog, size_t count)
 std::string AllLines(HWND dialog)
 {
     return LastLines(dialog, static_cast<size_t>(-1));
+}
+
+::testing::AssertionResult Reached(HWND dialog, const std::string& buttons,
+                                   const std::string& lastLine, DWORD timeoutMs)
+{
+    if (WaitForState(dialog, buttons, lastLine, timeoutMs))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "expected buttons " << buttons << " after \""
+                                         << lastLine << "\", got " << Buttons(dialog) << "\n"
+                                         << AllLines(dialog);
 }
 
 bool WaitForState(HWND dialog, const std::string& buttons, const std::string& lastLine,

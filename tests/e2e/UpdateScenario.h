@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -64,6 +66,9 @@ public:
     // a program started before must have ended. The dialog, or null.
     HWND Start(const std::string& program = std::string());
     long ExitCode(DWORD timeoutMs);
+    // Every published file is installed byte for byte and update.log
+    // records version.
+    void ExpectInstalled(const std::string& version) const;
     // Closes the dialog and expects the program to end with 0.
     void Exit(HWND dialog);
 
@@ -91,3 +96,8 @@ std::string AllLines(HWND dialog);
 // state counts only together with the line that ends it.
 bool WaitForState(HWND dialog, const std::string& buttons, const std::string& lastLine,
                   DWORD timeoutMs);
+
+// WaitForState as an assertion: when the state is not reached in time, the
+// failure shows the buttons and every line the dialog holds.
+::testing::AssertionResult Reached(HWND dialog, const std::string& buttons,
+                                   const std::string& lastLine, DWORD timeoutMs);

@@ -5,12 +5,6 @@
 // unread.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
-
 #include "tests/pack/PackTestFiles.h"
 #include "tools/pack/HttpClient.h"
 #include "tools/pack/PackageBuilder.h"
@@ -36,25 +30,13 @@ std::string CaFile()
 #endif
 }
 
-class CHttpEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        std::string error;
-        ASSERT_TRUE(HttpStartup(CaFile(), &error)) << error;
-    }
-    void TearDown() override { HttpShutdown(); }
-};
-
 // Owned and deleted by GoogleTest.
-::testing::Environment* const g_http = ::testing::AddGlobalTestEnvironment(new CHttpEnvironment);
+::testing::Environment* const g_http =
+    ::testing::AddGlobalTestEnvironment(HttpClientEnvironment(CaFile()));
 
 std::string BaseAddress(const std::string& server, const std::string& name)
 {
-    std::string port = ReadBytes(HttpsFolder() / server / "port");
-    while (!port.empty() && (port.back() == '\n' || port.back() == '\r'))
-        port.pop_back();
-    return "https://127.0.0.1:" + port + "/" + name + "/";
+    return ServedAddress("https", HttpsFolder() / server, name);
 }
 
 void Publish(const CScratchFolder& scratch, const std::string& name)
@@ -71,47 +53,6 @@ void Publish(const CScratchFolder& scratch, const std::string& name)
     fs::remove_all(options.output, code);
     BuildResult result;
     ASSERT_TRUE(BuildPackage(options, &result)) << Joined(result.errors);
-}
-
-VerifyResult VerifyAt(const std::string& address)
-{
-    VerifyOptions options;
-    options.package = address;
-    VerifyResult result;
-    std::string error;
-    EXPECT_TRUE(VerifyPackage(options, &result, &error)) << error;
-    return result;
-}
-
-struct Outcome {
-    int status;
-    std::string output;  // stdout and stderr
-};
-
-// The tool as a publisher runs it; arguments ASCII, free of blanks and quotes.
-Outcome RunTool(const std::string& arguments)
-{
-    std::string command = std::string("\"") + FERNUP_PACK_EXE + "\" " + arguments + " 2>&1";
-    Outcome outcome = {-1, std::string()};
-#ifdef _WIN32
-    // cmd.exe drops the first and the last quote of its command line.
-    std::FILE* pipe = _popen(("\"" + command + "\"").c_str(), "rb");
-#else
-    std::FILE* pipe = popen(command.c_str(), "r");
-#endif
-    if (pipe == nullptr)
-        return outcome;
-    char buffer[4096];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        outcome.output.append(buffer, got);
-#ifdef _WIN32
-    outcome.status = _pclose(pipe);
-#else
-    const int status = pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-    return outcome;
 }
 
 }  // namespace
@@ -141,26 +82,30 @@ TEST(PackHttps, TheCommandTrustsOnlyWhatItIsTold)
     const std::string good = BaseAddress("good", "pack-https-command");
     const std::string caFile = Utf8OfPath(HttpsFolder() / "certs" / "ca.pem");
 #ifdef _WIN32
-    Outcome outcome = RunTool("verify " + good);
-    EXPECT_EQ(0, outcome.status) << outcome.output;
-    outcome = RunTool("verify --ca-file " + caFile + " " + good);
-    EXPECT_EQ(2, outcome.status) << outcome.output;
-    EXPECT_NE(std::string::npos, outcome.output.find("--ca-file is not available on Windows"))
-        << outcome.output;
+    ToolOutcome outcome = RunTool(FERNUP_PACK_EXE, scratch, "verify " + good);
+    EXPECT_EQ(0, outcome.status) << (outcome.out + outcome.err);
+    outcome = RunTool(FERNUP_PACK_EXE, scratch, "verify --ca-file " + caFile + " " + good);
+    EXPECT_EQ(2, outcome.status) << (outcome.out + outcome.err);
+    EXPECT_NE(std::string::npos,
+              (outcome.out + outcome.err).find("--ca-file is not available on Windows"))
+        << (outcome.out + outcome.err);
 #else
-    Outcome outcome = RunTool("verify --ca-file " + caFile + " " + good);
-    EXPECT_EQ(0, outcome.status) << outcome.output;
+    ToolOutcome outcome =
+        RunTool(FERNUP_PACK_EXE, scratch, "verify --ca-file " + caFile + " " + good);
+    EXPECT_EQ(0, outcome.status) << (outcome.out + outcome.err);
     // The system's CAs do not include the test CA, and nothing else stands in.
-    outcome = RunTool("verify " + good);
-    EXPECT_EQ(1, outcome.status) << outcome.output;
-    EXPECT_NE(std::string::npos, outcome.output.find("update.qdv: cannot be read: "))
-        << outcome.output;
+    outcome = RunTool(FERNUP_PACK_EXE, scratch, "verify " + good);
+    EXPECT_EQ(1, outcome.status) << (outcome.out + outcome.err);
+    EXPECT_NE(std::string::npos, (outcome.out + outcome.err).find("update.qdv: cannot be read: "))
+        << (outcome.out + outcome.err);
     // Another CA's file: the test CA is trusted through nothing else.
-    outcome = RunTool("verify --ca-file " +
-                      Utf8OfPath(HttpsFolder() / "certs" / "stranger-ca.pem") + " " + good);
-    EXPECT_EQ(1, outcome.status) << outcome.output;
-    outcome = RunTool("verify --ca-file " + caFile + ".absent " + good);
-    EXPECT_EQ(2, outcome.status) << outcome.output;
-    EXPECT_NE(std::string::npos, outcome.output.find("cannot read the CA file")) << outcome.output;
+    outcome = RunTool(
+        FERNUP_PACK_EXE, scratch,
+        "verify --ca-file " + Utf8OfPath(HttpsFolder() / "certs" / "stranger-ca.pem") + " " + good);
+    EXPECT_EQ(1, outcome.status) << (outcome.out + outcome.err);
+    outcome = RunTool(FERNUP_PACK_EXE, scratch, "verify --ca-file " + caFile + ".absent " + good);
+    EXPECT_EQ(2, outcome.status) << (outcome.out + outcome.err);
+    EXPECT_NE(std::string::npos, (outcome.out + outcome.err).find("cannot read the CA file"))
+        << (outcome.out + outcome.err);
 #endif
 }

@@ -2,12 +2,6 @@
 // stderr, and UTF-8 on the terminal.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
-
 #include "tests/pack/PackTestFiles.h"
 #include "tools/pack/PackagePaths.h"
 
@@ -15,48 +9,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out;  // stdout
-    std::string err;  // stderr
-};
-
-// Runs the tool with arguments (ASCII, each free of blanks and quotes).
-Outcome RunTool(const CScratchFolder& scratch, const std::string& arguments)
+ToolOutcome Pack(const CScratchFolder& scratch, const std::string& arguments)
 {
-    fs::path errors = scratch / "stderr.txt";
-    std::string command = std::string("\"") + FERNUP_PACK_EXE + "\" " + arguments + " 2>\"" +
-                          Utf8OfPath(errors) + "\"";
-    Outcome outcome = {-1, std::string(), std::string()};
-#ifdef _WIN32
-    // cmd.exe drops the first and the last quote of its command line.
-    command = "\"" + command + "\"";
-    std::FILE* pipe = _popen(command.c_str(), "rb");
-#else
-    std::FILE* pipe = popen(command.c_str(), "r");
-#endif
-    if (pipe == nullptr)
-        return outcome;
-    char buffer[4096];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        outcome.out.append(buffer, got);
-#ifdef _WIN32
-    outcome.status = _pclose(pipe);
-#else
-    int status = pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-    outcome.err = ReadBytes(errors);
-    // Windows consoles and pipes may turn line ends into CR LF.
-    for (std::string* text : {&outcome.out, &outcome.err}) {
-        std::string plain;
-        for (char c : *text)
-            if (c != '\r')
-                plain += c;
-        *text = plain;
-    }
-    return outcome;
+    return RunTool(FERNUP_PACK_EXE, scratch, arguments);
 }
 
 std::string Quoted(const fs::path& path)
@@ -75,60 +30,60 @@ TEST(PackCommand, ExitStatusAndOutputOfEachCommand)
         "[UPDATE_INFO]\r\nUPDATE_VER=1.00\r\nUPDATE_DAY=2026/11/01\r\nUPDATE_TITLE=Fern\r\n");
     std::string package = Quoted(scratch / "pkg");
 
-    Outcome help = RunTool(scratch, "--help");
+    ToolOutcome help = Pack(scratch, "--help");
     EXPECT_EQ(0, help.status);
     EXPECT_EQ(0u, help.out.find("usage:")) << help.out;
 
-    Outcome refused = RunTool(scratch, "build --files " + Quoted(scratch / "new") + " --out " +
-                                           package + " --version 1.01 --day 2026/12/07");
+    ToolOutcome refused = Pack(scratch, "build --files " + Quoted(scratch / "new") + " --out " +
+                                            package + " --version 1.01 --day 2026/12/07");
     EXPECT_EQ(2, refused.status);
     EXPECT_EQ("fernup-pack: build needs --title\nTry fernup-pack --help.\n", refused.err);
     EXPECT_FALSE(fs::exists(scratch / "pkg"));
 
-    Outcome wrongVersion =
-        RunTool(scratch, "build --files " + Quoted(scratch / "new") + " --out " + package +
-                             " --title Fern --version 1.1 --day 2026/12/07 --offline");
+    ToolOutcome wrongVersion =
+        Pack(scratch, "build --files " + Quoted(scratch / "new") + " --out " + package +
+                          " --title Fern --version 1.1 --day 2026/12/07 --offline");
     EXPECT_EQ(1, wrongVersion.status);
     EXPECT_NE(std::string::npos, wrongVersion.err.find("error: --version \"1.1\""))
         << wrongVersion.err;
     EXPECT_NE(std::string::npos, wrongVersion.err.find("fernup-pack: nothing was written"));
     EXPECT_FALSE(fs::exists(scratch / "pkg"));
 
-    Outcome built =
-        RunTool(scratch, "build --files=" + Quoted(scratch / "new") + " --out=" + package +
-                             " --title=Fern --version=1.01 "
-                             "--day=2026/12/07 --offline");
+    ToolOutcome built =
+        Pack(scratch, "build --files=" + Quoted(scratch / "new") + " --out=" + package +
+                          " --title=Fern --version=1.01 "
+                          "--day=2026/12/07 --offline");
     EXPECT_EQ(0, built.status) << built.err;
     EXPECT_NE(std::string::npos, built.out.find(": 1 files, 5 bytes; update.qdv digest "))
         << built.out;
 
-    Outcome status = RunTool(scratch, "status " + Quoted(scratch / "game") + " " + package);
+    ToolOutcome status = Pack(scratch, "status " + Quoted(scratch / "game") + " " + package);
     EXPECT_EQ(0, status.status) << status.err;
     EXPECT_EQ(std::string(u8"タイトル　：Fern\n公開日　　：2026/11/01 -> 2026/12/07\n"
                           u8"バージョン：1.00 -> 1.01\n新しい修正ファイルがあります。\n"),
               status.out)
         << "status speaks UTF-8 on the terminal";
 
-    Outcome sound = RunTool(scratch, "verify --offline " + package);
+    ToolOutcome sound = Pack(scratch, "verify --offline " + package);
     EXPECT_EQ(0, sound.status) << sound.out;
     EXPECT_EQ("", sound.out);
     EXPECT_EQ("package sound: 1 files, 5 bytes\n", sound.err);
 
     WriteBytes(scratch / "pkg/MD5.txt", ReadBytes(scratch / "pkg/MD5.txt") + "\r\n");
-    Outcome broken = RunTool(scratch, "verify --offline " + package);
+    ToolOutcome broken = Pack(scratch, "verify --offline " + package);
     EXPECT_EQ(1, broken.status);
     EXPECT_EQ(
         "MD5.txt: 34 bytes (the digest and a line end); the program accepts exactly the 32 "
         "characters of the digest\n",
         broken.out);
     EXPECT_EQ("1 problems\n", broken.err);
-    Outcome refusedStatus = RunTool(scratch, "status " + Quoted(scratch / "game") + " " + package);
+    ToolOutcome refusedStatus = Pack(scratch, "status " + Quoted(scratch / "game") + " " + package);
     EXPECT_EQ(1, refusedStatus.status);
     EXPECT_EQ(std::string(u8"定義ファイルが取得できませんでした。\n"), refusedStatus.out);
 
-    EXPECT_EQ(2, RunTool(scratch, "verify " + Quoted(scratch / "absent")).status);
+    EXPECT_EQ(2, Pack(scratch, "verify " + Quoted(scratch / "absent")).status);
 
-    Outcome digest = RunTool(scratch, "digest " + Quoted(scratch / "new/data/a.dat"));
+    ToolOutcome digest = Pack(scratch, "digest " + Quoted(scratch / "new/data/a.dat"));
     EXPECT_EQ(0, digest.status);
     EXPECT_EQ(Md5Of("alpha") + "  " + Utf8OfPath(scratch / "new/data/a.dat") + "\n", digest.out);
 }

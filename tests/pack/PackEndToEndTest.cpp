@@ -22,27 +22,14 @@ namespace {
 constexpr DWORD kWindowTimeout = 20000;
 constexpr DWORD kUpdateTimeout = 60000;
 
-class CHttpEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        std::string error;
-        ASSERT_TRUE(HttpStartup(std::string(), &error)) << error;
-    }
-    void TearDown() override { HttpShutdown(); }
-};
-
 // Owned and deleted by GoogleTest.
-::testing::Environment* const g_http = ::testing::AddGlobalTestEnvironment(new CHttpEnvironment);
+::testing::Environment* const g_http = ::testing::AddGlobalTestEnvironment(HttpClientEnvironment());
 
 const char kTitle[] = u8"フェルンの冒険";
 
 std::string BaseAddress(const std::string& name)
 {
-    std::string port = ReadBytes(PathOfUtf8(FERNUP_PACK_HTTP_DIR) / "port");
-    while (!port.empty() && (port.back() == '\n' || port.back() == '\r'))
-        port.pop_back();
-    return "http://127.0.0.1:" + port + "/" + name + "/";
+    return ServedAddress("http", PathOfUtf8(FERNUP_PACK_HTTP_DIR), name);
 }
 
 struct GameFile {

@@ -7,7 +7,12 @@
 #include <chrono>
 #include <cstdio>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
 #include "support/CMd5.h"
+#include "tools/pack/HttpClient.h"
 #include "tools/pack/PackagePaths.h"
 #include "tools/pack/PackageVerifier.h"
 #include "tools/pack/ShiftJis.h"
@@ -107,4 +112,82 @@ VerifyResult Verify(const fs::path& package, bool offline)
     std::string error;
     EXPECT_TRUE(VerifyPackage(options, &result, &error)) << error;
     return result;
+}
+
+namespace {
+
+class CHttpEnvironment : public ::testing::Environment {
+public:
+    explicit CHttpEnvironment(const std::string& caFile) : m_caFile(caFile) {}
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(HttpStartup(m_caFile, &error)) << error;
+    }
+    void TearDown() override { HttpShutdown(); }
+
+private:
+    std::string m_caFile;
+};
+
+}  // namespace
+
+::testing::Environment* HttpClientEnvironment(const std::string& caFile)
+{
+    return new CHttpEnvironment(caFile);
+}
+
+std::string ServedAddress(const char* scheme, const fs::path& folder, const std::string& name)
+{
+    std::string port = ReadBytes(folder / "port");
+    while (!port.empty() && (port.back() == '\n' || port.back() == '\r'))
+        port.pop_back();
+    return std::string(scheme) + "://127.0.0.1:" + port + "/" + name + "/";
+}
+
+VerifyResult VerifyAt(const std::string& address)
+{
+    VerifyOptions options;
+    options.package = address;
+    VerifyResult result;
+    std::string error;
+    EXPECT_TRUE(VerifyPackage(options, &result, &error)) << error;
+    return result;
+}
+
+ToolOutcome RunTool(const std::string& program, const CScratchFolder& scratch,
+                    const std::string& arguments)
+{
+    fs::path errors = scratch / "stderr.txt";
+    std::string command = "\"" + program + "\" " + arguments + " 2>\"" + Utf8OfPath(errors) + "\"";
+    ToolOutcome outcome = {-1, std::string(), std::string()};
+#ifdef _WIN32
+    // cmd.exe drops the first and the last quote of its command line.
+    command = "\"" + command + "\"";
+    std::FILE* pipe = _popen(command.c_str(), "rb");
+#else
+    std::FILE* pipe = popen(command.c_str(), "r");
+#endif
+    if (pipe == nullptr)
+        return outcome;
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        outcome.out.append(buffer, got);
+#ifdef _WIN32
+    outcome.status = _pclose(pipe);
+#else
+    int status = pclose(pipe);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+    outcome.err = ReadBytes(errors);
+    // Windows consoles and pipes may turn line ends into CR LF.
+    for (std::string* text : {&outcome.out, &outcome.err}) {
+        std::string plain;
+        for (char c : *text)
+            if (c != '\r')
+                plain += c;
+        *text = plain;
+    }
+    return outcome;
 }

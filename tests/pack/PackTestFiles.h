@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -42,6 +44,30 @@ std::string Sjis(const std::string& utf8);
 
 // Lines joined with "\n" after each, for comparisons that print well.
 std::string Joined(const std::vector<std::string>& lines);
+
+// Starts fernup-pack's HTTP client (trusting caFile's CAs when it is not
+// empty) for the whole test program and stops it at the end. For
+// ::testing::AddGlobalTestEnvironment, which owns it.
+::testing::Environment* HttpClientEnvironment(const std::string& caFile = std::string());
+
+// "scheme://127.0.0.1:PORT/name/" for the server that scripts/nginx-serve.sh
+// started with its state in folder (its port file).
+std::string ServedAddress(const char* scheme, const std::filesystem::path& folder,
+                          const std::string& name);
+
+// What fernup-pack's verifier finds at a package's address; fails the test
+// when it cannot verify.
+VerifyResult VerifyAt(const std::string& address);
+
+// fernup-pack run as a publisher runs it: exit status, stdout and stderr.
+// Arguments are ASCII, each free of blanks and quotes unless quoted.
+struct ToolOutcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+ToolOutcome RunTool(const std::string& program, const CScratchFolder& scratch,
+                    const std::string& arguments);
 
 // What fernup-pack's verifier finds in the package in a folder, read in the
 // offline layout or the online one; fails the test when it cannot verify.

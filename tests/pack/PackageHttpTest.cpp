@@ -14,18 +14,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class CHttpEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        std::string error;
-        ASSERT_TRUE(HttpStartup(std::string(), &error)) << error;
-    }
-    void TearDown() override { HttpShutdown(); }
-};
-
 // Owned and deleted by GoogleTest.
-::testing::Environment* const g_http = ::testing::AddGlobalTestEnvironment(new CHttpEnvironment);
+::testing::Environment* const g_http = ::testing::AddGlobalTestEnvironment(HttpClientEnvironment());
 
 fs::path ServedFolder()
 {
@@ -34,10 +24,7 @@ fs::path ServedFolder()
 
 std::string BaseAddress(const std::string& name)
 {
-    std::string port = ReadBytes(ServedFolder() / "port");
-    while (!port.empty() && (port.back() == '\n' || port.back() == '\r'))
-        port.pop_back();
-    return "http://127.0.0.1:" + port + "/" + name + "/";
+    return ServedAddress("http", ServedFolder(), name);
 }
 
 // A package published under the server's root as name; files two-byte named.
@@ -56,16 +43,6 @@ void Publish(const CScratchFolder& scratch, const std::string& name)
     fs::remove_all(options.output, code);
     BuildResult result;
     ASSERT_TRUE(BuildPackage(options, &result)) << Joined(result.errors);
-}
-
-VerifyResult Verify(const std::string& address)
-{
-    VerifyOptions options;
-    options.package = address;
-    VerifyResult result;
-    std::string error;
-    EXPECT_TRUE(VerifyPackage(options, &result, &error)) << error;
-    return result;
 }
 
 StatusResult Status(const CScratchFolder& scratch, const std::string& package)
@@ -98,7 +75,7 @@ TEST(PackHttp, VerifiesAServedPackageAndReportsWhatTheServerLacks)
     CScratchFolder scratch("http-verify");
     Publish(scratch, "verify");
     std::string base = BaseAddress("verify");
-    VerifyResult result = Verify(base);
+    VerifyResult result = VerifyAt(base);
     EXPECT_EQ("", Joined(result.problems));
     EXPECT_EQ(3u, result.files);
 
@@ -106,7 +83,7 @@ TEST(PackHttp, VerifiesAServedPackageAndReportsWhatTheServerLacks)
     fs::remove(served / PathOfUtf8(u8"files/data/表示/マップ.dat"));
     WriteBytes(served / "MD5.txt", std::string(32, 'f'));
     fs::remove(served / "readme.txt");
-    result = Verify(base);
+    result = VerifyAt(base);
     ASSERT_EQ(3u, result.problems.size()) << Joined(result.problems);
     EXPECT_EQ(0u, result.problems[0].find("MD5.txt: holds ffff")) << result.problems[0];
     EXPECT_EQ(
