@@ -43,16 +43,7 @@ void Publish(const CScratchFolder& scratch, const std::string& name)
 {
     WriteBytes(scratch / "new/data/map01.dat", Pattern(300000, 5));
     WriteBytes(scratch / "new/readme2.txt", "second file");
-    BuildOptions options;
-    options.files = scratch / "new";
-    options.output = HttpsFolder() / "www" / name;
-    options.title = u8"フェルンの冒険";
-    options.version = "1.01";
-    options.day = "2026/12/07";
-    std::error_code code;
-    fs::remove_all(options.output, code);
-    BuildResult result;
-    ASSERT_TRUE(BuildPackage(options, &result)) << Joined(result.errors);
+    ASSERT_TRUE(BuildRelease(scratch, HttpsFolder() / "www" / name, u8"フェルンの冒険"));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "support/CMd5.h"
 #include "tools/pack/HttpClient.h"
+#include "tools/pack/PackageBuilder.h"
 #include "tools/pack/PackagePaths.h"
 #include "tools/pack/PackageVerifier.h"
 #include "tools/pack/ShiftJis.h"
@@ -190,4 +191,23 @@ ToolOutcome RunTool(const std::string& program, const CScratchFolder& scratch,
         *text = plain;
     }
     return outcome;
+}
+
+bool BuildRelease(const CScratchFolder& scratch, const fs::path& output, const std::string& title,
+                  bool offline)
+{
+    BuildOptions options;
+    options.files = scratch / "new";
+    options.output = output;
+    options.title = title;
+    options.version = "1.01";
+    options.day = "2026/12/07";
+    options.offline = offline;
+    std::error_code code;
+    fs::remove_all(options.output, code);
+    BuildResult result;
+    if (BuildPackage(options, &result))
+        return true;
+    ADD_FAILURE() << "the build was refused: " << Joined(result.errors);
+    return false;
 }

@@ -69,6 +69,13 @@ struct ToolOutcome {
 ToolOutcome RunTool(const std::string& program, const CScratchFolder& scratch,
                     const std::string& arguments);
 
+// Packs the release the test wrote under scratch/new into output (emptied
+// first) with fernup-pack's builder: the title given, version 1.01 of
+// 2026/12/07, online or offline. False, with the builder's errors reported as
+// a test failure, when it refuses.
+bool BuildRelease(const CScratchFolder& scratch, const std::filesystem::path& output,
+                  const std::string& title, bool offline = false);
+
 // What fernup-pack's verifier finds in the package in a folder, read in the
 // offline layout or the online one; fails the test when it cannot verify.
 VerifyResult Verify(const std::filesystem::path& package, bool offline);

@@ -33,16 +33,7 @@ void Publish(const CScratchFolder& scratch, const std::string& name)
     WriteBytes(scratch / "new/data/map01.dat", Pattern(300000, 1));
     WriteBytes(scratch / u8"new/data/表示/マップ.dat", Pattern(1000, 2));
     WriteBytes(scratch / "new/a b.txt", "blank in the name");
-    BuildOptions options;
-    options.files = scratch / "new";
-    options.output = ServedFolder() / "www" / name;
-    options.title = u8"フェルンの冒険";
-    options.version = "1.01";
-    options.day = "2026/12/07";
-    std::error_code code;
-    fs::remove_all(options.output, code);
-    BuildResult result;
-    ASSERT_TRUE(BuildPackage(options, &result)) << Joined(result.errors);
+    ASSERT_TRUE(BuildRelease(scratch, ServedFolder() / "www" / name, u8"フェルンの冒険"));
 }
 
 StatusResult Status(const CScratchFolder& scratch, const std::string& package)

@@ -17,14 +17,7 @@ void BuildSigned(const CScratchFolder& scratch, uint32_t lastDay = 0)
 {
     WriteBytes(scratch / "new/data/map01.dat", Md5CollisionBlock(0));
     WriteBytes(scratch / "new/data/map02.dat", Pattern(3000, 2));
-    BuildOptions options;
-    options.files = scratch / "new";
-    options.output = scratch / "pkg";
-    options.title = "Game";
-    options.version = "1.01";
-    options.day = "2026/12/07";
-    BuildResult built;
-    ASSERT_TRUE(BuildPackage(options, &built)) << Joined(built.errors);
+    ASSERT_TRUE(BuildRelease(scratch, scratch / "pkg", "Game"));
     std::string error;
     fs::create_directories(scratch / "keys");
     ASSERT_TRUE(WriteNewKeyFiles(scratch / "keys/publisher", &error)) << error;

@@ -63,15 +63,7 @@ TEST(PackStatus, SaysWhatTheProgramSaysForEachInstalledState)
     };
     CScratchFolder scratch("status");
     WriteBytes(scratch / "new/a.dat", "a");
-    BuildOptions options;
-    options.files = scratch / "new";
-    options.output = scratch / "pkg";
-    options.title = u8"フェルンの冒険";
-    options.version = "1.01";
-    options.day = "2026/12/07";
-    options.offline = true;
-    BuildResult built;
-    ASSERT_TRUE(BuildPackage(options, &built)) << Joined(built.errors);
+    ASSERT_TRUE(BuildRelease(scratch, scratch / "pkg", u8"フェルンの冒険", true));
 
     for (const Case& c : cases) {
         WriteLog(scratch, c.title, c.version);
@@ -87,15 +79,7 @@ TEST(PackStatus, RefusedDigestsAndMissingDefinitions)
 {
     CScratchFolder scratch("status-refused");
     WriteBytes(scratch / "new/a.dat", "a");
-    BuildOptions options;
-    options.files = scratch / "new";
-    options.output = scratch / "pkg";
-    options.title = "Fern";
-    options.version = "1.01";
-    options.day = "2026/12/07";
-    options.offline = true;
-    BuildResult built;
-    ASSERT_TRUE(BuildPackage(options, &built)) << Joined(built.errors);
+    ASSERT_TRUE(BuildRelease(scratch, scratch / "pkg", "Fern", true));
     bool told = false;
 
     // Without update.log there is no installed title.
@@ -129,14 +113,7 @@ TEST(PackStatus, CountsTheFilesAndBytesAnUpdateWouldFetch)
     WriteBytes(scratch / "new/twin.dat", Pattern(4000, 4));
     WriteBytes(scratch / "new/absent.dat", Pattern(300, 5));
     WriteBytes(scratch / "new/collided.dat", Md5CollisionBlock(0) + "tail");
-    BuildOptions options;
-    options.files = scratch / "new";
-    options.output = scratch / "pkg";
-    options.title = "Fern";
-    options.version = "1.01";
-    options.day = "2026/12/07";
-    BuildResult built;
-    ASSERT_TRUE(BuildPackage(options, &built)) << Joined(built.errors);
+    ASSERT_TRUE(BuildRelease(scratch, scratch / "pkg", "Fern"));
     WriteLog(scratch, "Fern", "1.00");
     WriteBytes(scratch / "game/same.dat", Pattern(7000, 1));
     WriteBytes(scratch / "game/data/deep.dat", Pattern(900, 2));

@@ -38,15 +38,7 @@ void BuildSample(const CScratchFolder& scratch, bool offline)
     WriteBytes(scratch / "new/data/map01.dat", Pattern(5000, 1));
     WriteBytes(scratch / "new/data/map02.dat", Pattern(100, 2));
     WriteBytes(scratch / u8"new/ソフト.txt", "x");
-    BuildOptions options;
-    options.files = scratch / "new";
-    options.output = scratch / "pkg";
-    options.title = u8"フェルンの冒険";
-    options.version = "1.01";
-    options.day = "2026/12/07";
-    options.offline = offline;
-    BuildResult result;
-    ASSERT_TRUE(BuildPackage(options, &result)) << Joined(result.errors);
+    ASSERT_TRUE(BuildRelease(scratch, scratch / "pkg", u8"フェルンの冒険", offline));
 }
 
 }  // namespace
