@@ -490,12 +490,20 @@ int32_t CFernupTask::KeepInstalled(UpdateFileEntry* entry)
     JoinPath(destination, sizeof destination, m_gameFolder, entry->targetPath);
     ClearProtectingAttributes(destination);
     char folder[kPathCapacity];
-    CopyText(folder, sizeof(folder), destination);
+    SettleDestinationFolder(entry, destination, folder);
+    StoreProgress(entry->transferPercent, 85);
+    return m_failureCode;
+}
+
+// The folder of destination into folder (kPathCapacity bytes); the first
+// entry into a folder removes the leftovers a cut-off run left there.
+void CFernupTask::SettleDestinationFolder(const UpdateFileEntry* entry, const char* destination,
+                                          char* folder) const
+{
+    CopyText(folder, kPathCapacity, destination);
     folder[FolderLength(folder)] = '\0';
     if (!FolderSeenBefore(m_entries, entry))
         RemoveTemporaryFiles(folder);
-    StoreProgress(entry->transferPercent, 85);
-    return m_failureCode;
 }
 
 int32_t CFernupTask::VerifyDownloaded(UpdateFileEntry* entry)
@@ -537,10 +545,7 @@ int32_t CFernupTask::TransferFile(UpdateFileEntry* entry)
     // fails here. Where no temporary name fits the path limit, the copy is
     // written in place as it always could be.
     char folder[kPathCapacity];
-    CopyText(folder, sizeof(folder), destination);
-    folder[FolderLength(folder)] = '\0';
-    if (!FolderSeenBefore(m_entries, entry))
-        RemoveTemporaryFiles(folder);
+    SettleDestinationFolder(entry, destination, folder);
     const bool inPlace = !TemporaryNameFits(folder);
     char temporary[MAX_PATH];
     HANDLE output = inPlace ? CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

@@ -90,6 +90,8 @@ private:
     void RunPhases();  // fetch, install, record; then the session and work folder go
     void AllocReadBuffer();
     void FreeReadBuffer();
+    void SettleDestinationFolder(const UpdateFileEntry* entry, const char* destination,
+                                 char* folder) const;
     int32_t HashFile(const char* path, UpdateFileEntry* entry, bool installed);
     void* OpenForHash(const char* path) const;
     uint32_t ReadThrough(void* file, uint32_t expected, CEntryDigest* digest, void* copy,

@@ -30,15 +30,21 @@ bool CEntryDigest::Matches(const UpdateFileEntry& entry, uint32_t hashed, uint32
 {
     char digest[CMd5::kHexSize];
     m_md5.FinalHex(digest);
+    unsigned char signedDigest[kSha256Size];
+    const bool shaDone = m_sha != nullptr && m_sha->Final(signedDigest);
+    return DigestsMatch(entry, m_checkSigned, hashed, expected, digest,
+                        shaDone ? signedDigest : nullptr);
+}
+
+bool DigestsMatch(const UpdateFileEntry& entry, bool checkSigned, uint32_t hashed,
+                  uint32_t expected, const char* md5, const unsigned char* sha256)
+{
+    if (hashed != expected || std::strcmp(md5, entry.md5) != 0)
+        return false;
     // A file the signature binds no hash to never passes; neither does one
     // whose SHA-256 could not be computed.
-    bool signedMatch = !m_checkSigned;
-    if (m_sha != nullptr) {
-        unsigned char signedDigest[kSha256Size];
-        signedMatch = entry.sha256Bound == 1 && m_sha->Final(signedDigest) &&
-                      std::memcmp(signedDigest, entry.sha256, kSha256Size) == 0;
-    }
-    return hashed == expected && std::strcmp(digest, entry.md5) == 0 && signedMatch;
+    return !checkSigned || (entry.sha256Bound == 1 && sha256 != nullptr &&
+                            std::memcmp(sha256, entry.sha256, kSha256Size) == 0);
 }
 
 bool InstalledSizeMayMatch(uint32_t installedSize, const UpdateFileEntry& entry)

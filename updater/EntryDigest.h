@@ -31,6 +31,12 @@ private:
     bool m_checkSigned;
 };
 
+// The same judgement on digests finished elsewhere (fernup-pack reads files
+// its own way): md5 is the 32-character text of hashed bytes, sha256 their
+// SHA-256, or null when it was not computed.
+bool DigestsMatch(const UpdateFileEntry& entry, bool checkSigned, uint32_t hashed,
+                  uint32_t expected, const char* md5, const unsigned char* sha256);
+
 // Whether an installed file of installedSize bytes may already be the
 // entry's file. Only then is it read: a file of another size is fetched
 // without being hashed first.

@@ -15,6 +15,7 @@
 #include "tools/pack/HttpClient.h"
 #include "tools/pack/PackageBuilder.h"
 #include "tools/pack/PackagePaths.h"
+#include "tools/pack/PackageSigner.h"
 #include "tools/pack/PackageVerifier.h"
 #include "tools/pack/ShiftJis.h"
 
@@ -210,4 +211,19 @@ bool BuildRelease(const CScratchFolder& scratch, const fs::path& output, const s
         return true;
     ADD_FAILURE() << "the build was refused: " << Joined(result.errors);
     return false;
+}
+
+size_t SignWithNewKey(const CScratchFolder& scratch, const fs::path& package, uint32_t lastDay)
+{
+    std::string error;
+    std::error_code code;
+    fs::create_directories(scratch / "keys", code);
+    EXPECT_TRUE(WriteNewKeyFiles(scratch / "keys/publisher", &error)) << error;
+    SignOptions sign;
+    sign.package = package;
+    sign.key = scratch / "keys/publisher.key";
+    sign.lastDay = lastDay;
+    size_t files = 0;
+    EXPECT_TRUE(SignPackageFolder(sign, &files, &error)) << error;
+    return files;
 }

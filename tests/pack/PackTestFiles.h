@@ -76,6 +76,12 @@ ToolOutcome RunTool(const std::string& program, const CScratchFolder& scratch,
 bool BuildRelease(const CScratchFolder& scratch, const std::filesystem::path& output,
                   const std::string& title, bool offline = false);
 
+// Signs the package in a folder with a new key pair written under
+// scratch/keys/publisher, good until lastDay (0: no end). The number of
+// files the signature binds; a failure fails the test.
+size_t SignWithNewKey(const CScratchFolder& scratch, const std::filesystem::path& package,
+                      uint32_t lastDay = 0);
+
 // What fernup-pack's verifier finds in the package in a folder, read in the
 // offline layout or the online one; fails the test when it cannot verify.
 VerifyResult Verify(const std::filesystem::path& package, bool offline);

@@ -18,16 +18,7 @@ void BuildSigned(const CScratchFolder& scratch, uint32_t lastDay = 0)
     WriteBytes(scratch / "new/data/map01.dat", Md5CollisionBlock(0));
     WriteBytes(scratch / "new/data/map02.dat", Pattern(3000, 2));
     ASSERT_TRUE(BuildRelease(scratch, scratch / "pkg", "Game"));
-    std::string error;
-    fs::create_directories(scratch / "keys");
-    ASSERT_TRUE(WriteNewKeyFiles(scratch / "keys/publisher", &error)) << error;
-    SignOptions sign;
-    sign.package = scratch / "pkg";
-    sign.key = scratch / "keys/publisher.key";
-    sign.lastDay = lastDay;
-    size_t files = 0;
-    ASSERT_TRUE(SignPackageFolder(sign, &files, &error)) << error;
-    EXPECT_EQ(2u, files);
+    EXPECT_EQ(2u, SignWithNewKey(scratch, scratch / "pkg", lastDay));
 }
 
 std::vector<std::string> VerifyWithKey(const CScratchFolder& scratch, const char* pub)

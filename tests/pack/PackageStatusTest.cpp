@@ -131,14 +131,7 @@ TEST(PackStatus, CountsTheFilesAndBytesAnUpdateWouldFetch)
     EXPECT_EQ(3, result.filesToFetch) << "longer, twin and absent";
     EXPECT_EQ(5000u + 4000u + 300u, result.bytesToFetch);
 
-    std::string error;
-    fs::create_directories(scratch / "keys");
-    ASSERT_TRUE(WriteNewKeyFiles(scratch / "keys/publisher", &error)) << error;
-    SignOptions sign;
-    sign.package = scratch / "pkg";
-    sign.key = scratch / "keys/publisher.key";
-    size_t signedFiles = 0;
-    ASSERT_TRUE(SignPackageFolder(sign, &signedFiles, &error)) << error;
+    ASSERT_EQ(6u, SignWithNewKey(scratch, scratch / "pkg"));
     result = Status(scratch, &told);
     EXPECT_TRUE(result.signedHashes);
     EXPECT_EQ(4, result.filesToFetch) << "the collided file too";

@@ -1,12 +1,13 @@
 #include "tools/pack/StatusReport.h"
 
 #include <cstring>
-#include <fstream>
+#include <vector>
 
 #include "support/ByteArea.h"
 #include "support/CMd5.h"
 #include "support/ProfileText.h"
 #include "support/SignedPackage.h"
+#include "tools/pack/FileDigest.h"
 #include "tools/pack/HttpClient.h"
 #include "tools/pack/InstalledLog.h"
 #include "tools/pack/PackagePaths.h"
@@ -24,7 +25,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr uint32_t kWholeFile = 0xFFFFFFFFu;
-constexpr size_t kReadSize = 1 << 20;
 
 bool DigestMatches(const std::string& definition, const PackageBody& digestText)
 {
@@ -57,34 +57,6 @@ UpdateFileEntry* Judge(const std::string& definition, const InstalledState& inst
     return entries;
 }
 
-// Whether the installed file is already the entry's, by the program's rule;
-// the reading is plain, the judging the program's own.
-bool InstalledMatches(const fs::path& game, const UpdateFileEntry& entry, bool checkSigned)
-{
-    fs::path path;
-    std::error_code code;
-    if (!DiskPathOfName(game, entry.targetPath, &path) || !fs::is_regular_file(path, code))
-        return false;
-    const uintmax_t size = fs::file_size(path, code);
-    if (code || size >= kWholeFile || !InstalledSizeMayMatch(static_cast<uint32_t>(size), entry))
-        return false;
-    std::ifstream input(path, std::ios::binary);
-    if (!input)
-        return false;
-    CEntryDigest digest(checkSigned);
-    std::vector<char> buffer(kReadSize);
-    uint32_t hashed = 0;
-    while (input) {
-        input.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        const auto got = static_cast<uint32_t>(input.gcount());
-        if (got == 0)
-            break;
-        digest.Update(buffer.data(), got);
-        hashed += got;
-    }
-    return digest.Matches(entry, hashed, static_cast<uint32_t>(size));
-}
-
 // Counts what an update of the listed entries would fetch into the game
 // folder. With an update.sig that reads as one, its hashes are bound to the
 // entries as the program binds them and compared too.
@@ -97,6 +69,10 @@ void CountFetch(const fs::path& game, UpdateFileEntry* entries, const PackageBod
         facts != nullptr && signature.outcome == BodyOutcome::Done &&
         ReadSignatureText(signature.bytes.data(), static_cast<uint32_t>(signature.bytes.size()),
                           facts, &signedLength) == kSignatureGood;
+    // Only an installed file of the listed size is read, as by the program;
+    // the reading is the tool's own, the judging the program's.
+    std::vector<DigestJob> jobs;
+    std::vector<UpdateFileEntry*> read;
     int32_t index = 0;
     for (UpdateFileEntry* entry = entries; entry != nullptr; entry = entry->next, ++index) {
         if (checkSigned) {
@@ -106,9 +82,29 @@ void CountFetch(const fs::path& game, UpdateFileEntry* entries, const PackageBod
                 std::memcpy(entry->sha256, hash, sizeof entry->sha256);
         }
         ++result->filesListed;
-        if (!InstalledMatches(game, *entry, checkSigned)) {
-            ++result->filesToFetch;
-            result->bytesToFetch += entry->size > 0 ? static_cast<uint64_t>(entry->size) : 0;
+        ++result->filesToFetch;
+        result->bytesToFetch += entry->size > 0 ? static_cast<uint64_t>(entry->size) : 0;
+        fs::path path;
+        std::error_code code;
+        if (!DiskPathOfName(game, entry->targetPath, &path) || !fs::is_regular_file(path, code))
+            continue;
+        const uintmax_t size = fs::file_size(path, code);
+        if (code || size >= kWholeFile ||
+            !InstalledSizeMayMatch(static_cast<uint32_t>(size), *entry))
+            continue;
+        jobs.push_back(LocalDigestJob(path, fs::path(), size));
+        jobs.back().wantSha256 = checkSigned;
+        read.push_back(entry);
+    }
+    RunDigestJobs(&jobs, DigestThreadCount(0));
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        const DigestJob& job = jobs[i];
+        const UpdateFileEntry& entry = *read[i];
+        if (job.done && DigestsMatch(entry, checkSigned, static_cast<uint32_t>(job.size),
+                                     static_cast<uint32_t>(entry.size), job.md5,
+                                     checkSigned ? job.sha256 : nullptr)) {
+            --result->filesToFetch;
+            result->bytesToFetch -= static_cast<uint64_t>(entry.size);
         }
     }
     result->signedHashes = checkSigned;
