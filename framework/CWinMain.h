@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "support/NoCopy.h"
+
 // Carries the window handle; the base of every window object.
 class CWinCmdTarget {
 public:
@@ -13,18 +15,14 @@ public:
 
 // A window of the program, the dialog or one of its controls. Every message
 // the platform delivers to the window reaches HandleMessage of m_target
-// through RouteMessage (CWinDialog.h).
-class CWinMain : public CWinCmdTarget {
+// through RouteMessage (CWinDialog.h). Routing records point back at the
+// object, so a copy would be routed to its original: it cannot be copied.
+class CWinMain : public CWinCmdTarget, NoCopy {
 public:
     CWinMain();
     // Frees the routing record of its window, if the window still exists; a
     // window destroyed first has taken its slot with it.
     ~CWinMain();
-
-    // Routing records point back at the object, so a copy would be routed to
-    // its original.
-    CWinMain(const CWinMain&) = delete;
-    CWinMain& operator=(const CWinMain&) = delete;
 
     // Every class the program instantiates replaces this; the base hands the
     // message to the window's previous procedure when it has one, else

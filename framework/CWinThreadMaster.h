@@ -4,18 +4,17 @@
 
 #include <cstdint>
 
+#include "support/NoCopy.h"
+
 // The base of a worker task: Run is the body of a thread of its own, started,
 // stopped and waited for through a CTaskController. The virtual operations are
 // declared in the order their slots are numbered.
-class CWinThreadMaster {
+class CWinThreadMaster : NoCopy {
 public:
     CWinThreadMaster();
     // Does nothing to the thread: the owner waits for it before destroying
     // the task.
     ~CWinThreadMaster();
-
-    CWinThreadMaster(const CWinThreadMaster&) = delete;
-    CWinThreadMaster& operator=(const CWinThreadMaster&) = delete;
 
     virtual int32_t Run();         // 0: the thread body; base returns 0
     virtual void OnBeforeStart();  // 1: starting thread, before the thread exists

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "support/NoCopy.h"
+
 // SHA-256 and ECDSA P-256 verification from the platform's own provider:
 // bcrypt.dll on Windows (the calls that exist from Vista on), OpenSSL's
 // libcrypto natively. Everything above these two lives in platform-free code.
@@ -13,12 +15,10 @@ constexpr uint32_t kSignatureSize = 64;  // r then s, big-endian, 32 bytes each
 // SHA-256 fed in pieces. Order of calls: construct, Update any number of
 // times, Final once, destroy. Should the provider fail at any step, Final
 // returns false, which every caller takes as a digest that matches nothing.
-class CSha256 {
+class CSha256 : NoCopy {
 public:
     CSha256();
     ~CSha256();
-    CSha256(const CSha256&) = delete;
-    CSha256& operator=(const CSha256&) = delete;
 
     void Update(const void* data, uint32_t count);
     bool Final(unsigned char* out);  // out holds kSha256Size bytes

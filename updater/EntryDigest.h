@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "support/CMd5.h"
+#include "support/NoCopy.h"
 
 class CSha256;
 struct UpdateFileEntry;
@@ -12,12 +13,10 @@ struct UpdateFileEntry;
 // update.sig binds, both fed from the same reads. The update's checks of its
 // copies and its look at an installed file before a download use it, and so
 // does fernup-pack's status, so that the tool counts what the program fetches.
-class CEntryDigest {
+class CEntryDigest : NoCopy {
 public:
     explicit CEntryDigest(bool checkSigned);
     ~CEntryDigest();
-    CEntryDigest(const CEntryDigest&) = delete;
-    CEntryDigest& operator=(const CEntryDigest&) = delete;
 
     void Update(const void* data, uint32_t count);
     // Once, after the last Update: true when the bytes were the whole file

@@ -2,18 +2,18 @@
 
 #include <windows.h>
 
+#include "support/NoCopy.h"
+
 // The pause between two network reads is 2 ms, but Sleep lasts at least a
 // tick of the system timer, 15.6 ms by default on Windows: downloads would
 // run at an eighth of the pace meant. For the length of each task the timer
 // ticks every millisecond; the platform's own setting returns afterwards.
 // One per task run, on its thread, released before the task raises its
 // finished flag.
-class CFineTimer {
+class CFineTimer : NoCopy {
 public:
     CFineTimer();
     ~CFineTimer();  // releases what Release has not
-    CFineTimer(const CFineTimer&) = delete;
-    CFineTimer& operator=(const CFineTimer&) = delete;
 
     void Release();
 

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "support/NoCopy.h"
 #include "updater/CFernupDlg.h"
 #include "updater/FileReplace.h"
 #include "updater/SystemDllSearch.h"
@@ -12,7 +13,7 @@ constexpr char kEngineMutexName[] = "Quillon ORVA INTERFACE";
 
 // Admits one running updater: the first to own the named mutex. The mutex is
 // released and its handle closed when the program ends.
-class CInstanceGuard {
+class CInstanceGuard : NoCopy {
 public:
     explicit CInstanceGuard(const char* name) : m_name(name), m_handle(nullptr), m_owned(false) {}
     ~CInstanceGuard()
@@ -23,8 +24,6 @@ public:
             ReleaseMutex(m_handle);
         CloseHandle(m_handle);
     }
-    CInstanceGuard(const CInstanceGuard&) = delete;
-    CInstanceGuard& operator=(const CInstanceGuard&) = delete;
 
     // False when another process owns the mutex or it cannot be had. An
     // abandoned mutex is ours like a free one.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/CWinListBox.h"
+#include "support/NoCopy.h"
 #include "updater/UpdateFileEntry.h"
 
 // Shared pieces of the Windows benchmarks: a clock, memory samples, the
@@ -37,12 +38,10 @@ UpdateFileEntry* LoadEntries(const char* path);
 // A hidden top-level list box owned by the calling thread, standing in for the
 // dialog's message list. Every line a task sends is kept with the time it
 // arrived; the sender waits in SendMessage while it is stamped.
-class StampedMessageList {
+class StampedMessageList : NoCopy {
 public:
     StampedMessageList();
     ~StampedMessageList();
-    StampedMessageList(const StampedMessageList&) = delete;
-    StampedMessageList& operator=(const StampedMessageList&) = delete;
 
     CWinListBox* List() { return &m_list; }
 

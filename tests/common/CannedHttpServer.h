@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/NoCopy.h"
+
 // A socket listening on 127.0.0.1 at an ephemeral port (Winsock started
 // first), its port in *port; INVALID_SOCKET when none can be had. Connections
 // wait in its backlog until someone accepts them: a server that never answers.
@@ -19,7 +21,7 @@ uint16_t ClosedPort();
 // A loopback HTTP server with canned replies, for the faults a real server
 // will not produce on demand. It answers one connection at a time on
 // 127.0.0.1 at an ephemeral port; Start returns once it listens.
-class CannedHttpServer {
+class CannedHttpServer : NoCopy {
 public:
     // What happens after the canned bytes are sent.
     enum class Ending {
@@ -36,8 +38,6 @@ public:
 
     CannedHttpServer();
     ~CannedHttpServer();
-    CannedHttpServer(const CannedHttpServer&) = delete;
-    CannedHttpServer& operator=(const CannedHttpServer&) = delete;
 
     bool Start();
     void Stop();  // also ends a stall at once

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/CWinListBox.h"
+#include "support/NoCopy.h"
 #include "tests/common/TestBytes.h"
 #include "updater/UpdateFileEntry.h"
 
@@ -14,12 +15,10 @@ class CWinThreadMaster;
 
 // A hidden top-level list box owned by the test's thread, standing in for the
 // dialog's message list; tasks append to it from their own threads.
-class MessageListWindow {
+class MessageListWindow : NoCopy {
 public:
     MessageListWindow();
     ~MessageListWindow();
-    MessageListWindow(const MessageListWindow&) = delete;
-    MessageListWindow& operator=(const MessageListWindow&) = delete;
 
     CWinListBox* List() { return &m_list; }
     std::vector<std::string> Lines() const;
@@ -44,12 +43,10 @@ bool RunTask(Task* task, uint32_t timeoutMs = 60000)
 
 // A fresh folder in the system's temporary folder (path ends with "\"),
 // removed with everything in it on destruction.
-class ScratchFolder {
+class ScratchFolder : NoCopy {
 public:
     explicit ScratchFolder(const char* stem);
     ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
 
     const std::string& Path() const { return m_path; }
     std::string operator/(const std::string& name) const { return m_path + name; }
@@ -74,12 +71,10 @@ std::string UniqueName(const char* stem);
 
 // The file entries of an update, built as the dialog builds them (AllocArea,
 // zero-filled) and freed with the object.
-class EntryChain {
+class EntryChain : NoCopy {
 public:
     EntryChain() = default;
     ~EntryChain();
-    EntryChain(const EntryChain&) = delete;
-    EntryChain& operator=(const EntryChain&) = delete;
 
     UpdateFileEntry* Add(const std::string& source, const std::string& target, int32_t size,
                          const std::string& md5);
@@ -109,12 +104,10 @@ std::string RefusedAddress(const std::string& path);
 // Puts recorders in place of the timer-resolution calls (FineTimer.h) for its
 // lifetime. Each call is noted as "begin 1" or "end 1", with whether the
 // watched task had finished by then and how many requests the server had.
-class TimerPeriodLog {
+class TimerPeriodLog : NoCopy {
 public:
     explicit TimerPeriodLog(bool (*finished)(), size_t (*requests)());
     ~TimerPeriodLog();
-    TimerPeriodLog(const TimerPeriodLog&) = delete;
-    TimerPeriodLog& operator=(const TimerPeriodLog&) = delete;
 
     struct Call {
         std::string what;

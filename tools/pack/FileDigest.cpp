@@ -1,3 +1,4 @@
+#include "support/NoCopy.h"
 #include "tools/pack/FileDigest.h"
 
 #include <atomic>
@@ -17,11 +18,9 @@ constexpr size_t kReadSize = 1 << 20;  // per thread; large reads keep system ca
 constexpr uint64_t kMaxDigestLength = 0xFFFFFFFFu;
 
 // Closes its stream when it goes out of scope; Close reports a failed flush.
-class CStream {
+class CStream : NoCopy {
 public:
     CStream() = default;
-    CStream(const CStream&) = delete;
-    CStream& operator=(const CStream&) = delete;
     ~CStream() { Close(); }
 
     bool Open(const std::filesystem::path& path, bool write)
@@ -56,11 +55,9 @@ private:
 };
 
 // Adds bytes to a digest and a count, up to the job's limit.
-class CDigestSink : public CBodySink {
+class CDigestSink : public CBodySink, NoCopy {
 public:
     explicit CDigestSink(DigestJob* job) : m_job(job) {}
-    CDigestSink(const CDigestSink&) = delete;
-    CDigestSink& operator=(const CDigestSink&) = delete;
     // The digest's block buffer is released here when Finish was never reached.
     ~CDigestSink()
     {

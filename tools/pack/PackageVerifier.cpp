@@ -1,3 +1,4 @@
+#include "support/NoCopy.h"
 #include "tools/pack/PackageVerifier.h"
 
 #include <cstring>
@@ -67,7 +68,7 @@ struct ListedFile {
     long job;    // index of its digest job, or -1
 };
 
-class CVerifier {
+class CVerifier : NoCopy {
 public:
     CVerifier(const VerifyOptions& options, const PackageLocation& location,
               const std::vector<PublicKey>& keys, VerifyResult* result)
@@ -75,8 +76,6 @@ public:
     {
     }
     ~CVerifier() { FreeArea(m_signed); }
-    CVerifier(const CVerifier&) = delete;
-    CVerifier& operator=(const CVerifier&) = delete;
 
     void Run()
     {

@@ -3,14 +3,14 @@
 #include <filesystem>
 #include <string>
 
+#include "support/NoCopy.h"
+
 // A folder that appears whole or not at all: written under a temporary name
 // beside its final place, then renamed into place. One that is never committed
 // is removed, with everything in it, by the destructor.
-class CStagingFolder {
+class CStagingFolder : NoCopy {
 public:
     CStagingFolder() = default;
-    CStagingFolder(const CStagingFolder&) = delete;
-    CStagingFolder& operator=(const CStagingFolder&) = delete;
     ~CStagingFolder();
 
     // Makes the temporary folder. Refuses (false, *error says why) when the
