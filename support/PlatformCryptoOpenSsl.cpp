@@ -1,37 +1,9 @@
 #include "support/PlatformCrypto.h"
 
-#include <openssl/core_names.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
-#include <openssl/param_build.h>
 
-namespace {
-
-// The public key as an EVP_PKEY on P-256, or null when the point is not on
-// the curve.
-EVP_PKEY* ImportPublicKey(const unsigned char* publicKey)
-{
-    unsigned char point[1 + kPublicKeySize];
-    point[0] = POINT_CONVERSION_UNCOMPRESSED;
-    for (uint32_t i = 0; i < kPublicKeySize; ++i)
-        point[1 + i] = publicKey[i];
-    OSSL_PARAM_BLD* build = OSSL_PARAM_BLD_new();
-    OSSL_PARAM* params = nullptr;
-    EVP_PKEY* key = nullptr;
-    EVP_PKEY_CTX* context = EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr);
-    if (build != nullptr && context != nullptr &&
-        OSSL_PARAM_BLD_push_utf8_string(build, OSSL_PKEY_PARAM_GROUP_NAME, "prime256v1", 0) &&
-        OSSL_PARAM_BLD_push_octet_string(build, OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point) &&
-        (params = OSSL_PARAM_BLD_to_param(build)) != nullptr &&
-        EVP_PKEY_fromdata_init(context) == 1)
-        EVP_PKEY_fromdata(context, &key, EVP_PKEY_PUBLIC_KEY, params);
-    OSSL_PARAM_free(params);
-    OSSL_PARAM_BLD_free(build);
-    EVP_PKEY_CTX_free(context);
-    return key;
-}
-
-}  // namespace
+#include "support/P256KeyOpenSsl.h"
 
 // The provider is OpenSSL's built-in SHA-256; it is never freed.
 CSha256::CSha256() : m_provider(const_cast<EVP_MD*>(EVP_sha256())), m_hash(EVP_MD_CTX_new())
@@ -69,7 +41,7 @@ bool CSha256::Final(unsigned char* out)
 bool VerifyP256(const unsigned char* publicKey, const unsigned char* digest,
                 const unsigned char* signature)
 {
-    EVP_PKEY* key = ImportPublicKey(publicKey);
+    EVP_PKEY* key = ImportP256(publicKey, nullptr);
     if (key == nullptr)
         return false;
     // OpenSSL takes the signature as DER; r and s come raw.

@@ -3,38 +3,10 @@
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
-#include <openssl/param_build.h>
 
 #include <cstring>
 
-namespace {
-
-// The key pair as an EVP_PKEY, or null.
-EVP_PKEY* ImportKeyPair(const PrivateKey& key)
-{
-    unsigned char point[1 + kPublicKeySize];
-    point[0] = POINT_CONVERSION_UNCOMPRESSED;
-    std::memcpy(point + 1, key.publicKey.bytes, kPublicKeySize);
-    BIGNUM* secret = BN_bin2bn(key.secret, kSecretSize, nullptr);
-    OSSL_PARAM_BLD* build = OSSL_PARAM_BLD_new();
-    OSSL_PARAM* params = nullptr;
-    EVP_PKEY* pair = nullptr;
-    EVP_PKEY_CTX* context = EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr);
-    if (secret != nullptr && build != nullptr && context != nullptr &&
-        OSSL_PARAM_BLD_push_utf8_string(build, OSSL_PKEY_PARAM_GROUP_NAME, "prime256v1", 0) &&
-        OSSL_PARAM_BLD_push_octet_string(build, OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point) &&
-        OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_PRIV_KEY, secret) &&
-        (params = OSSL_PARAM_BLD_to_param(build)) != nullptr &&
-        EVP_PKEY_fromdata_init(context) == 1)
-        EVP_PKEY_fromdata(context, &pair, EVP_PKEY_KEYPAIR, params);
-    OSSL_PARAM_free(params);
-    OSSL_PARAM_BLD_free(build);
-    EVP_PKEY_CTX_free(context);
-    BN_clear_free(secret);
-    return pair;
-}
-
-}  // namespace
+#include "support/P256KeyOpenSsl.h"
 
 bool GenerateP256(PrivateKey* key)
 {
@@ -59,7 +31,7 @@ bool GenerateP256(PrivateKey* key)
 
 bool SignP256(const PrivateKey& key, const unsigned char* digest, unsigned char* signature)
 {
-    EVP_PKEY* pair = ImportKeyPair(key);
+    EVP_PKEY* pair = ImportP256(key.publicKey.bytes, key.secret);
     if (pair == nullptr)
         return false;
     EVP_PKEY_CTX* context = EVP_PKEY_CTX_new(pair, nullptr);
