@@ -225,6 +225,43 @@ bool QueryAvailable(HINTERNET request, DWORD* available, FetchOutcome* outcome)
     return false;
 }
 
+// The next piece of the body into buffer, at most limit bytes; false when the
+// body has ended (outcome stays FetchDone) or broke off. A file download asks
+// for what the server says is waiting; a fetch into memory always asks for
+// limit. Only a read that gives nothing ends the body: a query may report
+// nothing, or fail without an error code, while more is on its way. A body
+// that ends before its declared size is judged by the digest.
+bool ReadBody(HINTERNET request, void* buffer, DWORD limit, bool askForAvailable, DWORD* got,
+              FetchOutcome* outcome)
+{
+    *got = 0;
+    DWORD available = 0;
+    if (!QueryAvailable(request, &available, outcome))
+        return false;
+    DWORD wanted = limit;
+    if (askForAvailable)
+        wanted = available == 0 ? kMemoryReadSize : (available < limit ? available : limit);
+    if (!InternetReadFile(request, buffer, wanted, got)) {
+        *outcome = FetchBrokenOff;
+        return false;
+    }
+    return *got != 0;
+}
+
+// Reads the body piece by piece into buffer and hands each piece to take,
+// pausing between reads, until the body ends or breaks off or take answers
+// false (it has all it wants).
+template <typename Take>
+FetchOutcome PumpBody(CWinThreadMaster* task, HINTERNET request, void* buffer, DWORD limit,
+                      bool askForAvailable, Take take)
+{
+    FetchOutcome outcome = FetchDone;
+    DWORD got = 0;
+    while (ReadBody(request, buffer, limit, askForAvailable, &got, &outcome) && take(got))
+        task->SleepIfRunning(kReadPauseMs);
+    return outcome;
+}
+
 // 85 parts of the hundred are the download's; more than 85 means the server
 // sent more than declared. Held at 100, the most a percentage cell shows, so
 // that a tiny declared size cannot overflow the conversion.
@@ -277,28 +314,16 @@ FetchOutcome FetchToMemory(CWinThreadMaster* task, HINTERNET session, const char
     }
 
     uint32_t count = 0;
-    FetchOutcome outcome = FetchDone;
-    for (;;) {
-        DWORD available = 0;
-        if (!QueryAvailable(request, &available, &outcome))
-            break;
-        DWORD got = 0;
-        if (!InternetReadFile(request, chunk, kMemoryReadSize, &got)) {
-            outcome = FetchBrokenOff;
-            break;
-        }
-        if (got == 0)
-            break;
-        // Whatever does not fit is dropped: a cut definition fails its digest
-        // check, a cut readme is shown as far as it goes.
-        uint32_t room = capacity - count;
-        uint32_t kept = got < room ? got : room;
-        std::memcpy(destination + count, chunk, kept);
-        count += kept;
-        if (count == capacity)
-            break;
-        task->SleepIfRunning(kReadPauseMs);
-    }
+    const FetchOutcome outcome =
+        PumpBody(task, request, chunk, kMemoryReadSize, false, [&](DWORD got) {
+            // Whatever does not fit is dropped: a cut definition fails its
+            // digest check, a cut readme is shown as far as it goes.
+            uint32_t room = capacity - count;
+            uint32_t kept = got < room ? got : room;
+            std::memcpy(destination + count, chunk, kept);
+            count += kept;
+            return count != capacity;
+        });
 
     CloseAddress(opened);
     FreeArea(chunk);
@@ -324,33 +349,14 @@ FetchOutcome FetchToFile(CWinThreadMaster* task, HINTERNET session, const char* 
     }
 
     uint32_t received = 0;
-    FetchOutcome outcome = FetchDone;
-    for (;;) {
-        DWORD available = 0;
-        if (!QueryAvailable(request, &available, &outcome))
-            break;
-        if (available >= kFileTransferSize)
-            available = kFileTransferSize;
-        // Only a read that gives nothing ends the body: a query may report
-        // nothing, or fail without an error code, while more is on its way.
-        // A body that ends before the declared size is judged by the digest.
-        if (available == 0)
-            available = kMemoryReadSize;
-        DWORD got = 0;
-        if (!InternetReadFile(request, buffer, available, &got)) {
-            outcome = FetchBrokenOff;
-            break;
-        }
-        if (got == 0)
-            break;
-        DWORD written = 0;
-        WriteFile(file, buffer, got, &written, nullptr);
-        received += got;
-        StoreProgress(downloadPercent, DownloadPercent(received, declaredSize));
-        if (received >= declaredSize)
-            break;
-        task->SleepIfRunning(kReadPauseMs);
-    }
+    const FetchOutcome outcome =
+        PumpBody(task, request, buffer, kFileTransferSize, true, [&](DWORD got) {
+            DWORD written = 0;
+            WriteFile(file, buffer, got, &written, nullptr);
+            received += got;
+            StoreProgress(downloadPercent, DownloadPercent(received, declaredSize));
+            return received < declaredSize;
+        });
 
     CloseAddress(opened);
     FreeArea(buffer);
