@@ -160,16 +160,6 @@ CFernupTask::~CFernupTask()
     FreeArea(m_copyBuffer);
 }
 
-bool CFernupTask::IsFinished() const
-{
-    return IsRaised(m_finished);
-}
-
-int32_t CFernupTask::GetFailureCode() const
-{
-    return m_failureCode;
-}
-
 void CFernupTask::AppendMessage(const char* line)
 {
     if (m_messageList != nullptr)

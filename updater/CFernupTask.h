@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "framework/CWinThreadMaster.h"
+#include "framework/FinishedFlag.h"
 #include "updater/CSystemReport.h"
 
 class CEntryDigest;
@@ -36,8 +37,8 @@ public:
     ~CFernupTask();
 
     int32_t Run() override;
-    bool IsFinished() const;
-    int32_t GetFailureCode() const;
+    bool IsFinished() const { return IsRaised(m_finished); }
+    int32_t GetFailureCode() const { return m_failureCode; }
     void ApplySettings(const UpdateSettings& settings);
 
     // Steps; each one that fails appends its line and sets m_failureCode.

@@ -62,16 +62,6 @@ void CInitUpdateTask::TakePackage(FetchedPackage* package)
     m_signatureLength = 0;
 }
 
-bool CInitUpdateTask::IsFinished() const
-{
-    return IsRaised(m_finished);
-}
-
-int32_t CInitUpdateTask::GetFailureCode() const
-{
-    return m_failureCode;
-}
-
 void CInitUpdateTask::AppendMessage(const char* line)
 {
     if (m_messageList != nullptr)

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "framework/CWinThreadMaster.h"
+#include "framework/FinishedFlag.h"
 
 class CWinListBox;
 
@@ -28,8 +29,8 @@ public:
     ~CInitUpdateTask();
 
     int32_t Run() override;
-    bool IsFinished() const;
-    int32_t GetFailureCode() const;
+    bool IsFinished() const { return IsRaised(m_finished); }
+    int32_t GetFailureCode() const { return m_failureCode; }
     // Moves the fetched texts into package; the task holds none afterwards.
     void TakePackage(FetchedPackage* package);
 
