@@ -256,6 +256,43 @@ bool ParseDigest(const std::vector<std::string>& arguments, PackRequest* request
     return true;
 }
 
+bool ParseKeygen(const std::vector<std::string>& arguments, PackRequest* request,
+                 std::string* error)
+{
+    if (arguments.size() != 2 || arguments[1].compare(0, 2, "--") == 0) {
+        *error = "keygen needs one NAME (it writes NAME.key and NAME.pub)";
+        return false;
+    }
+    request->keyBase = PathOfUtf8(arguments[1]);
+    return true;
+}
+
+bool ParseHelp(const std::vector<std::string>&, PackRequest*, std::string*)
+{
+    return true;
+}
+
+struct CommandWord {
+    const char* word;
+    PackCommand command;
+    bool (*parse)(const std::vector<std::string>& arguments, PackRequest* request,
+                  std::string* error);
+};
+
+// clang-format off
+const CommandWord kCommandWords[] = {
+    {"--help", PackCommand::Help,   ParseHelp},
+    {"-h",     PackCommand::Help,   ParseHelp},
+    {"help",   PackCommand::Help,   ParseHelp},
+    {"build",  PackCommand::Build,  ParseBuild},
+    {"verify", PackCommand::Verify, ParseVerify},
+    {"status", PackCommand::Status, ParseStatus},
+    {"keygen", PackCommand::Keygen, ParseKeygen},
+    {"sign",   PackCommand::Sign,   ParseSign},
+    {"digest", PackCommand::Digest, ParseDigest},
+};
+// clang-format on
+
 }  // namespace
 
 bool ParseCommandLine(const std::vector<std::string>& arguments, PackRequest* request,
@@ -267,38 +304,11 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, PackRequest* re
         return false;
     }
     const std::string& command = arguments[0];
-    if (command == "--help" || command == "-h" || command == "help") {
-        request->command = PackCommand::Help;
-        return true;
-    }
-    if (command == "build") {
-        request->command = PackCommand::Build;
-        return ParseBuild(arguments, request, error);
-    }
-    if (command == "verify") {
-        request->command = PackCommand::Verify;
-        return ParseVerify(arguments, request, error);
-    }
-    if (command == "status") {
-        request->command = PackCommand::Status;
-        return ParseStatus(arguments, request, error);
-    }
-    if (command == "keygen") {
-        request->command = PackCommand::Keygen;
-        if (arguments.size() != 2 || arguments[1].compare(0, 2, "--") == 0) {
-            *error = "keygen needs one NAME (it writes NAME.key and NAME.pub)";
-            return false;
+    for (const CommandWord& word : kCommandWords) {
+        if (command == word.word) {
+            request->command = word.command;
+            return word.parse(arguments, request, error);
         }
-        request->keyBase = PathOfUtf8(arguments[1]);
-        return true;
-    }
-    if (command == "sign") {
-        request->command = PackCommand::Sign;
-        return ParseSign(arguments, request, error);
-    }
-    if (command == "digest") {
-        request->command = PackCommand::Digest;
-        return ParseDigest(arguments, request, error);
     }
     *error = "unknown command " + command;
     return false;

@@ -20,6 +20,13 @@ void Fail(const std::string& message)
     PrintLine(stderr, "fernup-pack: " + message);
 }
 
+// The command could not run at all: its reason, and the status that says so.
+int Unusable(const std::string& error)
+{
+    Fail(error);
+    return kUnusable;
+}
+
 int RunSign(const SignOptions& options)
 {
     size_t files = 0;
@@ -89,10 +96,8 @@ int RunVerify(const VerifyOptions& options)
 {
     VerifyResult result;
     std::string error;
-    if (!VerifyPackage(options, &result, &error)) {
-        Fail(error);
-        return kUnusable;
-    }
+    if (!VerifyPackage(options, &result, &error))
+        return Unusable(error);
     for (const std::string& problem : result.problems)
         PrintLine(stdout, problem);
     if (!result.problems.empty()) {
@@ -108,10 +113,8 @@ int RunStatus(const StatusOptions& options)
 {
     StatusResult result;
     std::string error;
-    if (!TellStatus(options, &result, &error)) {
-        Fail(error);
-        return kUnusable;
-    }
+    if (!TellStatus(options, &result, &error))
+        return Unusable(error);
     for (const std::string& line : result.lines)
         PrintLine(stdout, Readable(line));
     if (result.counted)
@@ -160,10 +163,8 @@ int main(int argc, char** argv)
     case PackCommand::Verify:
     case PackCommand::Status: break;
     }
-    if (!HttpStartup(request.caFile, &error)) {
-        Fail(error);
-        return kUnusable;
-    }
+    if (!HttpStartup(request.caFile, &error))
+        return Unusable(error);
     int status = request.command == PackCommand::Verify ? RunVerify(request.verify)
                                                         : RunStatus(request.status);
     HttpShutdown();
