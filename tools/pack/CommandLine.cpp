@@ -4,6 +4,32 @@
 
 namespace {
 
+bool ReadThreads(const std::string& text, unsigned* threads, std::string* error)
+{
+    unsigned value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' || value > 1000) {
+            *error = "--threads needs a number from 1 to 1000";
+            return false;
+        }
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (text.empty() || value == 0 || value > 1000) {
+        *error = "--threads needs a number from 1 to 1000";
+        return false;
+    }
+    *threads = value;
+    return true;
+}
+
+bool ReadLastDayOption(const std::string& text, uint32_t* day, std::string* error)
+{
+    *day = ReadLastDay(text.c_str());
+    if (*day == 0)
+        *error = "--expires needs a day as YYYY-MM-DD";
+    return *day != 0;
+}
+
 // Walks the arguments of one command: options with values ("--name value"
 // or "--name=value"), switches, and the words between them, kept in order.
 class CArgumentWalk {
@@ -47,6 +73,20 @@ public:
         return true;
     }
 
+    // The value of the option just read as a count of threads.
+    bool ThreadCount(unsigned* threads, std::string* error)
+    {
+        std::string value;
+        return Value(&value, error) && ReadThreads(value, threads, error);
+    }
+
+    // The value of the option just read as the last day of a signature.
+    bool LastDay(uint32_t* day, std::string* error)
+    {
+        std::string value;
+        return Value(&value, error) && ReadLastDayOption(value, day, error);
+    }
+
     // Refuses the option just read; always false.
     bool Unknown(const char* command, std::string* error) const
     {
@@ -64,32 +104,6 @@ private:
     std::string m_inlineValue;
     bool m_hasInline = false;
 };
-
-bool ReadThreads(const std::string& text, unsigned* threads, std::string* error)
-{
-    unsigned value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9' || value > 1000) {
-            *error = "--threads needs a number from 1 to 1000";
-            return false;
-        }
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (text.empty() || value == 0 || value > 1000) {
-        *error = "--threads needs a number from 1 to 1000";
-        return false;
-    }
-    *threads = value;
-    return true;
-}
-
-bool ReadLastDayOption(const std::string& text, uint32_t* day, std::string* error)
-{
-    *day = ReadLastDay(text.c_str());
-    if (*day == 0)
-        *error = "--expires needs a day as YYYY-MM-DD";
-    return *day != 0;
-}
 
 bool ParseBuild(const std::vector<std::string>& arguments, PackRequest* request, std::string* error)
 {
@@ -164,12 +178,12 @@ bool ParseVerify(const std::vector<std::string>& arguments, PackRequest* request
                  std::string* error)
 {
     CArgumentWalk walk(arguments);
-    std::string name, value;
+    std::string name;
     while (walk.NextOption(&name)) {
         if (name == "--offline" && walk.IsSwitch()) {
             request->verify.offline = true;
         } else if (name == "--threads") {
-            if (!walk.Value(&value, error) || !ReadThreads(value, &request->verify.threads, error))
+            if (!walk.ThreadCount(&request->verify.threads, error))
                 return false;
         } else if (name == "--key") {
             if (!walk.Value(&request->verify.publicKeys, error))
@@ -192,16 +206,15 @@ bool ParseVerify(const std::vector<std::string>& arguments, PackRequest* request
 bool ParseSign(const std::vector<std::string>& arguments, PackRequest* request, std::string* error)
 {
     CArgumentWalk walk(arguments);
-    std::string name, value;
+    std::string name;
     while (walk.NextOption(&name)) {
         if (name == "--offline" && walk.IsSwitch()) {
             request->sign.offline = true;
         } else if (name == "--expires") {
-            if (!walk.Value(&value, error) ||
-                !ReadLastDayOption(value, &request->sign.lastDay, error))
+            if (!walk.LastDay(&request->sign.lastDay, error))
                 return false;
         } else if (name == "--threads") {
-            if (!walk.Value(&value, error) || !ReadThreads(value, &request->sign.threads, error))
+            if (!walk.ThreadCount(&request->sign.threads, error))
                 return false;
         } else {
             return walk.Unknown("sign", error);
@@ -241,11 +254,11 @@ bool ParseDigest(const std::vector<std::string>& arguments, PackRequest* request
                  std::string* error)
 {
     CArgumentWalk walk(arguments);
-    std::string name, value;
+    std::string name;
     while (walk.NextOption(&name)) {
         if (name != "--threads")
             return walk.Unknown("digest", error);
-        if (!walk.Value(&value, error) || !ReadThreads(value, &request->threads, error))
+        if (!walk.ThreadCount(&request->threads, error))
             return false;
     }
     request->digestFiles = walk.Words();
