@@ -26,6 +26,7 @@
 #include "bench/win/BenchSupport.h"
 #include "updater/CFernupDlg.h"
 #include "updater/CFernupTask.h"
+#include "updater/MessageLines.h"
 #include "updater/resource.h"
 
 namespace {
@@ -33,8 +34,6 @@ namespace {
 constexpr UINT kOpenOffline = WM_APP + 1;  // lParam: the definition's path
 constexpr UINT kMeasureTicks = WM_APP + 2;
 constexpr DWORD kSettleMs = 120000;
-constexpr char kTitle[] = "オンラインアップデート[ver.1.01]";
-constexpr char kLineDone[] = "アップデートが正常に完了しました。";
 constexpr int kIdleTicks = 2000;
 constexpr int kRunningTicks = 500;
 constexpr int kStepEnds = 100;
@@ -200,7 +199,7 @@ BOOL CALLBACK FindDialog(HWND window, LPARAM parameter)
 {
     char title[128] = {};
     GetWindowTextA(window, title, sizeof title);
-    if (std::strcmp(title, kTitle) != 0)
+    if (std::strcmp(title, kWindowTitle) != 0)
         return TRUE;
     *reinterpret_cast<HWND*>(parameter) = window;
     return FALSE;
@@ -243,27 +242,24 @@ std::string Ms(double ms)
 
 int ReportTicks()
 {
+    const struct {
+        const char* measure;
+        Spread* spread;
+        const char* goal;  // with the blanks of its cell
+    } rows[] = {
+        {"timer tick, every row idle", &g_idleTicks, " < 1 ms "},
+        {"timer tick, one row running, first tick (scrolls to it)", &g_firstRunningTick, " "},
+        {"timer tick, one row running, its cell changed", &g_runningTicks, " "},
+        {"timer tick, a step ends (100 %, scrolled to)", &g_stepEndTicks, " "},
+        {"FillFileList, full rebuild", &g_rebuilds, " < 150 ms "},
+        {"offline open of the definition (check, list built)", &g_offlineOpen, " "},
+    };
     std::printf("\n#### Dialog with %d file rows\n\n", g_rows);
     std::printf("| measure | median (ms) | max (ms) | runs | goal |\n");
     std::printf("|---|---:|---:|---:|---|\n");
-    std::printf("| timer tick, every row idle | %s | %s | %zu | < 1 ms |\n",
-                Ms(g_idleTicks.Median()).c_str(), Ms(g_idleTicks.Max()).c_str(),
-                g_idleTicks.values.size());
-    std::printf("| timer tick, one row running, first tick (scrolls to it) | %s | %s | %zu | |\n",
-                Ms(g_firstRunningTick.Median()).c_str(), Ms(g_firstRunningTick.Max()).c_str(),
-                g_firstRunningTick.values.size());
-    std::printf("| timer tick, one row running, its cell changed | %s | %s | %zu | |\n",
-                Ms(g_runningTicks.Median()).c_str(), Ms(g_runningTicks.Max()).c_str(),
-                g_runningTicks.values.size());
-    std::printf("| timer tick, a step ends (100 %%, scrolled to) | %s | %s | %zu | |\n",
-                Ms(g_stepEndTicks.Median()).c_str(), Ms(g_stepEndTicks.Max()).c_str(),
-                g_stepEndTicks.values.size());
-    std::printf("| FillFileList, full rebuild | %s | %s | %zu | < 150 ms |\n",
-                Ms(g_rebuilds.Median()).c_str(), Ms(g_rebuilds.Max()).c_str(),
-                g_rebuilds.values.size());
-    std::printf("| offline open of the definition (check, list built) | %s | %s | %zu | |\n",
-                Ms(g_offlineOpen.Median()).c_str(), Ms(g_offlineOpen.Max()).c_str(),
-                g_offlineOpen.values.size());
+    for (const auto& row : rows)
+        std::printf("| %s | %s | %s | %zu |%s|\n", row.measure, Ms(row.spread->Median()).c_str(),
+                    Ms(row.spread->Max()).c_str(), row.spread->values.size(), row.goal);
     std::printf(
         "\nEach figure includes UpdateWindow of the file list, so the paint that the "
         "change causes is counted.\n");
@@ -275,6 +271,14 @@ int ReportTicks()
         "@summary|Dialog, %d rows: FillFileList, full rebuild (median)|%s ms|||< 150 ms|%s\n",
         g_rows, Ms(g_rebuilds.Median()).c_str(), g_rebuilds.Median() < 150 ? "yes" : "no");
     return 0;
+}
+
+// A row of the table of what happened during the update: count, mean, max, total.
+void PrintLiveRow(const char* what, const Spread& spread)
+{
+    std::printf("| %s | %zu | %s | %s | %s |\n", what, spread.values.size(),
+                Ms(spread.Mean()).c_str(), Ms(spread.Max()).c_str(),
+                Fixed(spread.Sum() / 1000, 3).c_str());
 }
 
 int ReportUpdate(const MemorySample& idle, const MemorySample& peak, double updateMs,
@@ -298,16 +302,12 @@ int ReportUpdate(const MemorySample& idle, const MemorySample& peak, double upda
     std::printf("|---|---:|---:|---:|---:|\n");
     std::printf("| Update pressed to Exit enabled | 1 | | | %s |\n",
                 Fixed(updateMs / 1000, 2).c_str());
-    std::printf("| timer ticks (OnTimer) | %zu | %s | %s | %s |\n", g_liveTicks.values.size(),
-                Ms(g_liveTicks.Mean()).c_str(), Ms(g_liveTicks.Max()).c_str(),
-                Fixed(g_liveTicks.Sum() / 1000, 3).c_str());
+    PrintLiveRow("timer ticks (OnTimer)", g_liveTicks);
     std::printf(
         "| of these, the tick that ended the update (released the task, rebuilt the "
         "list) | 1 | | %s | |\n",
         Ms(g_endTick).c_str());
-    std::printf("| file-list paints (WM_PAINT) | %zu | %s | %s | %s |\n",
-                g_livePaints.values.size(), Ms(g_livePaints.Mean()).c_str(),
-                Ms(g_livePaints.Max()).c_str(), Fixed(g_livePaints.Sum() / 1000, 3).c_str());
+    PrintLiveRow("file-list paints (WM_PAINT)", g_livePaints);
     const uint64_t growth = peak.privateBytes - idle.privateBytes;
     std::printf(
         "@summary|Private memory during the update, above the idle dialog|+%s MiB|%s MiB idle||<= "

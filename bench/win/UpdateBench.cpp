@@ -48,11 +48,10 @@
 #include "support/TextRoutines.h"
 #include "updater/CFernupTask.h"
 #include "updater/DefinitionCheck.h"
+#include "updater/MessageLines.h"
 
 namespace {
 
-constexpr char kLineRunning[] = "アップデート実行中";
-constexpr char kLineDone[] = "アップデートが正常に完了しました。";
 constexpr uint32_t kStepPauseMs = 10;
 constexpr uint32_t kReadPauseMs = 2;
 constexpr double kMemoryEveryMs = 10;

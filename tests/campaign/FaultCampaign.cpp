@@ -11,7 +11,7 @@
 //
 // usage: fault_campaign [--runs N] [--seed S] [--first R] [--timeout-ms T]
 //        fault_campaign --kills N [--seed S] [--first R] [--program FERNUP_EXE]
-//        fault_campaign --hold PATH READY RELEASE   (helper: holds PATH open)
+//        fault_campaign --hold PATH RELEASE READY   (helper: holds PATH open)
 #include <windows.h>
 
 #include <cstdio>
@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "tests/common/CannedHttpServer.h"
+#include "tests/common/ChildProcess.h"
 #include "FaultPlan.h"
 #include "tests/common/TaskTestSupport.h"
 #include "UpdateInvariants.h"
@@ -58,7 +59,7 @@ struct Options {
 
 // ---- The helper that holds a file open in a process of its own ----
 
-int HoldFile(const char* path, const char* readyName, const char* releaseName)
+int HoldFile(const char* path, const char* releaseName, const char* readyName)
 {
     HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, readyName);
     HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, releaseName);
@@ -80,42 +81,26 @@ int HoldFile(const char* path, const char* readyName, const char* releaseName)
 class FileHolder {
 public:
     explicit FileHolder(const std::string& path)
+        : m_releaseName(UniqueName("campaign-release")),
+          m_release(CreateEventA(nullptr, TRUE, FALSE, m_releaseName.c_str())),
+          m_helper("\"" + ThisProgram() + "\" --hold \"" + path + "\" " + m_releaseName, 20000)
     {
-        std::string stem = UniqueName("campaign-hold");
-        const std::string readyName = stem + "-ready", releaseName = stem + "-release";
-        m_ready = CreateEventA(nullptr, TRUE, FALSE, readyName.c_str());
-        m_release = CreateEventA(nullptr, TRUE, FALSE, releaseName.c_str());
-        char program[MAX_PATH];
-        GetModuleFileNameA(nullptr, program, sizeof program);
-        std::string command = std::string("\"") + program + "\" --hold \"" + path + "\" " +
-                              readyName + " " + releaseName;
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        m_held = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                &startup, &m_process) &&
-                 WaitForSingleObject(m_ready, 20000) == WAIT_OBJECT_0;
     }
+    // The helper's own destructor then waits for its end.
     ~FileHolder()
     {
         SetEvent(m_release);
-        if (m_process.hProcess != nullptr) {
-            WaitForSingleObject(m_process.hProcess, 20000);
-            CloseHandle(m_process.hProcess);
-            CloseHandle(m_process.hThread);
-        }
-        CloseHandle(m_ready);
         CloseHandle(m_release);
     }
     FileHolder(const FileHolder&) = delete;
     FileHolder& operator=(const FileHolder&) = delete;
 
-    bool Held() const { return m_held; }
+    bool Held() const { return m_helper.Ready(); }
 
 private:
-    HANDLE m_ready;
-    HANDLE m_release;
-    PROCESS_INFORMATION m_process = {};
-    bool m_held = false;
+    std::string m_releaseName;
+    HANDLE m_release;  // made before the helper starts, so that it can open it
+    ReadyHelper m_helper;
 };
 
 // ---- The game folder and the package ----
@@ -230,18 +215,23 @@ FolderImage ImageOf(const std::string& folder)
     return image;
 }
 
-RunResult RunOne(const Options& options, const std::string& game, const RunPlan& plan)
+// Starts the run's server and points update.log at its package; the
+// package's address, or empty (with the violation noted) when it did not start.
+std::string ServeRun(CannedHttpServer* server, const std::string& game,
+                     std::vector<std::string>* violations)
 {
-    RunResult result;
-    CannedHttpServer server;
-    if (!server.Start()) {
-        result.violations.push_back("the loopback server did not start");
-        return result;
+    if (!server->Start()) {
+        violations->push_back("the loopback server did not start");
+        return "";
     }
-    const std::string base = server.Address(kPackagePath);
+    const std::string base = server->Address(kPackagePath);
     PointLogAt(game, base);
+    return base;
+}
 
-    // The package as the server holds it, then the run's fault.
+// The package as the server holds it, with the plan's fault in it.
+void ServePackage(CannedHttpServer* server, const RunPlan& plan)
+{
     const std::string definition = DefinitionText(plan);
     std::string md5Text = Md5Of(definition);
     if (plan.fault == Fault::WrongDigestMd5Txt) {
@@ -260,24 +250,41 @@ RunResult RunOne(const Options& options, const std::string& game, const RunPlan&
     const char* const names[] = {"update.qdv", "MD5.txt", "readme.txt"};
     const FaultSite sites[] = {FaultSite::Definition, FaultSite::Md5Txt, FaultSite::Readme};
     for (int i = 0; i < 3; ++i)
-        server.SetReply(std::string(kPackagePath) + names[i],
-                        plan.site == sites[i] ? FaultyReply(plan, package[i])
-                                              : CannedHttpServer::Ok(package[i]));
+        server->SetReply(std::string(kPackagePath) + names[i],
+                         plan.site == sites[i] ? FaultyReply(plan, package[i])
+                                               : CannedHttpServer::Ok(package[i]));
     for (size_t i = 0; i < plan.files.size(); ++i) {
         const std::string& body = plan.files[i].file.content;
         const bool faulty = plan.site == FaultSite::UpdateFile && i == plan.fileIndex;
-        server.SetReply(kPackagePath + plan.files[i].source,
-                        faulty ? FaultyReply(plan, body) : CannedHttpServer::Ok(body));
+        server->SetReply(kPackagePath + plan.files[i].source,
+                         faulty ? FaultyReply(plan, body) : CannedHttpServer::Ok(body));
     }
     if (plan.fault == Fault::Refused && plan.site == FaultSite::Definition)
-        server.Stop();
+        server->Stop();
+}
 
+// What the judge of a run of plan is told before it starts.
+UpdateRun RunToJudge(const std::string& game, const RunPlan& plan)
+{
     UpdateRun judged;
     judged.before = ImageOf(game);
     for (const PlannedFile& planned : plan.files)
         judged.files.push_back(planned.file);
     judged.newVersion = plan.version;
     judged.newDay = plan.day;
+    return judged;
+}
+
+RunResult RunOne(const Options& options, const std::string& game, const RunPlan& plan)
+{
+    RunResult result;
+    CannedHttpServer server;
+    const std::string base = ServeRun(&server, game, &result.violations);
+    if (base.empty())
+        return result;
+    ServePackage(&server, plan);
+
+    UpdateRun judged = RunToJudge(game, plan);
     DWORD start = GetTickCount();
 
     // The definition fetch, and the dialog's check of what it brought.
@@ -390,11 +397,64 @@ RunResult RunOne(const Options& options, const std::string& game, const RunPlan&
 
 // ---- The campaign ----
 
-struct Row {
+// What each row of a campaign's table counts: its runs, those that broke an
+// invariant, and the longest.
+struct Tally {
     uint32_t runs = 0;
-    uint32_t outcomes[static_cast<int>(RunOutcome::Count)] = {};
     uint32_t violations = 0;
     DWORD longestMs = 0;
+
+    void Count(bool violated, DWORD ms)
+    {
+        ++runs;
+        violations += violated ? 1 : 0;
+        longestMs = ms > longestMs ? ms : longestMs;
+    }
+    void Add(const Tally& other)
+    {
+        runs += other.runs;
+        violations += other.violations;
+        longestMs = other.longestMs > longestMs ? other.longestMs : longestMs;
+    }
+};
+
+// A campaign's table: its header, a row for each kind of run, and their sum.
+template <class RowType, size_t N>
+void PrintTable(const char* header, const RowType (&rows)[N])
+{
+    std::printf("%s", header);
+    RowType total;
+    for (size_t i = 0; i < N; ++i) {
+        rows[i].Print(RowType::Name(i));
+        total.Add(rows[i]);
+    }
+    total.Print("all");
+}
+
+// A row of the fault campaign's table: the runs of one fault, or of all.
+struct Row {
+    static const char* Name(size_t i) { return FaultName(static_cast<Fault>(i)); }
+
+    Tally tally;
+    uint32_t outcomes[static_cast<int>(RunOutcome::Count)] = {};
+
+    void Count(const RunResult& result)
+    {
+        tally.Count(!result.violations.empty(), result.elapsedMs);
+        ++outcomes[static_cast<int>(result.outcome)];
+    }
+    void Add(const Row& row)
+    {
+        tally.Add(row.tally);
+        for (int k = 0; k < static_cast<int>(RunOutcome::Count); ++k)
+            outcomes[k] += row.outcomes[k];
+    }
+    void Print(const char* name) const
+    {
+        std::printf("| %s | %u | %u | %u | %u | %u | %lu ms | %u |\n", name, tally.runs,
+                    outcomes[0], outcomes[1], outcomes[2], outcomes[3],
+                    static_cast<unsigned long>(tally.longestMs), tally.violations);
+    }
 };
 
 bool ParseOptions(int argc, char** argv, Options* options)
@@ -466,21 +526,15 @@ FileLook LookAt(const std::string& path)
 class ProgramRun {
 public:
     ProgramRun(const std::string& program, const std::string& game)
+        : m_process("\"" + program + "\"", game.c_str())
     {
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        std::string command = "\"" + program + "\"";
-        if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, game.c_str(),
-                           &startup, &m_process))
-            m_dialog = DialogDriver::FindDialog(m_process.dwProcessId, kWindowLimitMs);
+        if (m_process.Started())
+            m_dialog = DialogDriver::FindDialog(m_process.Id(), kWindowLimitMs);
     }
     ~ProgramRun()
     {
-        if (m_process.hProcess == nullptr)
-            return;
-        Kill();
-        CloseHandle(m_process.hProcess);
-        CloseHandle(m_process.hThread);
+        if (m_process.Started())
+            Kill();
     }
     ProgramRun(const ProgramRun&) = delete;
     ProgramRun& operator=(const ProgramRun&) = delete;
@@ -521,24 +575,24 @@ public:
         return lines.empty() ? std::string() : lines.back();
     }
 
-    bool Running() const { return WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT; }
+    bool Running() const { return WaitForSingleObject(m_process.Handle(), 0) == WAIT_TIMEOUT; }
 
     // As a crash or a power cut ends it: no code of the program runs.
     void Kill()
     {
         if (Running())
-            TerminateProcess(m_process.hProcess, 1);
-        WaitForSingleObject(m_process.hProcess, 20000);
+            TerminateProcess(m_process.Handle(), 1);
+        WaitForSingleObject(m_process.Handle(), 20000);
     }
 
     long ExitAndWait()
     {
         DialogDriver::Press(m_dialog, DialogDriver::kExit);
-        return DialogDriver::ExitCodeWithin(m_process.hProcess, 20000);
+        return DialogDriver::ExitCodeWithin(m_process.Handle(), 20000);
     }
 
 private:
-    PROCESS_INFORMATION m_process = {};
+    ChildProcess m_process;
     HWND m_dialog = nullptr;
 };
 
@@ -568,31 +622,18 @@ KillResult KillOne(const std::string& program, const std::string& root, const st
 {
     KillResult result;
     CannedHttpServer server;
-    if (!server.Start()) {
-        result.violations.push_back("the loopback server did not start");
+    if (ServeRun(&server, game, &result.violations).empty())
         return result;
-    }
-    const std::string base = server.Address(kPackagePath);
-    PointLogAt(game, base);
+    // The same update as a fault run's, without a fault.
     RunPlan asRun{};
+    asRun.fault = Fault::None;
     asRun.version = plan.version;
     asRun.day = plan.day;
     asRun.files = plan.files;
-    const std::string definition = DefinitionText(asRun);
-    const std::string digest = Md5Of(definition);
-    server.SetReply(std::string(kPackagePath) + "update.qdv", CannedHttpServer::Ok(definition));
-    server.SetReply(std::string(kPackagePath) + "MD5.txt", CannedHttpServer::Ok(digest));
-    server.SetReply(std::string(kPackagePath) + "readme.txt",
-                    CannedHttpServer::Ok("readme of " + plan.version + "\r\n"));
-    for (const PlannedFile& planned : plan.files)
-        server.SetReply(kPackagePath + planned.source, CannedHttpServer::Ok(planned.file.content));
+    ServePackage(&server, asRun);
+    const std::string digest = Md5Of(DefinitionText(asRun));
 
-    UpdateRun judged;
-    judged.before = ImageOf(game);
-    for (const PlannedFile& planned : plan.files)
-        judged.files.push_back(planned.file);
-    judged.newVersion = plan.version;
-    judged.newDay = plan.day;
+    UpdateRun judged = RunToJudge(game, asRun);
     const FolderImage outside = OutsideImage(root);
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
@@ -682,6 +723,35 @@ KillResult KillOne(const std::string& program, const std::string& root, const st
     return result;
 }
 
+// A row of the kill campaign's table: the kills at one moment, or at all.
+struct KillRow {
+    static const char* Name(size_t i) { return KillMomentName(static_cast<KillMoment>(i)); }
+
+    Tally tally;  // of the re-runs' times
+    uint32_t landed[static_cast<int>(Landed::Count)] = {};
+    uint32_t rerunsDone = 0;
+
+    void Count(const KillResult& result)
+    {
+        tally.Count(!result.violations.empty(), result.rerunMs);
+        ++landed[static_cast<int>(result.landed)];
+        rerunsDone += result.rerunDone ? 1 : 0;
+    }
+    void Add(const KillRow& row)
+    {
+        tally.Add(row.tally);
+        landed[0] += row.landed[0];
+        landed[1] += row.landed[1];
+        rerunsDone += row.rerunsDone;
+    }
+    void Print(const char* name) const
+    {
+        std::printf("| %s | %u | %u | %u | %u | %lu ms | %u |\n", name, tally.runs, landed[0],
+                    landed[1], rerunsDone, static_cast<unsigned long>(tally.longestMs),
+                    tally.violations);
+    }
+};
+
 int KillCampaign(const Options& options)
 {
     const std::string built = options.program.empty() ? BuiltProgram() : options.program;
@@ -703,24 +773,12 @@ int KillCampaign(const Options& options)
 
     std::printf("kill campaign: seed %u, kills %u to %u%s\n", options.seed, options.first,
                 options.first + options.kills - 1, RunningUnderWine() ? ", under Wine" : "");
-    struct KillRow {
-        uint32_t kills = 0;
-        uint32_t landed[static_cast<int>(Landed::Count)] = {};
-        uint32_t rerunsDone = 0;
-        uint32_t violations = 0;
-        DWORD longestRerunMs = 0;
-    } rows[static_cast<int>(KillMoment::Count)];
+    KillRow rows[static_cast<int>(KillMoment::Count)];
     uint32_t violations = 0;
     for (uint32_t run = options.first; run < options.first + options.kills; ++run) {
         const KillPlan plan = PlanKill(options.seed, run);
         const KillResult result = KillOne(program, root.Path(), game, plan);
-        KillRow& row = rows[static_cast<int>(plan.moment)];
-        ++row.kills;
-        ++row.landed[static_cast<int>(result.landed)];
-        row.rerunsDone += result.rerunDone ? 1 : 0;
-        row.violations += result.violations.empty() ? 0 : 1;
-        row.longestRerunMs =
-            result.rerunMs > row.longestRerunMs ? result.rerunMs : row.longestRerunMs;
+        rows[static_cast<int>(plan.moment)].Count(result);
         violations += result.violations.empty() ? 0 : 1;
         const UpdatedFile& marked = plan.files[plan.entry].file;
         std::printf(
@@ -735,28 +793,11 @@ int KillCampaign(const Options& options)
         std::fflush(stdout);
     }
 
-    std::printf(
+    PrintTable(
         "\n| kill after | kills | landed while fetching | landed while installing | "
         "re-runs completed | longest re-run | invariant violations |\n"
-        "|---|---:|---:|---:|---:|---:|---:|\n");
-    KillRow total;
-    for (int i = 0; i < static_cast<int>(KillMoment::Count); ++i) {
-        const KillRow& row = rows[i];
-        std::printf("| %s | %u | %u | %u | %u | %lu ms | %u |\n",
-                    KillMomentName(static_cast<KillMoment>(i)), row.kills, row.landed[0],
-                    row.landed[1], row.rerunsDone, static_cast<unsigned long>(row.longestRerunMs),
-                    row.violations);
-        total.kills += row.kills;
-        total.landed[0] += row.landed[0];
-        total.landed[1] += row.landed[1];
-        total.rerunsDone += row.rerunsDone;
-        total.violations += row.violations;
-        total.longestRerunMs =
-            row.longestRerunMs > total.longestRerunMs ? row.longestRerunMs : total.longestRerunMs;
-    }
-    std::printf("| all | %u | %u | %u | %u | %lu ms | %u |\n", total.kills, total.landed[0],
-                total.landed[1], total.rerunsDone, static_cast<unsigned long>(total.longestRerunMs),
-                total.violations);
+        "|---|---:|---:|---:|---:|---:|---:|\n",
+        rows);
     return violations == 0 ? 0 : 1;
 }
 
@@ -793,11 +834,7 @@ int main(int argc, char** argv)
     for (uint32_t run = options.first; run < options.first + options.runs && !hung; ++run) {
         const RunPlan plan = PlanRun(options.seed, run);
         const RunResult result = RunOne(options, game, plan);
-        Row& row = rows[static_cast<int>(plan.fault)];
-        ++row.runs;
-        ++row.outcomes[static_cast<int>(result.outcome)];
-        row.longestMs = result.elapsedMs > row.longestMs ? result.elapsedMs : row.longestMs;
-        row.violations += result.violations.empty() ? 0 : 1;
+        rows[static_cast<int>(plan.fault)].Count(result);
         violations += result.violations.empty() ? 0 : 1;
         hung = result.hung;
         std::printf(
@@ -809,26 +846,11 @@ int main(int argc, char** argv)
         std::fflush(stdout);
     }
 
-    std::printf(
+    PrintTable(
         "\n| fault | runs | definition refused | fetch failed | install failed | "
         "succeeded | longest run | invariant violations |\n"
-        "|---|---:|---:|---:|---:|---:|---:|---:|\n");
-    Row total;
-    for (int i = 0; i < static_cast<int>(Fault::Count); ++i) {
-        const Row& row = rows[i];
-        std::printf("| %s | %u | %u | %u | %u | %u | %lu ms | %u |\n",
-                    FaultName(static_cast<Fault>(i)), row.runs, row.outcomes[0], row.outcomes[1],
-                    row.outcomes[2], row.outcomes[3], static_cast<unsigned long>(row.longestMs),
-                    row.violations);
-        total.runs += row.runs;
-        for (int k = 0; k < 4; ++k)
-            total.outcomes[k] += row.outcomes[k];
-        total.violations += row.violations;
-        total.longestMs = row.longestMs > total.longestMs ? row.longestMs : total.longestMs;
-    }
-    std::printf("| all | %u | %u | %u | %u | %u | %lu ms | %u |\n", total.runs, total.outcomes[0],
-                total.outcomes[1], total.outcomes[2], total.outcomes[3],
-                static_cast<unsigned long>(total.longestMs), total.violations);
+        "|---|---:|---:|---:|---:|---:|---:|---:|\n",
+        rows);
     if (hung)
         std::printf("campaign stopped: a run did not end\n");
     return violations == 0 && !hung ? 0 : 1;

@@ -23,7 +23,6 @@ using namespace DialogDriver;
 namespace {
 
 const char kRefused[] = "定義ファイルの署名が確認できませんでした。";
-const char kFetching[] = "－－－定義ファイル取得中－－－";
 
 PrivateKey TestKey()
 {
@@ -49,14 +48,7 @@ TEST(SignedEndToEnd, ASignedPackageUpdatesOnline)
     WriteGame(scenario, "1.00");
     scenario.Publish(TwoFiles(), "1.01");
     scenario.Sign(TestKey(), 20991231);
-
-    HWND dialog = scenario.Start();
-    ASSERT_NE(nullptr, dialog);
-    ASSERT_TRUE(Reached(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout));
-    Press(dialog, kUpdate);
-    ASSERT_TRUE(Reached(dialog, "-ER-", "アップデートが正常に完了しました。", kUpdateTimeout));
-    scenario.ExpectInstalled("1.01");
-    scenario.Exit(dialog);
+    scenario.ExpectAnUpdateTo("1.01");
 }
 
 TEST(SignedEndToEnd, ASignedPackageUpdatesOfflineAndAnUnsignedOneIsRefused)
@@ -80,9 +72,7 @@ TEST(SignedEndToEnd, ASignedPackageUpdatesOfflineAndAnUnsignedOneIsRefused)
     // Then signed.
     scenario.Sign(TestKey());
     ASSERT_TRUE(ChooseOffline(dialog, scenario.m_www + "update.qdv"));
-    ASSERT_TRUE(Reached(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout));
-    Press(dialog, kUpdate);
-    ASSERT_TRUE(Reached(dialog, "-ER-", "アップデートが正常に完了しました。", kUpdateTimeout));
+    ASSERT_TRUE(UpdatedWhenOffered(dialog));
     for (const PackageFile& file : scenario.m_files)
         EXPECT_TRUE(FileBytes(scenario.m_game + file.target) == file.content) << file.target;
     scenario.Exit(dialog);
@@ -124,9 +114,7 @@ TEST(SignedEndToEnd, PackagesWhoseSignatureFailsAreRefusedBeforeAnyDownload)
 
         HWND dialog = scenario.Start();
         ASSERT_NE(nullptr, dialog);
-        ASSERT_TRUE(Reached(dialog, "-E-B", kRefused, kWindowTimeout));
-        EXPECT_EQ(std::string(kFetching) + "\n" + kRefused + "\n", AllLines(dialog));
-        EXPECT_EQ(0, RowCount(dialog));
+        ASSERT_TRUE(StoppedAtDefinition(dialog, kRefused));
         // Nothing to press: Update is off, and so is Readme.
         Press(dialog, kUpdate);
         Press(dialog, kReadme);

@@ -143,6 +143,15 @@ void UpdateScenario::Exit(HWND dialog)
     EXPECT_EQ(0, ExitCode(10000));
 }
 
+void UpdateScenario::ExpectAnUpdateTo(const std::string& version)
+{
+    HWND dialog = Start();
+    ASSERT_NE(nullptr, dialog);
+    ASSERT_TRUE(UpdatedWhenOffered(dialog));
+    ExpectInstalled(version);
+    Exit(dialog);
+}
+
 PrivateKey KeyFromFile(const std::string& path)
 {
     PrivateKey key = {};
@@ -173,6 +182,31 @@ std::string AllLines(HWND dialog)
     return ::testing::AssertionFailure() << "expected buttons " << buttons << " after \""
                                          << lastLine << "\", got " << Buttons(dialog) << "\n"
                                          << AllLines(dialog);
+}
+
+::testing::AssertionResult UpdatedWhenOffered(HWND dialog)
+{
+    ::testing::AssertionResult offered =
+        Reached(dialog, "UERB", "新しい修正ファイルがあります。", kWindowTimeout);
+    if (!offered)
+        return offered;
+    Press(dialog, kUpdate);
+    return Reached(dialog, "-ER-", "アップデートが正常に完了しました。", kUpdateTimeout);
+}
+
+::testing::AssertionResult StoppedAtDefinition(HWND dialog, const std::string& line)
+{
+    ::testing::AssertionResult stopped = Reached(dialog, "-E-B", line, kWindowTimeout);
+    if (!stopped)
+        return stopped;
+    const std::string expected = "－－－定義ファイル取得中－－－\n" + line + "\n";
+    if (AllLines(dialog) != expected)
+        return ::testing::AssertionFailure() << "expected the lines\n"
+                                             << expected << "got\n"
+                                             << AllLines(dialog);
+    if (RowCount(dialog) != 0)
+        return ::testing::AssertionFailure() << RowCount(dialog) << " files listed";
+    return ::testing::AssertionSuccess();
 }
 
 bool WaitForState(HWND dialog, const std::string& buttons, const std::string& lastLine,

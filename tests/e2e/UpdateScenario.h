@@ -71,6 +71,9 @@ public:
     void ExpectInstalled(const std::string& version) const;
     // Closes the dialog and expects the program to end with 0.
     void Exit(HWND dialog);
+    // The whole of a good update: the program started, Update pressed once
+    // offered, every file installed and version recorded, the program closed.
+    void ExpectAnUpdateTo(const std::string& version);
 
     std::string m_name;
     std::string m_program;
@@ -101,3 +104,11 @@ bool WaitForState(HWND dialog, const std::string& buttons, const std::string& la
 // failure shows the buttons and every line the dialog holds.
 ::testing::AssertionResult Reached(HWND dialog, const std::string& buttons,
                                    const std::string& lastLine, DWORD timeoutMs);
+
+// Once the dialog offers the update, presses Update and waits for it to
+// succeed; a failure says which of the two states was not reached.
+::testing::AssertionResult UpdatedWhenOffered(HWND dialog);
+
+// The start ended at the definition: after the fetch's line only line, Update
+// and Readme off, and no file listed.
+::testing::AssertionResult StoppedAtDefinition(HWND dialog, const std::string& line);

@@ -61,22 +61,23 @@ void ScenarioDialog::BindControls(CWinMain* dialog)
 
 void ScenarioDialog::CloseOk()
 {
-    if (!replaceClose) {
+    if (!EndInsteadOfClosing(&closeOkCalls, kOverriddenOk))
         CWinDialog::CloseOk();
-        return;
-    }
-    ++closeOkCalls;
-    EndDialog(m_hWnd, kOverriddenOk);
 }
 
 void ScenarioDialog::CloseCancel()
 {
-    if (!replaceClose) {
+    if (!EndInsteadOfClosing(&closeCancelCalls, kOverriddenCancel))
         CWinDialog::CloseCancel();
-        return;
-    }
-    ++closeCancelCalls;
-    EndDialog(m_hWnd, kOverriddenCancel);
+}
+
+bool ScenarioDialog::EndInsteadOfClosing(int* calls, INT_PTR result)
+{
+    if (!replaceClose)
+        return false;
+    ++*calls;
+    EndDialog(m_hWnd, result);
+    return true;
 }
 
 bool WaitHandlingSentMessages(HANDLE event, DWORD milliseconds)

@@ -40,6 +40,11 @@ public:
     int closeOkCalls = 0;
     int closeCancelCalls = 0;
     std::vector<WPARAM> commands;  // every WM_COMMAND's wParam, in order
+
+private:
+    // With replaceClose: counts the call and ends the run with result; else
+    // false, and the base close goes ahead.
+    bool EndInsteadOfClosing(int* calls, INT_PTR result);
 };
 
 // Waits for the event while carrying out messages that other threads send to

@@ -139,14 +139,21 @@ DWORD ExitCodeAfterEnd(const CWinThreadMaster& task)
     return code;
 }
 
+// Attaches the controller to the task and starts it; whether the task then
+// has its thread.
+bool StartedBy(CTaskController& controller, CWinThreadMaster& task)
+{
+    controller.Attach(&task);
+    controller.Start();
+    return task.HasThread();
+}
+
 TEST(TaskTest, StartRunsTheHooksInOrderOnTheirThreads)
 {
     RecordingTask task;
     task.runResult = -7;
     CTaskController controller;
-    controller.Attach(&task);
-    controller.Start();
-    ASSERT_TRUE(task.HasThread());
+    ASSERT_TRUE(StartedBy(controller, task));
     EXPECT_EQ(static_cast<DWORD>(-7), ExitCodeAfterEnd(task));
     EXPECT_TRUE(controller.Wait(INFINITE));
 
@@ -193,9 +200,7 @@ TEST(TaskTest, CheckKilledInsideRunEndsTheThreadWithTheKillCode)
 {
     SelfStoppingTask task;
     CTaskController controller;
-    controller.Attach(&task);
-    controller.Start();
-    ASSERT_TRUE(task.HasThread());
+    ASSERT_TRUE(StartedBy(controller, task));
     EXPECT_EQ(0x80000001u, ExitCodeAfterEnd(task));
     EXPECT_TRUE(controller.Wait(INFINITE));
     EXPECT_FALSE(task.reachedEnd);
@@ -206,9 +211,7 @@ TEST(TaskTest, WaitTellsARunningThreadFromAnEndedOne)
 {
     BlockingTask task;
     CTaskController controller;
-    controller.Attach(&task);
-    controller.Start();
-    ASSERT_TRUE(task.HasThread());
+    ASSERT_TRUE(StartedBy(controller, task));
     EXPECT_FALSE(controller.Wait(0)) << "running";
     EXPECT_TRUE(task.HasThread()) << "a wait that timed out keeps the handle";
     SetEvent(task.release);
@@ -220,10 +223,8 @@ TEST(TaskTest, TheWaitThatSeesTheEndClosesTheHandle)
 {
     CWinThreadMaster task;
     CTaskController controller;
-    controller.Attach(&task);
-    controller.Start();
+    ASSERT_TRUE(StartedBy(controller, task));
     const HANDLE thread = task.m_hThread;
-    ASSERT_NE(nullptr, thread);
     EXPECT_TRUE(controller.Wait(INFINITE));
     EXPECT_EQ(nullptr, task.m_hThread);
     EXPECT_FALSE(task.HasThread());
@@ -251,9 +252,7 @@ TEST(TaskTest, AFinishedTasksRunDoesNothing)
 {
     OnceTask task;
     CTaskController controller;
-    controller.Attach(&task);
-    controller.Start();
-    ASSERT_TRUE(task.HasThread());
+    ASSERT_TRUE(StartedBy(controller, task));
     // The owner's side: results are read once the flag is seen, then the
     // task is stopped and waited for.
     const DWORD start = GetTickCount();

@@ -257,6 +257,36 @@ std::string WritePackage(ScratchFolder& folder, const std::string& name, const P
     return path;
 }
 
+// The dialog is up and, its fetch having failed, waits for a package to be
+// chosen: only Exit and Browse are on.
+::testing::AssertionResult WaitsForAPackage(const RunningDialog& run)
+{
+    if (run.Window() == nullptr)
+        return ::testing::AssertionFailure() << "the dialog did not open";
+    const std::string buttons = run.WaitForButtons("-E-B");
+    if (buttons != "-E-B")
+        return ::testing::AssertionFailure() << "buttons " << buttons << ", expected -E-B";
+    return ::testing::AssertionSuccess();
+}
+
+// From a dialog that waits for a package, chooses a good one (in packages)
+// of count one-byte files named by their numbers from first, and sees the
+// file list take a row for each.
+::testing::AssertionResult ListsNumberedFiles(RunningDialog& run, ScratchFolder& packages,
+                                              int first, int count)
+{
+    ::testing::AssertionResult waiting = WaitsForAPackage(run);
+    if (!waiting)
+        return waiting;
+    std::vector<std::string> files;
+    for (int n = first; n < first + count; ++n)
+        files.push_back("f/" + std::to_string(n) + "," + std::to_string(n) + ",1,");
+    run.Browse(WritePackage(packages, "numbered", GoodPackage(Definition("Quill", "1.02", files))));
+    if (run.Rows() != count)
+        return ::testing::AssertionFailure() << run.Rows() << " rows, expected " << count;
+    return ::testing::AssertionSuccess();
+}
+
 const char kDigestA[] = "0123456789abcdef0123456789abcdef";
 
 struct DialogFont {
@@ -462,8 +492,7 @@ TEST(FernupDialog, FileListHasFiveLeftAlignedColumnsAsWideAsTheirTitles)
 TEST(FernupDialog, OfflineReadyListsTheFilesAndOffersUpdate)
 {
     RunningDialog run(UpdateLog(ClosedPort()));
-    ASSERT_NE(nullptr, run.Window());
-    ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
+    ASSERT_TRUE(WaitsForAPackage(run));
 
     ScratchFolder packages("packages");
     const std::string definition = Definition(
@@ -505,14 +534,8 @@ TEST(FernupDialog, LongFileListIsScrollableOnceBuilt)
     // The rows go in while the list is not drawn; once all are in, it is drawn
     // and measured again, so its scroll range covers every row.
     RunningDialog run(UpdateLog(ClosedPort()));
-    ASSERT_NE(nullptr, run.Window());
-    ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
     ScratchFolder packages("packages");
-    std::vector<std::string> files;
-    for (int n = 1; n <= 300; ++n)
-        files.push_back("f/" + std::to_string(n) + "," + std::to_string(n) + ",1,");
-    run.Browse(WritePackage(packages, "long", GoodPackage(Definition("Quill", "1.02", files))));
-    ASSERT_EQ(300, run.Rows());
+    ASSERT_TRUE(ListsNumberedFiles(run, packages, 1, 300));
 
     HWND list = GetDlgItem(run.Window(), IDC_FILE_LIST);
     EXPECT_TRUE(IsWindowVisible(list));
@@ -528,8 +551,7 @@ TEST(FernupDialog, LongFileListIsScrollableOnceBuilt)
 TEST(FernupDialog, OfflineDefinitionsThatOfferNothing)
 {
     RunningDialog run(UpdateLog(ClosedPort(), "1.05"));
-    ASSERT_NE(nullptr, run.Window());
-    ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
+    ASSERT_TRUE(WaitsForAPackage(run));
     ScratchFolder packages("packages");
 
     struct Case {
@@ -559,8 +581,7 @@ TEST(FernupDialog, OfflineDefinitionsThatOfferNothing)
 TEST(FernupDialog, OfflineRefusalsWithoutAMatchingDigestFile)
 {
     RunningDialog run(UpdateLog(ClosedPort()));
-    ASSERT_NE(nullptr, run.Window());
-    ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
+    ASSERT_TRUE(WaitsForAPackage(run));
     ScratchFolder packages("packages");
     const std::string good = Definition("Quill", "1.02", {"a,a,1," + std::string(kDigestA)});
     const std::string goodPath = WritePackage(packages, "good", GoodPackage(good, "first readme"));
@@ -604,8 +625,7 @@ TEST(FernupDialog, OfflineRefusalsWithoutAMatchingDigestFile)
 TEST(FernupDialog, SecondOfflineDefinitionReplacesTheFirst)
 {
     RunningDialog run(UpdateLog(ClosedPort()));
-    ASSERT_NE(nullptr, run.Window());
-    ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
+    ASSERT_TRUE(WaitsForAPackage(run));
     ScratchFolder packages("packages");
 
     run.Browse(
@@ -643,8 +663,7 @@ TEST(FernupDialog, SecondOfflineDefinitionReplacesTheFirst)
 TEST(FernupDialog, BrowseThatIsCancelledOrNamesNoFileChangesNothing)
 {
     RunningDialog run(UpdateLog(ClosedPort()));
-    ASSERT_NE(nullptr, run.Window());
-    ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
+    ASSERT_TRUE(WaitsForAPackage(run));
     ScratchFolder packages("packages");
     std::string path =
         WritePackage(packages, "good", GoodPackage(Definition("Quill", "1.02", {"a,a,1,"})));
@@ -672,8 +691,7 @@ TEST(FernupDialog, BrowseThatIsCancelledOrNamesNoFileChangesNothing)
 TEST(FernupDialog, ReadmeIsWrittenToTheSameTemporaryFileEachTime)
 {
     RunningDialog run(UpdateLog(ClosedPort()));
-    ASSERT_NE(nullptr, run.Window());
-    ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
+    ASSERT_TRUE(WaitsForAPackage(run));
     ScratchFolder packages("packages");
     const std::string readme = "説明書\r\nline two\r\n";
     run.Browse(
@@ -705,8 +723,7 @@ TEST(FernupDialog, ReadmeIsWrittenToTheSameTemporaryFileEachTime)
 TEST(FernupDialog, ExitEndsTheRunAndReleasesWhatTheDialogOwns)
 {
     RunningDialog run(UpdateLog(ClosedPort()));
-    ASSERT_NE(nullptr, run.Window());
-    ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
+    ASSERT_TRUE(WaitsForAPackage(run));
     ScratchFolder packages("packages");
     run.Browse(WritePackage(packages, "p",
                             GoodPackage(Definition("Quill", "1.02", {"a,a,1,", "b,b,2,"}))));
@@ -775,14 +792,8 @@ WNDPROC EnsureVisibleLog::s_next = nullptr;
 TEST(FernupDialog, TimerPaintsEachStepAndScrollsToItOnce)
 {
     RunningDialog run(UpdateLog(ClosedPort()));
-    ASSERT_NE(nullptr, run.Window());
-    ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
     ScratchFolder packages("packages");
-    std::vector<std::string> files;
-    for (int n = 0; n < 30; ++n)
-        files.push_back("f/" + std::to_string(n) + "," + std::to_string(n) + ",1,");
-    run.Browse(WritePackage(packages, "many", GoodPackage(Definition("Quill", "1.02", files))));
-    ASSERT_EQ(30, run.Rows());
+    ASSERT_TRUE(ListsNumberedFiles(run, packages, 0, 30));
 
     CFernupDlg& dialog = run.Dialog();
     UpdateFileEntry* entry = dialog.m_entries;
@@ -853,8 +864,7 @@ TEST(FernupDialog, TimerPaintsEachStepAndScrollsToItOnce)
 TEST(FernupDialog, NothingIsTakenUpOrStartedAfterAnUpdate)
 {
     RunningDialog run(UpdateLog(ClosedPort()));
-    ASSERT_NE(nullptr, run.Window());
-    ASSERT_EQ("-E-B", run.WaitForButtons("-E-B"));
+    ASSERT_TRUE(WaitsForAPackage(run));
     ScratchFolder packages("packages");
     packages.Write("first\\a.dat", "x");
     const std::string first =

@@ -8,6 +8,7 @@
 #include <sddl.h>
 
 #include "tests/common/CannedHttpServer.h"
+#include "tests/common/ChildProcess.h"
 #include "tests/common/TaskTestSupport.h"
 #include "support/ByteArea.h"
 #include "updater/CFernupTask.h"
@@ -95,27 +96,69 @@ protected:
         field[text.size()] = '\0';
     }
 
+    // How a run ended: its failure code and the lines it wrote.
     struct Outcome {
         int32_t code;
         Lines lines;
+
+        bool operator==(const Outcome& other) const
+        {
+            return code == other.code && lines == other.lines;
+        }
+        friend void PrintTo(const Outcome& outcome, std::ostream* out)
+        {
+            *out << "code " << outcome.code << ", lines "
+                 << ::testing::PrintToString(outcome.lines);
+        }
+    };
+
+    static Outcome Done() { return {0, {kRule, kRunning, kDone}}; }
+    static Outcome Failed(int32_t code, const char* line)
+    {
+        return {code, {kRule, kRunning, line, kFailed}};
+    }
+
+    // A task over the entries with the fields set that the dialog sets, and
+    // the message list it writes to.
+    struct PreparedTask {
+        PreparedTask(FernupTaskTest& test, const std::string& base, const EntryChain& entries,
+                     bool offline)
+            : task(base.c_str(), entries.Head())
+        {
+            test.Prepare(&task, &messages, offline);
+        }
+        Outcome Result() const { return {task.GetFailureCode(), messages.Lines()}; }
+
+        MessageListWindow messages;  // outlives the task, which writes to it
+        CFernupTask task;
     };
 
     Outcome Update(const std::string& base, const EntryChain& entries, bool offline)
     {
-        MessageListWindow messages;
-        CFernupTask task(base.c_str(), entries.Head());
-        Prepare(&task, &messages, offline);
-        EXPECT_TRUE(RunTask(&task)) << "the update did not finish";
-        return {task.GetFailureCode(), messages.Lines()};
+        PreparedTask prepared(*this, base, entries, offline);
+        EXPECT_TRUE(RunTask(&prepared.task)) << "the update did not finish";
+        return prepared.Result();
     }
-
-    static Lines Failure(const char* line) { return {kRule, kRunning, line, kFailed}; }
 
     std::string Installed(const std::string& target)
     {
         std::string bytes;
         EXPECT_TRUE(ReadBytes(m_game / target, &bytes)) << target << " is not installed";
         return bytes;
+    }
+
+    // Each file of the list is in the game folder with exactly its bytes.
+    ::testing::AssertionResult InstalledAre(const Files& files)
+    {
+        for (const auto& [target, bytes] : files) {
+            std::string installed;
+            if (!ReadBytes(m_game / target, &installed))
+                return ::testing::AssertionFailure() << target << " is not installed";
+            if (installed != bytes)
+                return ::testing::AssertionFailure() << target << " differs: " << installed.size()
+                                                     << " bytes, " << bytes.size() << " listed";
+        }
+        return ::testing::AssertionSuccess();
     }
 
     CannedHttpServer m_server;
@@ -148,18 +191,12 @@ TEST_F(FernupTaskTest, OnlineUpdateFromRealServer)
     entries.Add("c.txt", sjisFolder + "\\ソフト.txt", static_cast<int32_t>(c.size()), Md5Of(c));
 
     Outcome outcome = Update(site.Address(folder + "/"), entries, false);
-    EXPECT_EQ(0, outcome.code);
-    EXPECT_EQ((Lines{kRule, kRunning, kDone}), outcome.lines);
-    EXPECT_TRUE(a == Installed("a.dat"));
-    EXPECT_TRUE(b == Installed("data\\b.bin"));
-    EXPECT_TRUE(c == Installed(sjisFolder + "\\ソフト.txt"));
-    std::string log, checkList;
-    ReadBytes(m_game / "update.log", &log);
-    EXPECT_EQ(kUpdatedLog, log);
-    ReadBytes(m_game / "orvaCheck.cfg", &checkList);
+    EXPECT_EQ(Done(), outcome);
+    EXPECT_TRUE(InstalledAre({{"a.dat", a}, {"data\\b.bin", b}, {sjisFolder + "\\ソフト.txt", c}}));
+    EXPECT_EQ(kUpdatedLog, Installed("update.log"));
     EXPECT_EQ("[FILE_CHECK_LIST]\r\nFILE0001=a.dat:" + Md5Of(a) + "\r\nFILE0002=data\\b.bin:" +
                   Md5Of(b) + "\r\nFILE0003=" + sjisFolder + "\\ソフト.txt:" + Md5Of(c) + "\r\n",
-              checkList);
+              Installed("orvaCheck.cfg"));
     EXPECT_FALSE(PathExists(m_workFolder)) << "work folder left: " << m_workFolder;
     // Nothing else in the game folder: no copy left half-way.
     Files files = Snapshot(m_game.Path());
@@ -209,20 +246,14 @@ TEST_F(FernupTaskTest, OfflineUpdateMergesCheckListAndKeepsPackage)
     entries.Add("ignored", "data\\empty.dat", 0, Md5Of(empty));
 
     Outcome outcome = Update(m_server.Address("/"), entries, true);
-    EXPECT_EQ(0, outcome.code);
-    EXPECT_EQ((Lines{kRule, kRunning, kDone}), outcome.lines);
-    EXPECT_TRUE(x == Installed("data\\x.dat"));
-    EXPECT_TRUE(y == Installed("y.dat"));
-    EXPECT_TRUE(Installed("data\\empty.dat").empty());
+    EXPECT_EQ(Done(), outcome);
+    EXPECT_TRUE(InstalledAre({{"data\\x.dat", x}, {"y.dat", y}, {"data\\empty.dat", empty}}));
     EXPECT_EQ(0u, GetFileAttributesA((m_game / "y.dat").c_str()) & FILE_ATTRIBUTE_READONLY);
-    std::string log, merged;
-    ReadBytes(m_game / "update.log", &log);
-    EXPECT_EQ(kUpdatedLog, log);
-    ReadBytes(m_game / "orvaCheck.cfg", &merged);
+    EXPECT_EQ(kUpdatedLog, Installed("update.log"));
     EXPECT_EQ("[FILE_CHECK_LIST]\r\nFILE0001=Data\\X.DAT:" + Md5Of(x) + "\r\nFILE0002=other.dat:" +
                   stale + "\r\nFILE0004=y.dat:" + stale + "\r\nFILE0003=y.dat:" + Md5Of(y) +
                   "\r\nFILE0005=data\\empty.dat:" + Md5Of(empty) + "\r\n",
-              merged);
+              Installed("orvaCheck.cfg"));
     EXPECT_EQ(package, Snapshot(m_offline.Path())) << "the package folder changed";
     EXPECT_TRUE(m_server.Requests().empty()) << "an offline update fetched something";
 }
@@ -282,8 +313,7 @@ TEST_F(FernupTaskTest, FetchPhaseFailureLeavesGameFolderAsItWas)
         Outcome outcome = Update(c.base, entries, false);
         g_attemptConnect = InternetAttemptConnect;
         g_internetOpen = InternetOpenA;
-        EXPECT_EQ(c.code, outcome.code) << c.what;
-        EXPECT_EQ(Failure(c.line), outcome.lines) << c.what;
+        EXPECT_EQ(Failed(c.code, c.line), outcome) << c.what;
         EXPECT_TRUE(before == Snapshot(m_game.Path())) << c.what << ": the game folder changed";
         if (c.workFolderStays) {
             EXPECT_TRUE(Snapshot(m_workFolder).empty()) << c.what;
@@ -322,8 +352,7 @@ TEST_F(FernupTaskTest, UnsafePathRefusedBeforeAnything)
         entries.Add("a.dat", "data\\first.dat", 7, Md5Of(bytes));
         entries.Add(c.first, c.second, 7, Md5Of(bytes));
         Outcome outcome = Update(m_server.Address("/"), entries, false);
-        EXPECT_EQ(9, outcome.code) << c.first << " -> " << c.second;
-        EXPECT_EQ(Failure(kUnsafePath), outcome.lines) << c.first << " -> " << c.second;
+        EXPECT_EQ(Failed(9, kUnsafePath), outcome) << c.first << " -> " << c.second;
         EXPECT_TRUE(before == Snapshot(m_game.Path())) << c.second;
         EXPECT_FALSE(PathExists(m_workFolder)) << "work folder made for " << c.second;
     }
@@ -334,8 +363,7 @@ TEST_F(FernupTaskTest, UnsafePathRefusedBeforeAnything)
     entries.Add("../../anything", "..\\escaped.dat", 7, Md5Of(bytes));
     ASSERT_TRUE(WriteBytes(m_offline / "escaped.dat", bytes));
     Outcome outcome = Update(m_server.Address("/"), entries, true);
-    EXPECT_EQ(9, outcome.code);
-    EXPECT_EQ(Failure(kUnsafePath), outcome.lines);
+    EXPECT_EQ(Failed(9, kUnsafePath), outcome);
 }
 
 // Stored definitions hold target paths with a lone "." or a doubled
@@ -349,10 +377,8 @@ TEST_F(FernupTaskTest, DotAndDoubledSeparatorInsideATargetInstall)
     entries.Add("ignored", ".\\data\\x.dat", 3000, Md5Of(x));
     entries.Add("ignored", "data\\\\y.dat", 200, Md5Of(y));
     Outcome outcome = Update(m_server.Address("/"), entries, true);
-    EXPECT_EQ(0, outcome.code);
-    EXPECT_EQ((Lines{kRule, kRunning, kDone}), outcome.lines);
-    EXPECT_TRUE(x == Installed("data\\x.dat"));
-    EXPECT_TRUE(y == Installed("data\\y.dat"));
+    EXPECT_EQ(Done(), outcome);
+    EXPECT_TRUE(InstalledAre({{"data\\x.dat", x}, {"data\\y.dat", y}}));
 }
 
 // Offline nothing is fetched, yet the reachability test and the session
@@ -378,8 +404,7 @@ TEST_F(FernupTaskTest, OfflineUpdateStillNeedsInternetAndASession)
         Outcome outcome = Update(m_server.Address("/"), entries, true);
         g_attemptConnect = InternetAttemptConnect;
         g_internetOpen = InternetOpenA;
-        EXPECT_EQ(c.code, outcome.code);
-        EXPECT_EQ(Failure(c.line), outcome.lines);
+        EXPECT_EQ(Failed(c.code, c.line), outcome);
         EXPECT_TRUE(before == Snapshot(m_game.Path())) << "the game folder changed";
     }
 }
@@ -398,8 +423,7 @@ TEST_F(FernupTaskTest, DownloadFollowsAMovedHostButNoLoop)
     EntryChain entries;
     entries.Add("x.dat", "data\\x.dat", 40000, Md5Of(x));
     Outcome outcome = Update(m_server.Address("/"), entries, false);
-    EXPECT_EQ(0, outcome.code);
-    EXPECT_EQ((Lines{kRule, kRunning, kDone}), outcome.lines);
+    EXPECT_EQ(Done(), outcome);
     EXPECT_TRUE(x == Installed("data\\x.dat"));
     std::vector<std::string> requests = moved.Requests();
     ASSERT_EQ(1u, requests.size());
@@ -411,8 +435,7 @@ TEST_F(FernupTaskTest, DownloadFollowsAMovedHostButNoLoop)
     looping.Add("loop.dat", "data\\loop.dat", 10, Md5Of("0123456789"));
     const DWORD start = GetTickCount();
     outcome = Update(m_server.Address("/"), looping, false);
-    EXPECT_EQ(5, outcome.code);
-    EXPECT_EQ(Failure(kCannotDownload), outcome.lines);
+    EXPECT_EQ(Failed(5, kCannotDownload), outcome);
     EXPECT_LT(GetTickCount() - start, 10000u);
     EXPECT_TRUE(before == Snapshot(m_game.Path())) << "the game folder changed";
 }
@@ -431,12 +454,10 @@ TEST_F(FernupTaskTest, FineTimerHeldForTheLengthOfTheUpdate)
                        [] { return g_watchedServer->Requests().size(); });
     EntryChain entries;
     entries.Add("x.dat", "data\\x.dat", 5000, Md5Of(x));
-    MessageListWindow messages;
-    CFernupTask task(m_server.Address("/").c_str(), entries.Head());
-    Prepare(&task, &messages, false);
-    g_watchedUpdate = &task;
-    ASSERT_TRUE(RunTask(&task));
-    ASSERT_EQ(0, task.GetFailureCode());
+    PreparedTask prepared(*this, m_server.Address("/"), entries, false);
+    g_watchedUpdate = &prepared.task;
+    ASSERT_TRUE(RunTask(&prepared.task));
+    ASSERT_EQ(0, prepared.task.GetFailureCode());
     std::vector<TimerPeriodLog::Call> calls = log.Calls();
     ASSERT_EQ(2u, calls.size());
     EXPECT_EQ("begin 1", calls[0].what);
@@ -457,8 +478,7 @@ TEST_F(FernupTaskTest, WorkFileThatCannotBeCreatedFailsWithCode21)
     entries.Add("a.dat", "a.dat", 3, Md5Of("abc"));
     const Files before = Snapshot(m_game.Path());
     Outcome outcome = Update(m_server.Address("/"), entries, false);
-    EXPECT_EQ(21, outcome.code);
-    EXPECT_EQ(Failure(kCannotOpen), outcome.lines);
+    EXPECT_EQ(Failed(21, kCannotOpen), outcome);
     EXPECT_TRUE(before == Snapshot(m_game.Path()));
     EXPECT_TRUE(m_server.Requests().empty());
     DeleteFileA(blocker.c_str());
@@ -473,8 +493,7 @@ TEST_F(FernupTaskTest, OfflineFileMissingFailsItsCheck)
     const Files before = Snapshot(m_game.Path());
     const Files package = Snapshot(m_offline.Path());
     Outcome outcome = Update(m_server.Address("/"), entries, true);
-    EXPECT_EQ(5, outcome.code);
-    EXPECT_EQ(Failure(kBadDownload), outcome.lines);
+    EXPECT_EQ(Failed(5, kBadDownload), outcome);
     EXPECT_TRUE(before == Snapshot(m_game.Path()));
     EXPECT_TRUE(package == Snapshot(m_offline.Path()));
 }
@@ -490,14 +509,11 @@ TEST_F(FernupTaskTest, InstallFailureKeepsEarlierFilesAndRecordsNothing)
     entries.Add("", "nofolder\\two.dat", 2000, Md5Of(two));
     entries.Add("", "data\\two.dat", 2000, Md5Of(two));
     Outcome outcome = Update(m_server.Address("/"), entries, true);
-    EXPECT_EQ(21, outcome.code);
-    EXPECT_EQ(Failure(kCannotOpen), outcome.lines);
+    EXPECT_EQ(Failed(21, kCannotOpen), outcome);
     EXPECT_TRUE(one == Installed("data\\one.dat"));
     EXPECT_EQ("old two", Installed("data\\two.dat"));
     EXPECT_FALSE(PathExists(m_game / "nofolder"));
-    std::string log;
-    ReadBytes(m_game / "update.log", &log);
-    EXPECT_EQ(kLog, log);
+    EXPECT_EQ(kLog, Installed("update.log"));
     EXPECT_FALSE(PathExists(m_game / "orvaCheck.cfg"));
     EXPECT_EQ(kStateEnded, entries.At(0)->transferState);
     EXPECT_EQ(kStateRunning, entries.At(1)->transferState);
@@ -514,14 +530,11 @@ TEST_F(FernupTaskTest, SharedWorkFileNameFailsInstalledCheck)
     entries.Add("first.dat", "data\\same.dat", 1500, Md5Of(first));
     entries.Add("second.dat", "other\\same.dat", 1500, Md5Of(second));
     Outcome outcome = Update(m_server.Address("/"), entries, false);
-    EXPECT_EQ(8, outcome.code);
-    EXPECT_EQ(Failure(kBadInstall), outcome.lines);
+    EXPECT_EQ(Failed(8, kBadInstall), outcome);
     // The later download replaced the shared copy before the install.
     EXPECT_TRUE(second == Installed("data\\same.dat"));
     EXPECT_FALSE(PathExists(m_game / "other\\same.dat"));
-    std::string log;
-    ReadBytes(m_game / "update.log", &log);
-    EXPECT_EQ(kLog, log);
+    EXPECT_EQ(kLog, Installed("update.log"));
     EXPECT_FALSE(PathExists(m_workFolder)) << "work folder left";
 }
 
@@ -529,11 +542,8 @@ TEST_F(FernupTaskTest, EmptyFileListGoesStraightToRecord)
 {
     EntryChain entries;
     Outcome outcome = Update(m_server.Address("/"), entries, false);
-    EXPECT_EQ(0, outcome.code);
-    EXPECT_EQ((Lines{kRule, kRunning, kDone}), outcome.lines);
-    std::string log;
-    ReadBytes(m_game / "update.log", &log);
-    EXPECT_EQ(kUpdatedLog, log);
+    EXPECT_EQ(Done(), outcome);
+    EXPECT_EQ(kUpdatedLog, Installed("update.log"));
     EXPECT_FALSE(PathExists(m_workFolder));
 }
 
@@ -542,32 +552,37 @@ TEST_F(FernupTaskTest, SecondRunChangesNothing)
     ASSERT_TRUE(WriteBytes(m_offline / "x.dat", "x"));
     EntryChain entries;
     entries.Add("", "x.dat", 1, Md5Of("x"));
-    MessageListWindow messages;
-    CFernupTask task(m_server.Address("/").c_str(), entries.Head());
-    Prepare(&task, &messages, true);
-    ASSERT_TRUE(RunTask(&task));
-    ASSERT_EQ(0, task.GetFailureCode());
+    PreparedTask prepared(*this, m_server.Address("/"), entries, true);
+    ASSERT_TRUE(RunTask(&prepared.task));
+    ASSERT_EQ(0, prepared.task.GetFailureCode());
     const Files after = Snapshot(m_game.Path());
     ASSERT_TRUE(DeleteFileA((m_offline / "x.dat").c_str()));
 
-    EXPECT_EQ(0, task.Run());
-    EXPECT_EQ(0, task.GetFailureCode());
-    EXPECT_EQ((Lines{kRule, kRunning, kDone}), messages.Lines());
+    EXPECT_EQ(0, prepared.task.Run());
+    EXPECT_EQ(Done(), prepared.Result());
     EXPECT_TRUE(after == Snapshot(m_game.Path()));
 }
 
 // Steps driven one at a time, for faults a whole run cannot reach on demand.
 class FernupTaskStepTest : public FernupTaskTest {
 protected:
-    void PrepareSteps(CFernupTask* task, MessageListWindow* messages, const std::string& work)
-    {
-        Prepare(task, messages, true);
-        CopyInto(task->m_workFolder, work);
-        // Class 4 reads through a plain buffer, freed by the destructor.
-        task->m_osClass = 4;
-        task->m_readBuffer = static_cast<unsigned char*>(AllocArea(8192));
-        task->m_readBufferSize = 8192;
-    }
+    // A task whose steps the test calls itself, taking its files from work
+    // (the offline package's folder unless given).
+    struct StepTask : PreparedTask {
+        StepTask(FernupTaskStepTest& test, const EntryChain& entries, const std::string& work)
+            : PreparedTask(test, test.m_server.Address("/"), entries, true)
+        {
+            CopyInto(task.m_workFolder, work);
+            // Class 4 reads through a plain buffer, freed by the destructor.
+            task.m_osClass = 4;
+            task.m_readBuffer = static_cast<unsigned char*>(AllocArea(8192));
+            task.m_readBufferSize = 8192;
+        }
+        StepTask(FernupTaskStepTest& test, const EntryChain& entries)
+            : StepTask(test, entries, test.m_offline.Path())
+        {
+        }
+    };
 };
 
 // A file of the kernel's: its size says 4096 bytes, a read gives far fewer.
@@ -582,18 +597,16 @@ TEST_F(FernupTaskStepTest, FileShorterThanItsSizeEndsCopyAndHash)
     EntryChain entries;
     UpdateFileEntry* entry = entries.Add("", kShortName, 4096, std::string(32, '0'));
 
-    MessageListWindow messages;
-    CFernupTask task(m_server.Address("/").c_str(), entries.Head());
-    PrepareSteps(&task, &messages, kShortFolder);
+    StepTask steps(*this, entries, kShortFolder);
     DWORD start = GetTickCount();
-    EXPECT_EQ(5, task.VerifyDownloaded(entry));
+    EXPECT_EQ(5, steps.task.VerifyDownloaded(entry));
     EXPECT_EQ(100, entry->downloadPercent);
     EXPECT_EQ(kStateEnded, entry->downloadState);
 
-    task.m_failureCode = 0;
-    EXPECT_EQ(7, task.TransferFile(entry));
+    steps.task.m_failureCode = 0;
+    EXPECT_EQ(7, steps.task.TransferFile(entry));
     EXPECT_LT(GetTickCount() - start, 5000u) << "a short read did not end the loop";
-    EXPECT_EQ((Lines{kBadDownload, kCopyFailed}), messages.Lines());
+    EXPECT_EQ((Lines{kBadDownload, kCopyFailed}), steps.messages.Lines());
     // The installed file is as it was and no copy is left beside it.
     EXPECT_EQ("installed before", Installed("online"));
     Files files = Snapshot(m_game.Path());
@@ -620,11 +633,9 @@ TEST_F(FernupTaskStepTest, InstalledFileThatCannotBeOpenedIsJudgedByItsListedSiz
         EntryChain entries;
         UpdateFileEntry* entry =
             entries.Add("", c.name, static_cast<int32_t>(c.bytes.size()), Md5Of(c.bytes));
-        MessageListWindow messages;
-        CFernupTask task(m_server.Address("/").c_str(), entries.Head());
-        PrepareSteps(&task, &messages, m_offline.Path());
-        EXPECT_EQ(c.code, task.VerifyInstalled(entry)) << c.name;
-        EXPECT_EQ(c.lines, messages.Lines()) << c.name;
+        StepTask steps(*this, entries);
+        EXPECT_EQ(c.code, steps.task.VerifyInstalled(entry)) << c.name;
+        EXPECT_EQ(c.lines, steps.messages.Lines()) << c.name;
         EXPECT_EQ(100, entry->transferPercent) << c.name;
         EXPECT_EQ(kStateEnded, entry->transferState) << c.name;
         CloseHandle(holder);
@@ -646,10 +657,8 @@ TEST_F(FernupTaskStepTest, InstalledFileIsReplacedWhateverItsAttributes)
         ASSERT_TRUE(SetFileAttributesA(installed.c_str(), attributes)) << attributes;
         EntryChain entries;
         UpdateFileEntry* entry = entries.Add("", "a.dat", 9, Md5Of("new bytes"));
-        MessageListWindow messages;
-        CFernupTask task(m_server.Address("/").c_str(), entries.Head());
-        PrepareSteps(&task, &messages, m_offline.Path());
-        EXPECT_EQ(0, task.TransferFile(entry)) << "attributes " << attributes;
+        StepTask steps(*this, entries);
+        EXPECT_EQ(0, steps.task.TransferFile(entry)) << "attributes " << attributes;
         EXPECT_EQ("new bytes", Installed("a.dat")) << "attributes " << attributes;
         EXPECT_EQ(0u, GetFileAttributesA(installed.c_str()) & kCleared)
             << "attributes " << attributes;
@@ -690,11 +699,9 @@ TEST_F(FernupTaskStepTest, CopyLeavesFilesOfTheTemporaryPatternAsTheyWere)
 
     EntryChain entries;
     UpdateFileEntry* entry = entries.Add("", "data\\new.dat", 9, Md5Of("new bytes"));
-    MessageListWindow messages;
-    CFernupTask task(m_server.Address("/").c_str(), entries.Head());
-    PrepareSteps(&task, &messages, m_offline.Path());
-    EXPECT_EQ(0, task.TransferFile(entry));
-    EXPECT_EQ(Lines{}, messages.Lines());
+    StepTask steps(*this, entries);
+    EXPECT_EQ(0, steps.task.TransferFile(entry));
+    EXPECT_EQ(Lines{}, steps.messages.Lines());
     EXPECT_EQ("new bytes", Installed("data\\new.dat"));
     for (const std::string& name : taken) {
         std::string bytes;
@@ -719,11 +726,9 @@ TEST_F(FernupTaskStepTest, TransferWithoutSourceOrFolderFailsWithCode21)
     for (const Case& c : cases) {
         EntryChain entries;
         UpdateFileEntry* entry = entries.Add("", c.target, 7, Md5Of("present"));
-        MessageListWindow messages;
-        CFernupTask task(m_server.Address("/").c_str(), entries.Head());
-        PrepareSteps(&task, &messages, m_offline.Path());
-        EXPECT_EQ(21, task.TransferFile(entry)) << c.target;
-        EXPECT_EQ(Lines{kCannotOpen}, messages.Lines()) << c.target;
+        StepTask steps(*this, entries);
+        EXPECT_EQ(21, steps.task.TransferFile(entry)) << c.target;
+        EXPECT_EQ(Lines{kCannotOpen}, steps.messages.Lines()) << c.target;
         EXPECT_EQ(kStateRunning, entry->transferState) << c.target;
     }
     EXPECT_FALSE(PathExists(m_game / "nofolder"));
@@ -773,12 +778,10 @@ TEST_F(FernupTaskStepTest, ReplacedFileKeepsItsAccessList)
     EntryChain entries;
     UpdateFileEntry* replaced = entries.Add("", "settings.ini", 12, Md5Of("new settings"));
     UpdateFileEntry* added = entries.Add("", "fresh.dat", 5, Md5Of("fresh"));
-    MessageListWindow messages;
-    CFernupTask task(m_server.Address("/").c_str(), entries.Head());
-    PrepareSteps(&task, &messages, m_offline.Path());
-    EXPECT_EQ(0, task.TransferFile(replaced));
-    EXPECT_EQ(0, task.TransferFile(added));
-    EXPECT_EQ(Lines{}, messages.Lines());
+    StepTask steps(*this, entries);
+    EXPECT_EQ(0, steps.task.TransferFile(replaced));
+    EXPECT_EQ(0, steps.task.TransferFile(added));
+    EXPECT_EQ(Lines{}, steps.messages.Lines());
     EXPECT_EQ("new settings", Installed("settings.ini"));
     EXPECT_EQ(opened, AccessList(m_game / "settings.ini"));
     EXPECT_EQ(plain, AccessList(m_game / "fresh.dat")) << "a new file takes the folder's";
@@ -803,13 +806,11 @@ TEST_F(FernupTaskStepTest, CopyIsWrittenInPlaceWhereNoTemporaryNameFits)
     EntryChain entries;
     UpdateFileEntry* replaced = entries.Add("", "a.dat", 9, Md5Of("new bytes"));
     UpdateFileEntry* added = entries.Add("", "b.dat", 19, Md5Of("bytes of a new file"));
-    MessageListWindow messages;
-    CFernupTask task(m_server.Address("/").c_str(), entries.Head());
-    PrepareSteps(&task, &messages, m_offline.Path());
-    CopyInto(task.m_gameFolder, game);
-    EXPECT_EQ(0, task.TransferFile(replaced));
-    EXPECT_EQ(0, task.TransferFile(added));
-    EXPECT_EQ(Lines{}, messages.Lines());
+    StepTask steps(*this, entries);
+    CopyInto(steps.task.m_gameFolder, game);
+    EXPECT_EQ(0, steps.task.TransferFile(replaced));
+    EXPECT_EQ(0, steps.task.TransferFile(added));
+    EXPECT_EQ(Lines{}, steps.messages.Lines());
     Files files = Snapshot(game);
     std::sort(files.begin(), files.end());
     EXPECT_EQ((Files{{"a.dat", "new bytes"}, {"b.dat", "bytes of a new file"}}), files);
@@ -839,11 +840,9 @@ TEST_F(FernupTaskStepTest, LeftoversOfAnInterruptedRunAreRemovedAndNothingElse)
     entries.Add("", "data\\one.dat", 3, Md5Of("one"));
     entries.Add("", "data\\two.dat", 3, Md5Of("two"));
     entries.Add("", "one.dat", 3, Md5Of("one"));
-    MessageListWindow messages;
-    CFernupTask task(m_server.Address("/").c_str(), entries.Head());
-    PrepareSteps(&task, &messages, m_offline.Path());
+    StepTask steps(*this, entries);
     for (UpdateFileEntry* entry = entries.Head(); entry != nullptr; entry = entry->next)
-        EXPECT_EQ(0, task.TransferFile(entry)) << entry->targetPath;
+        EXPECT_EQ(0, steps.task.TransferFile(entry)) << entry->targetPath;
 
     for (const char* name : leftovers)
         EXPECT_FALSE(PathExists(m_game / name)) << name << " was left";
@@ -856,43 +855,13 @@ TEST_F(FernupTaskStepTest, LeftoversOfAnInterruptedRunAreRemovedAndNothingElse)
     EXPECT_EQ("two", Installed("data\\two.dat"));
 }
 
-// Runs the holder helper on path for holdMs and waits until it holds it.
-class HeldFile {
-public:
-    HeldFile(const std::string& path, DWORD holdMs)
-    {
-        const std::string ready = UniqueName("fernup-held");
-        m_ready = CreateEventA(nullptr, TRUE, FALSE, ready.c_str());
-        char program[MAX_PATH];
-        GetModuleFileNameA(nullptr, program, sizeof program);
-        std::string helper = program;
-        helper = helper.substr(0, helper.rfind('\\') + 1) + "file_holder.exe";
-        std::string command =
-            "\"" + helper + "\" \"" + path + "\" " + std::to_string(holdMs) + " " + ready;
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        m_held = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                &startup, &m_process) &&
-                 WaitForSingleObject(m_ready, 20000) == WAIT_OBJECT_0;
-    }
-    ~HeldFile()
-    {
-        if (m_process.hProcess != nullptr) {
-            WaitForSingleObject(m_process.hProcess, 20000);
-            CloseHandle(m_process.hProcess);
-            CloseHandle(m_process.hThread);
-        }
-        CloseHandle(m_ready);
-    }
-    HeldFile(const HeldFile&) = delete;
-    HeldFile& operator=(const HeldFile&) = delete;
-    bool Held() const { return m_held; }
-
-private:
-    HANDLE m_ready = nullptr;
-    PROCESS_INFORMATION m_process = {};
-    bool m_held = false;
-};
+// The holder helper, built beside this program, on path for holdMs.
+std::string HolderCommand(const std::string& path, DWORD holdMs)
+{
+    const std::string self = ThisProgram();
+    const std::string holder = self.substr(0, self.rfind('\\') + 1) + "file_holder.exe";
+    return "\"" + holder + "\" \"" + path + "\" " + std::to_string(holdMs);
+}
 
 TEST_F(FernupTaskStepTest, ReplaceWaitsForAFileThatAnotherProcessHoldsBriefly)
 {
@@ -908,15 +877,13 @@ TEST_F(FernupTaskStepTest, ReplaceWaitsForAFileThatAnotherProcessHoldsBriefly)
         ASSERT_TRUE(WriteBytes(m_game / "held.dat", "old"));
         EntryChain entries;
         UpdateFileEntry* entry = entries.Add("", "held.dat", 9, Md5Of("new bytes"));
-        MessageListWindow messages;
-        CFernupTask task(m_server.Address("/").c_str(), entries.Head());
-        PrepareSteps(&task, &messages, m_offline.Path());
-        HeldFile holder(m_game / "held.dat", c.holdMs);
-        ASSERT_TRUE(holder.Held()) << c.holdMs;
+        StepTask steps(*this, entries);
+        ReadyHelper holder(HolderCommand(m_game / "held.dat", c.holdMs), 20000);
+        ASSERT_TRUE(holder.Ready()) << c.holdMs;
         const DWORD start = GetTickCount();
-        EXPECT_EQ(c.code, task.TransferFile(entry)) << c.holdMs;
+        EXPECT_EQ(c.code, steps.task.TransferFile(entry)) << c.holdMs;
         const DWORD elapsed = GetTickCount() - start;
-        EXPECT_EQ(c.code == 0 ? Lines{} : Lines{kCannotOpen}, messages.Lines()) << c.holdMs;
+        EXPECT_EQ(c.code == 0 ? Lines{} : Lines{kCannotOpen}, steps.messages.Lines()) << c.holdMs;
         EXPECT_EQ(c.installed, Installed("held.dat")) << c.holdMs;
         // Failed or not, the copy went: only the installed file is there.
         EXPECT_EQ(3u, Snapshot(m_game.Path()).size()) << c.holdMs;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/common/CannedHttpServer.h"
+#include "tests/common/ChildProcess.h"
 #include "tests/common/TaskTestSupport.h"
 
 namespace {
@@ -131,38 +132,29 @@ std::string UpdateLog(int port, const std::string& folderTag)
 class Program {
 public:
     Program(const std::string& path, const std::string& currentDirectory)
+        : m_process("\"" + path + "\"", currentDirectory.c_str())
     {
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        std::string commandLine = "\"" + path + "\"";
-        m_started =
-            CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                           currentDirectory.c_str(), &startup, &m_process) != FALSE;
     }
     ~Program()
     {
-        if (!m_started)
+        if (!m_process.Started() || WaitForSingleObject(m_process.Handle(), 0) != WAIT_TIMEOUT)
             return;
-        if (WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT) {
-            HWND dialog = Dialog(0);
-            if (dialog != nullptr)
-                PostMessageA(dialog, WM_CLOSE, 0, 0);
-            if (WaitForSingleObject(m_process.hProcess, kStartMs) == WAIT_TIMEOUT)
-                TerminateProcess(m_process.hProcess, 1);
-        }
-        CloseHandle(m_process.hThread);
-        CloseHandle(m_process.hProcess);
+        HWND dialog = Dialog(0);
+        if (dialog != nullptr)
+            PostMessageA(dialog, WM_CLOSE, 0, 0);
+        if (WaitForSingleObject(m_process.Handle(), kStartMs) == WAIT_TIMEOUT)
+            TerminateProcess(m_process.Handle(), 1);
     }
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
 
-    bool Started() const { return m_started; }
+    bool Started() const { return m_process.Started(); }
 
     // The program's dialog, found by its title among this process's windows.
     HWND Dialog(DWORD timeoutMs) const
     {
         for (DWORD start = GetTickCount();; Sleep(20)) {
-            Search search = {m_process.dwProcessId, nullptr};
+            Search search = {m_process.Id(), nullptr};
             EnumWindows(Match, reinterpret_cast<LPARAM>(&search));
             if (search.found != nullptr || GetTickCount() - start >= timeoutMs)
                 return search.found;
@@ -172,9 +164,9 @@ public:
     // The exit code, or STILL_ACTIVE when it has not ended within the time.
     DWORD WaitForExit(DWORD timeoutMs) const
     {
-        WaitForSingleObject(m_process.hProcess, timeoutMs);
+        WaitForSingleObject(m_process.Handle(), timeoutMs);
         DWORD code = STILL_ACTIVE;
-        GetExitCodeProcess(m_process.hProcess, &code);
+        GetExitCodeProcess(m_process.Handle(), &code);
         return code;
     }
 
@@ -203,8 +195,7 @@ private:
         return TRUE;
     }
 
-    PROCESS_INFORMATION m_process = {};
-    bool m_started = false;
+    ChildProcess m_process;
 };
 
 // Requests seen so far, once at least one has come.
@@ -218,17 +209,33 @@ std::vector<std::string> WaitForRequests(RecordingServer& server)
     return {};
 }
 
-TEST(FernupProgram, ASecondInstanceEndsAtOnceWithoutAWindow)
-{
-    RecordingServer server;
-    ScratchFolder game("game");
-    game.Write("update.log", UpdateLog(server.Port(), "game"));
+// A game folder whose update.log points at the recording server.
+class FernupProgram : public ::testing::Test {
+protected:
+    FernupProgram() { m_game.Write("update.log", UpdateLog(m_server.Port(), "game")); }
 
-    Program first(ProgramPath(), game.Path());
+    // A start while something holds the guard's mutex: the program ends with
+    // 0 at once, without a window, and asks the server nothing.
+    void ExpectStartRefused()
+    {
+        Program blocked(ProgramPath(), m_game.Path());
+        ASSERT_TRUE(blocked.Started());
+        EXPECT_EQ(0u, blocked.WaitForExit(kStartMs));
+        EXPECT_EQ(nullptr, blocked.Dialog(0));
+        EXPECT_TRUE(m_server.Requests().empty());
+    }
+
+    RecordingServer m_server;
+    ScratchFolder m_game{"game"};
+};
+
+TEST_F(FernupProgram, ASecondInstanceEndsAtOnceWithoutAWindow)
+{
+    Program first(ProgramPath(), m_game.Path());
     ASSERT_TRUE(first.Started()) << ProgramPath();
     ASSERT_NE(nullptr, first.Dialog(kStartMs));
 
-    Program second(ProgramPath(), game.Path());
+    Program second(ProgramPath(), m_game.Path());
     ASSERT_TRUE(second.Started());
     EXPECT_EQ(0u, second.WaitForExit(kStartMs));
     EXPECT_EQ(nullptr, second.Dialog(0));
@@ -238,68 +245,40 @@ TEST(FernupProgram, ASecondInstanceEndsAtOnceWithoutAWindow)
     EXPECT_EQ(0u, first.WaitForExit(kStartMs));
 
     // With the first gone, the guard admits the next one.
-    Program third(ProgramPath(), game.Path());
+    Program third(ProgramPath(), m_game.Path());
     EXPECT_NE(nullptr, third.Dialog(kStartMs));
 }
 
 // The guard is the named mutex itself: any process that holds it, not only
 // another Fernup.exe, keeps the program from starting.
-TEST(FernupProgram, AnotherProcessHoldingTheInstanceMutexStopsTheStart)
+TEST_F(FernupProgram, AnotherProcessHoldingTheInstanceMutexStopsTheStart)
 {
-    RecordingServer server;
-    ScratchFolder game("game");
-    game.Write("update.log", UpdateLog(server.Port(), "game"));
-
     HANDLE instance = CreateMutexA(nullptr, TRUE, kInstanceMutex);
     ASSERT_NE(nullptr, instance);
     ASSERT_NE(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
-    {
-        Program blocked(ProgramPath(), game.Path());
-        ASSERT_TRUE(blocked.Started());
-        EXPECT_EQ(0u, blocked.WaitForExit(kStartMs));
-        EXPECT_EQ(nullptr, blocked.Dialog(0));
-        EXPECT_TRUE(server.Requests().empty());
-    }
+    ExpectStartRefused();
     ReleaseMutex(instance);
     CloseHandle(instance);
 
-    Program admitted(ProgramPath(), game.Path());
+    Program admitted(ProgramPath(), m_game.Path());
     ASSERT_TRUE(admitted.Started());
     EXPECT_NE(nullptr, admitted.Dialog(kStartMs));
 }
 
-// Names and bytes of the files directly in folder.
-std::vector<std::string> FolderContents(const std::string& folder)
-{
-    std::vector<std::string> contents;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return contents;
-    do {
-        std::string name = found.cFileName;
-        if (name != "." && name != "..")
-            contents.push_back(name + "=" + FileBytes(folder + name));
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return contents;
-}
-
 // Closed while the definition fetch waits for a server that never answers,
 // the program ends with 0 at once, and the game folder is as it was.
-TEST(FernupProgram, ClosingWhileTheFetchRunsEndsAtOnceAndChangesNothing)
+TEST_F(FernupProgram, ClosingWhileTheFetchRunsEndsAtOnceAndChangesNothing)
 {
     // Connections are taken into the backlog and never answered.
     uint16_t port = 0;
     SOCKET listener = ListenOnLoopback(&port, 4);
     ASSERT_NE(INVALID_SOCKET, listener);
 
-    ScratchFolder game("game");
-    game.Write("update.log", UpdateLog(port, "game"));
-    game.Write("data\\map.dat", "installed map");
-    const std::vector<std::string> before = FolderContents(game.Path());
+    m_game.Write("update.log", UpdateLog(port, "game"));
+    m_game.Write("data\\map.dat", "installed map");
+    const auto before = Snapshot(m_game.Path());
     {
-        Program program(ProgramPath(), game.Path());
+        Program program(ProgramPath(), m_game.Path());
         ASSERT_TRUE(program.Started());
         HWND dialog = program.Dialog(kStartMs);
         ASSERT_NE(nullptr, dialog);
@@ -313,51 +292,35 @@ TEST(FernupProgram, ClosingWhileTheFetchRunsEndsAtOnceAndChangesNothing)
         EXPECT_EQ(0u, program.WaitForExit(5000));
         EXPECT_LT(GetTickCount() - start, 5000u);
     }
-    EXPECT_EQ(before, FolderContents(game.Path()));
-    EXPECT_EQ("installed map", FileBytes(game.Path() + "data\\map.dat"));
+    EXPECT_EQ(before, Snapshot(m_game.Path())) << "the game folder changed";
+    EXPECT_EQ("installed map", FileBytes(m_game.Path() + "data\\map.dat"));
     closesocket(listener);
 }
 
-TEST(FernupProgram, AnEngineHoldingItsMutexStopsTheStart)
+TEST_F(FernupProgram, AnEngineHoldingItsMutexStopsTheStart)
 {
-    RecordingServer server;
-    ScratchFolder game("game");
-    game.Write("update.log", UpdateLog(server.Port(), "game"));
-
     HANDLE engine = CreateMutexA(nullptr, FALSE, kEngineMutex);
     ASSERT_NE(nullptr, engine);
     ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(engine, 0));
-    {
-        Program blocked(ProgramPath(), game.Path());
-        ASSERT_TRUE(blocked.Started());
-        EXPECT_EQ(0u, blocked.WaitForExit(kStartMs));
-        EXPECT_EQ(nullptr, blocked.Dialog(0));
-        EXPECT_TRUE(server.Requests().empty());
-    }
+    ExpectStartRefused();
     ReleaseMutex(engine);
     CloseHandle(engine);
 }
 
-TEST(FernupProgram, AnAbandonedEngineMutexDoesNotStopTheStart)
+TEST_F(FernupProgram, AnAbandonedEngineMutexDoesNotStopTheStart)
 {
-    RecordingServer server;
-    ScratchFolder game("game");
-    game.Write("update.log", UpdateLog(server.Port(), "game"));
-
     // Kept open so the abandoned mutex outlives the helper that owned it.
     HANDLE engine = CreateMutexA(nullptr, FALSE, kEngineMutex);
     ASSERT_NE(nullptr, engine);
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, sizeof self);
     SetEnvironmentVariableA(kHolderVariable, "1");
     {
-        Program holder(self, game.Path());
+        Program holder(ThisProgram(), m_game.Path());
         SetEnvironmentVariableA(kHolderVariable, nullptr);
         ASSERT_TRUE(holder.Started());
         ASSERT_EQ(0u, holder.WaitForExit(kStartMs));
     }
 
-    Program program(ProgramPath(), game.Path());
+    Program program(ProgramPath(), m_game.Path());
     ASSERT_TRUE(program.Started());
     EXPECT_NE(nullptr, program.Dialog(kStartMs));
     EXPECT_TRUE(program.Close());
@@ -369,7 +332,7 @@ TEST(FernupProgram, AnAbandonedEngineMutexDoesNotStopTheStart)
     CloseHandle(engine);
 }
 
-TEST(FernupProgram, GameFolderIsTheCurrentDirectoryOnlyWhenItHoldsUpdateLog)
+TEST_F(FernupProgram, GameFolderIsTheCurrentDirectoryOnlyWhenItHoldsUpdateLog)
 {
     struct Case {
         const char* what;
