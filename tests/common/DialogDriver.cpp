@@ -6,6 +6,8 @@ namespace DialogDriver {
 
 namespace {
 
+constexpr DWORD kChooserTimeout = 10000;
+
 struct Search {
     DWORD processId;
     HWND found;
@@ -28,27 +30,39 @@ BOOL CALLBACK MatchProcess(HWND window, LPARAM param)
 
 }  // namespace
 
-HWND FindDialog(DWORD processId, DWORD timeoutMs)
+bool WaitUntil(const std::function<bool()>& reached, DWORD timeoutMs)
 {
     const DWORD start = GetTickCount();
-    for (;;) {
-        Search search = {processId, nullptr};
-        EnumWindows(MatchProcess, reinterpret_cast<LPARAM>(&search));
-        if (search.found != nullptr || GetTickCount() - start > timeoutMs)
-            return search.found;
+    while (!reached()) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
         Sleep(20);
     }
+    return true;
+}
+
+HWND FindDialog(DWORD processId, DWORD timeoutMs)
+{
+    Search search = {processId, nullptr};
+    WaitUntil(
+        [&] {
+            EnumWindows(MatchProcess, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        },
+        timeoutMs);
+    return search.found;
 }
 
 HWND FindDialogByTitle(DWORD timeoutMs)
 {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        HWND found = FindWindowA("#32770", "オンラインアップデート[ver.1.01]");
-        if (found != nullptr || GetTickCount() - start > timeoutMs)
-            return found;
-        Sleep(20);
-    }
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            found = FindWindowA("#32770", "オンラインアップデート[ver.1.01]");
+            return found != nullptr;
+        },
+        timeoutMs);
+    return found;
 }
 
 bool IsEnabled(HWND dialog, int itemId)
@@ -68,13 +82,7 @@ std::string Buttons(HWND dialog)
 
 bool WaitForButtons(HWND dialog, const std::string& expected, DWORD timeoutMs)
 {
-    const DWORD start = GetTickCount();
-    while (Buttons(dialog) != expected) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(20);
-    }
-    return true;
+    return WaitUntil([&] { return Buttons(dialog) == expected; }, timeoutMs);
 }
 
 std::vector<std::string> Lines(HWND dialog)
@@ -154,12 +162,12 @@ bool ChooseOffline(HWND dialog, const std::string& path)
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(kBrowse, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, kBrowse)));
     HWND chooser = nullptr;
-    for (int wait = 0; wait < 500 && chooser == nullptr; ++wait) {
-        chooser = FindWindowA(nullptr, "アップデート定義ファイルの選択");
-        if (chooser == nullptr)
-            Sleep(20);
-    }
-    if (chooser == nullptr)
+    if (!WaitUntil(
+            [&] {
+                chooser = FindWindowA(nullptr, "アップデート定義ファイルの選択");
+                return chooser != nullptr;
+            },
+            kChooserTimeout))
         return false;
     // The name box: cmb13 in the chooser's newer layout, edt1 in the older.
     HWND name = GetDlgItem(chooser, 0x47C);
@@ -170,12 +178,7 @@ bool ChooseOffline(HWND dialog, const std::string& path)
     SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
     PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDOK)));
-    for (int wait = 0; wait < 500; ++wait) {
-        if (!IsWindow(chooser))
-            return true;
-        Sleep(20);
-    }
-    return false;
+    return WaitUntil([&] { return !IsWindow(chooser); }, kChooserTimeout);
 }
 
 }  // namespace DialogDriver

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ constexpr int kMessages = IDC_MESSAGES;
 constexpr int kOfflinePath = IDC_OFFLINE_PATH;
 constexpr int kBrowse = IDC_BROWSE;
 constexpr int kReadme = IDC_README;
+
+// Asks reached() every 20 ms until it says yes; false when timeoutMs pass
+// first. What another process shows is awaited this way, never sampled once.
+bool WaitUntil(const std::function<bool()>& reached, DWORD timeoutMs);
 
 // The dialog of the process, or null when it has none within timeoutMs.
 HWND FindDialog(DWORD processId, DWORD timeoutMs);

@@ -25,3 +25,10 @@ std::string Md5CollisionBlock(int which);
 
 // MD5 of bytes as 32 lower-case hexadecimal characters, as definitions hold it.
 std::string Md5Of(const std::string& bytes);
+
+// A published input and its digest in lower-case hexadecimal: one row of a
+// digest's known-answer table.
+struct KnownDigest {
+    std::string input;
+    const char* digest;
+};

@@ -11,20 +11,9 @@
 #include <cstring>
 #include <string>
 
-namespace {
+#include "tests/common/TestBytes.h"
 
-bool ReadFileText(const char* path, std::string* text)
-{
-    FILE* file = std::fopen(path, "rb");
-    if (file == nullptr)
-        return false;
-    char buffer[4096];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        text->append(buffer, got);
-    std::fclose(file);
-    return true;
-}
+namespace {
 
 // Removes every certificate in store whose subject is that of ca; how many.
 int RemoveSameSubject(HCERTSTORE store, PCCERT_CONTEXT ca)
@@ -52,7 +41,7 @@ int main(int argc, char** argv)
     }
     const bool add = std::strcmp(argv[1], "add") == 0;
     std::string pem;
-    if (!ReadFileText(argv[2], &pem)) {
+    if (!ReadBytes(argv[2], &pem)) {
         std::fprintf(stderr, "trust-test-ca: cannot read %s\n", argv[2]);
         return 1;
     }

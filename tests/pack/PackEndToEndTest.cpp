@@ -9,7 +9,6 @@
 #include "tests/common/DialogDriver.h"
 #include "tests/pack/PackTestFiles.h"
 #include "tools/pack/HttpClient.h"
-#include "tools/pack/PackageBuilder.h"
 #include "tools/pack/PackagePaths.h"
 #include "tools/pack/PackageVerifier.h"
 #include "tools/pack/ShiftJis.h"
@@ -71,20 +70,7 @@ public:
 
     bool Build(const fs::path& output, bool offline)
     {
-        BuildOptions options;
-        options.files = m_scratch / "new";
-        options.previous = m_scratch / "old";
-        options.output = output;
-        options.title = kTitle;
-        options.version = "1.01";
-        options.day = "2026/12/07";
-        options.offline = offline;
-        std::error_code code;
-        fs::remove_all(output, code);
-        BuildResult result;
-        bool built = BuildPackage(options, &result);
-        EXPECT_TRUE(built) << Joined(result.errors);
-        return built;
+        return BuildRelease(m_scratch, output, kTitle, offline, m_scratch / "old");
     }
 
     void WriteLog(const std::string& baseAddress)
@@ -138,13 +124,7 @@ const char kDone[] = u8"アップデートが正常に完了しました。\n";
 // after the buttons were enabled; the lines are awaited, not sampled once.
 bool WaitForLines(HWND dialog, const std::string& expected)
 {
-    const DWORD start = GetTickCount();
-    while (AllLines(dialog) != expected) {
-        if (GetTickCount() - start > kWindowTimeout)
-            return false;
-        Sleep(20);
-    }
-    return true;
+    return WaitUntil([&] { return AllLines(dialog) == expected; }, kWindowTimeout);
 }
 
 void UpdateAndWait(HWND dialog)
@@ -158,15 +138,14 @@ void UpdateAndWait(HWND dialog)
 // The chooser that Browse opens, in the process of dialog.
 HWND FindChooser(HWND dialog)
 {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        HWND chooser = FindWindowA("#32770", "アップデート定義ファイルの選択");
-        if (chooser != nullptr && chooser != dialog)
-            return chooser;
-        if (GetTickCount() - start > kWindowTimeout)
-            return nullptr;
-        Sleep(50);
-    }
+    HWND chooser = nullptr;
+    const bool found = WaitUntil(
+        [&] {
+            chooser = FindWindowA("#32770", "アップデート定義ファイルの選択");
+            return chooser != nullptr && chooser != dialog;
+        },
+        kWindowTimeout);
+    return found ? chooser : nullptr;
 }
 
 }  // namespace

@@ -195,10 +195,11 @@ ToolOutcome RunTool(const std::string& program, const CScratchFolder& scratch,
 }
 
 bool BuildRelease(const CScratchFolder& scratch, const fs::path& output, const std::string& title,
-                  bool offline)
+                  bool offline, const fs::path& previous)
 {
     BuildOptions options;
     options.files = scratch / "new";
+    options.previous = previous;
     options.output = output;
     options.title = title;
     options.version = "1.01";

@@ -71,10 +71,12 @@ ToolOutcome RunTool(const std::string& program, const CScratchFolder& scratch,
 
 // Packs the release the test wrote under scratch/new into output (emptied
 // first) with fernup-pack's builder: the title given, version 1.01 of
-// 2026/12/07, online or offline. False, with the builder's errors reported as
-// a test failure, when it refuses.
+// 2026/12/07, online or offline, leaving out what the previous release (when
+// one is given) already has. False, with the builder's errors reported as a
+// test failure, when it refuses.
 bool BuildRelease(const CScratchFolder& scratch, const std::filesystem::path& output,
-                  const std::string& title, bool offline = false);
+                  const std::string& title, bool offline = false,
+                  const std::filesystem::path& previous = std::filesystem::path());
 
 // Signs the package in a folder with a new key pair written under
 // scratch/keys/publisher, good until lastDay (0: no end). The number of

@@ -227,14 +227,12 @@ TEST(PackBuild, RefusesWhatThePlayersUpdateWouldTripOverAndWritesNothing)
         const char* error;
     };
     auto none = [](const CScratchFolder&, BuildOptions*) {};
+    // Where only an option is at fault.
+    const std::vector<ReleaseFile> oneFile = {{"a.dat", "a"}};
     const Case cases[] = {
-        {"version",
-         {{"a.dat", "a"}},
-         [](const CScratchFolder&, BuildOptions* o) { o->version = "1.1"; },
+        {"version", oneFile, [](const CScratchFolder&, BuildOptions* o) { o->version = "1.1"; },
          "--version \"1.1\" is not written like 1.00"},
-        {"title",
-         {{"a.dat", "a"}},
-         [](const CScratchFolder&, BuildOptions* o) { o->title = "A \"B\""; },
+        {"title", oneFile, [](const CScratchFolder&, BuildOptions* o) { o->title = "A \"B\""; },
          "--title \"A \"B\"\" holds"},
         {"long target", {{"data/" + std::string(55, 'x') + ".dat", "a"}}, none, "64 bytes"},
         {"comma", {{"a,b.dat", "a"}}, none, "would end the field"},
@@ -256,24 +254,18 @@ TEST(PackBuild, RefusesWhatThePlayersUpdateWouldTripOverAndWritesNothing)
          {{"md5.TXT", "x"}},
          [](const CScratchFolder&, BuildOptions* o) { o->prefix = ""; },
          "package's own md5.TXT"},
-        {"bad prefix",
-         {{"a.dat", "a"}},
-         [](const CScratchFolder&, BuildOptions* o) { o->prefix = "/abs/"; },
+        {"bad prefix", oneFile, [](const CScratchFolder&, BuildOptions* o) { o->prefix = "/abs/"; },
          "--prefix"},
-        {"output exists",
-         {{"a.dat", "a"}},
+        {"output exists", oneFile,
          [](const CScratchFolder& s, BuildOptions*) { WriteBytes(s / "pkg/old.txt", "x"); },
          "already exists"},
-        {"output inside",
-         {{"a.dat", "a"}},
+        {"output inside", oneFile,
          [](const CScratchFolder& s, BuildOptions* o) { o->output = s / "new/pkg"; },
          "inside the files folder"},
-        {"output is the files",
-         {{"a.dat", "a"}},
+        {"output is the files", oneFile,
          [](const CScratchFolder& s, BuildOptions* o) { o->output = s / "new/"; },
          "inside the files folder"},
-        {"readme size",
-         {{"a.dat", "a"}},
+        {"readme size", oneFile,
          [](const CScratchFolder& s, BuildOptions* o) {
              WriteBytes(s / "big.txt", std::string(32769, 'r'));
              o->readme = s / "big.txt";

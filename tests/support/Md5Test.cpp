@@ -28,10 +28,7 @@ std::string ChunkedMd5(const std::string& data, size_t chunk)
 
 TEST(Md5, Rfc1321Vectors)
 {
-    const struct {
-        std::string input;
-        const char* digest;
-    } cases[] = {
+    const KnownDigest cases[] = {
         {"", "d41d8cd98f00b204e9800998ecf8427e"},
         {"a", "0cc175b9c0f1b6a831c399e269772661"},
         {"abc", "900150983cd24fb0d6963f7d28e17f72"},

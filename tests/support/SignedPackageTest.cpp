@@ -106,6 +106,21 @@ std::string SignatureFile(const Package& package, const OpenSslKey& key)
     return text;
 }
 
+// A package signed by a new key, with the key list that trusts that key
+// alone. Tests take its parts by name:
+//   const auto& [signer, keys, package, file] = SignedByOneKey(lastDay);
+struct SignedByOneKey {
+    explicit SignedByOneKey(uint32_t lastDay = 0)
+    {
+        package.expiryDay = lastDay;
+        file = SignatureFile(package, signer);
+    }
+    OpenSslKey signer;
+    std::vector<PublicKey> keys = {signer.Public()};
+    Package package;
+    std::string file;
+};
+
 constexpr uint32_t kToday = 20261207;
 
 SignatureVerdict Check(const std::string& signatureFile, const Package& package,
@@ -169,11 +184,10 @@ TEST(SignedPackage, TheLayoutIsExactlyTheDocumentedOne)
 
 TEST(SignedPackage, OpenSslSignaturesVerifyUnderAnyTrustedKey)
 {
-    OpenSslKey signer, other;
-    Package package;
-    package.expiryDay = kToday;  // the last good day is still good
-    const std::string file = SignatureFile(package, signer);
-    EXPECT_EQ(kSignatureGood, Check(file, package, {signer.Public()}));
+    // The last good day is still good.
+    const auto& [signer, keys, package, file] = SignedByOneKey(kToday);
+    OpenSslKey other;
+    EXPECT_EQ(kSignatureGood, Check(file, package, keys));
     // A rotated key list: the old key and the new one both trusted.
     EXPECT_EQ(kSignatureGood, Check(file, package, {other.Public(), signer.Public()}));
 
@@ -195,10 +209,7 @@ TEST(SignedPackage, OpenSslSignaturesVerifyUnderAnyTrustedKey)
 
 TEST(SignedPackage, EveryBoundByteIsBound)
 {
-    OpenSslKey signer;
-    const std::vector<PublicKey> keys = {signer.Public()};
-    const Package package;
-    const std::string file = SignatureFile(package, signer);
+    const auto& [signer, keys, package, file] = SignedByOneKey();
     for (size_t at = 0; at < file.size(); ++at) {
         for (int bit : {0, 5}) {
             std::string changed = file;
@@ -242,11 +253,7 @@ TEST(SignedPackage, WrongKeysAreRefused)
 
 TEST(SignedPackage, CutMissingRepeatedOrExtraLinesAreRefused)
 {
-    OpenSslKey signer;
-    const std::vector<PublicKey> keys = {signer.Public()};
-    Package package;
-    package.expiryDay = 20991231;
-    const std::string file = SignatureFile(package, signer);
+    const auto& [signer, keys, package, file] = SignedByOneKey(20991231);
     for (size_t length = 0; length < file.size(); ++length)
         EXPECT_EQ(kSignatureMalformed, Check(file.substr(0, length), package, keys))
             << "cut to " << length;
@@ -283,17 +290,12 @@ TEST(SignedPackage, CutMissingRepeatedOrExtraLinesAreRefused)
 
 TEST(SignedPackage, APassedLastDayIsRefused)
 {
-    OpenSslKey signer;
-    const std::vector<PublicKey> keys = {signer.Public()};
-    Package package;
-    package.expiryDay = 20261206;
-    const std::string file = SignatureFile(package, signer);
+    const auto& [signer, keys, package, file] = SignedByOneKey(20261206);
     EXPECT_EQ(kSignatureExpired, Check(file, package, keys, kToday));
     EXPECT_EQ(kSignatureGood, Check(file, package, keys, 20261206));
     EXPECT_EQ(kSignatureExpired, Check(file, package, keys, 20270101));
 
     // Days that do not exist are no dates.
-    std::string text = file;
     for (const char* day : {"2026-02-29", "2026-13-01", "2026-00-10", "2026-1-106"}) {
         std::string bad = file;
         bad.replace(bad.find("EXPIRES=") + 8, 10, day);

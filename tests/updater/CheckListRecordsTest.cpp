@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "updater/CheckList.h"
@@ -72,24 +75,8 @@ TEST(CheckListRecords, FormatsKeysWithFourDigitsAndValuesWithColon)
     EXPECT_STREQ("data\\sample.dat:0123456789abcdef0123456789abcdef", value);
 }
 
-// Records as (index, name, md5, changed) for comparison.
-struct Row {
-    int32_t index;
-    std::string name;
-    std::string md5;
-    int32_t changed;
-    bool operator==(const Row& other) const
-    {
-        return index == other.index && name == other.name && md5 == other.md5 &&
-               changed == other.changed;
-    }
-};
-
-std::ostream& operator<<(std::ostream& out, const Row& row)
-{
-    return out << "{" << row.index << ", " << row.name << ", " << row.md5 << ", " << row.changed
-               << "}";
-}
+// Records as (index, name, md5, changed), compared and printed whole.
+using Row = std::tuple<int32_t, std::string, std::string, int32_t>;
 
 std::vector<Row> Rows(const CheckListEntry* head)
 {
@@ -125,9 +112,9 @@ private:
 class RecordList {
 public:
     ~RecordList() { FreeCheckRecords(m_head); }
-    RecordList& Add(int32_t index, const char* name, const char* md5)
+    RecordList& Add(int32_t index, const char* name, const char* md5, int32_t changed = 0)
     {
-        EXPECT_NE(nullptr, AppendCheckRecord(&m_head, index, name, md5, 0));
+        EXPECT_NE(nullptr, AppendCheckRecord(&m_head, index, name, md5, changed));
         return *this;
     }
     CheckListEntry** HeadPointer() { return &m_head; }
@@ -137,100 +124,82 @@ private:
     CheckListEntry* m_head = nullptr;
 };
 
-TEST(CheckListRecords, MergeIntoEmptyListAppendsInEntryOrder)
-{
-    RecordList list;
-    Entries entries;
-    entries.Add("a.dat", kDigestA).Add("data\\b.dat", kDigestB).Add("c.dat", kDigestC);
-    ASSERT_TRUE(MergeCheckRecords(list.HeadPointer(), entries.Head(), nullptr, nullptr));
-    const std::vector<Row> expected = {
-        {0, "a.dat", kDigestA, 1}, {1, "data\\b.dat", kDigestB, 1}, {2, "c.dat", kDigestC, 1}};
-    EXPECT_EQ(expected, Rows(list.Head()));
-}
-
-TEST(CheckListRecords, MergeUpdatesListedFileKeepingKeyAndName)
-{
-    RecordList list;
-    list.Add(0, "Data\\Sample.DAT", kDigestC).Add(1, "other.dat", kDigestC);
-    Entries entries;
-    entries.Add("data\\sample.dat", kDigestA);
-    ASSERT_TRUE(MergeCheckRecords(list.HeadPointer(), entries.Head(), nullptr, nullptr));
-    const std::vector<Row> expected = {{0, "Data\\Sample.DAT", kDigestA, 1},
-                                       {1, "other.dat", kDigestC, 0}};
-    EXPECT_EQ(expected, Rows(list.Head()));
-}
-
-TEST(CheckListRecords, MergeMatchesTwoByteCharactersExactly)
-{
-    // "ア" (83 41) and "ツ" (83 61) share the lead byte; their trail bytes
-    // are the ASCII letters "A" and "a", which case folding would equate.
-    RecordList list;
-    list.Add(0, "\x83\x41.dat", kDigestC).Add(1, "\x83\x61.dat", kDigestC);
-    Entries entries;
-    entries.Add("\x83\x61.DAT", kDigestA);
-    ASSERT_TRUE(MergeCheckRecords(list.HeadPointer(), entries.Head(), nullptr, nullptr));
-    const std::vector<Row> expected = {{0, "\x83\x41.dat", kDigestC, 0},
-                                       {1, "\x83\x61.dat", kDigestA, 1}};
-    EXPECT_EQ(expected, Rows(list.Head()));
-}
-
 bool TakenInSet(int32_t index, void* context)
 {
     const auto* taken = static_cast<const std::vector<int32_t>*>(context);
     return std::find(taken->begin(), taken->end(), index) != taken->end();
 }
 
-TEST(CheckListRecords, MergeAfterGapNeverWritesOverUnreadKey)
+TEST(CheckListRecords, MergePutsEachEntryIntoTheRecords)
 {
-    // FILE0001 and FILE0002 read; FILE0004 and FILE0006 lie beyond the gap.
-    RecordList list;
-    list.Add(0, "one.dat", kDigestC).Add(1, "two.dat", kDigestC);
-    Entries entries;
-    entries.Add("three.dat", kDigestA).Add("four.dat", kDigestB).Add("five.dat", kDigestC);
-    std::vector<int32_t> taken = {3, 5};
-    ASSERT_TRUE(MergeCheckRecords(list.HeadPointer(), entries.Head(), TakenInSet, &taken));
-    const std::vector<Row> expected = {{0, "one.dat", kDigestC, 0},
-                                       {1, "two.dat", kDigestC, 0},
-                                       {2, "three.dat", kDigestA, 1},
-                                       {4, "four.dat", kDigestB, 1},
-                                       {6, "five.dat", kDigestC, 1}};
-    EXPECT_EQ(expected, Rows(list.Head()));
-}
-
-TEST(CheckListRecords, MergeWithoutGapTakesNumberOfRecordsBefore)
-{
-    RecordList list;
-    list.Add(0, "one.dat", kDigestC);
-    Entries entries;
-    entries.Add("two.dat", kDigestA).Add("three.dat", kDigestB);
-    std::vector<int32_t> taken;
-    ASSERT_TRUE(MergeCheckRecords(list.HeadPointer(), entries.Head(), TakenInSet, &taken));
-    const std::vector<Row> expected = {
-        {0, "one.dat", kDigestC, 0}, {1, "two.dat", kDigestA, 1}, {2, "three.dat", kDigestB, 1}};
-    EXPECT_EQ(expected, Rows(list.Head()));
-}
-
-TEST(CheckListRecords, MergeGivesDigestToFirstOfTwoEqualNames)
-{
-    RecordList list;
-    list.Add(0, "same.dat", "").Add(1, "SAME.dat", kDigestC);
-    Entries entries;
-    entries.Add("same.dat", kDigestA).Add("same.dat", kDigestB);
-    ASSERT_TRUE(MergeCheckRecords(list.HeadPointer(), entries.Head(), nullptr, nullptr));
-    // The second entry of the same name finds the first record again.
-    const std::vector<Row> expected = {{0, "same.dat", kDigestB, 1}, {1, "SAME.dat", kDigestC, 0}};
-    EXPECT_EQ(expected, Rows(list.Head()));
-}
-
-TEST(CheckListRecords, MergeNeverMatchesNameThatDidNotFit)
-{
-    RecordList list;
-    list.Add(0, "", kDigestC);  // as SplitCheckValue leaves an overlong name
-    Entries entries;
-    entries.Add("new.dat", kDigestA);
-    ASSERT_TRUE(MergeCheckRecords(list.HeadPointer(), entries.Head(), nullptr, nullptr));
-    const std::vector<Row> expected = {{0, "", kDigestC, 0}, {1, "new.dat", kDigestA, 1}};
-    EXPECT_EQ(expected, Rows(list.Head()));
+    struct Case {
+        const char* what;
+        std::vector<Row> listed;  // the records read, before the merge
+        std::vector<std::pair<const char*, const char*>> entries;  // target path, md5
+        // Keys the file holds beyond the records read; none: merged without
+        // asking the file.
+        std::optional<std::vector<int32_t>> taken;
+        std::vector<Row> expected;
+    };
+    const Case cases[] = {
+        {"an empty list takes the entries in their order",
+         {},
+         {{"a.dat", kDigestA}, {"data\\b.dat", kDigestB}, {"c.dat", kDigestC}},
+         std::nullopt,
+         {{0, "a.dat", kDigestA, 1}, {1, "data\\b.dat", kDigestB, 1}, {2, "c.dat", kDigestC, 1}}},
+        {"a listed file is updated, keeping its key and its name",
+         {{0, "Data\\Sample.DAT", kDigestC, 0}, {1, "other.dat", kDigestC, 0}},
+         {{"data\\sample.dat", kDigestA}},
+         std::nullopt,
+         {{0, "Data\\Sample.DAT", kDigestA, 1}, {1, "other.dat", kDigestC, 0}}},
+        // "ア" (83 41) and "ツ" (83 61) share the lead byte; their trail bytes
+        // are the ASCII letters "A" and "a", which case folding would equate.
+        {"two-byte characters match exactly",
+         {{0, "\x83\x41.dat", kDigestC, 0}, {1, "\x83\x61.dat", kDigestC, 0}},
+         {{"\x83\x61.DAT", kDigestA}},
+         std::nullopt,
+         {{0, "\x83\x41.dat", kDigestC, 0}, {1, "\x83\x61.dat", kDigestA, 1}}},
+        // FILE0001 and FILE0002 read; FILE0004 and FILE0006 lie beyond the gap.
+        {"after a gap no unread key is written over",
+         {{0, "one.dat", kDigestC, 0}, {1, "two.dat", kDigestC, 0}},
+         {{"three.dat", kDigestA}, {"four.dat", kDigestB}, {"five.dat", kDigestC}},
+         std::vector<int32_t>{3, 5},
+         {{0, "one.dat", kDigestC, 0},
+          {1, "two.dat", kDigestC, 0},
+          {2, "three.dat", kDigestA, 1},
+          {4, "four.dat", kDigestB, 1},
+          {6, "five.dat", kDigestC, 1}}},
+        {"without a gap a new record takes the number of records before it",
+         {{0, "one.dat", kDigestC, 0}},
+         {{"two.dat", kDigestA}, {"three.dat", kDigestB}},
+         std::vector<int32_t>{},
+         {{0, "one.dat", kDigestC, 0}, {1, "two.dat", kDigestA, 1}, {2, "three.dat", kDigestB, 1}}},
+        // The second entry of the same name finds the first record again.
+        {"of two equal names the first takes the digest",
+         {{0, "same.dat", "", 0}, {1, "SAME.dat", kDigestC, 0}},
+         {{"same.dat", kDigestA}, {"same.dat", kDigestB}},
+         std::nullopt,
+         {{0, "same.dat", kDigestB, 1}, {1, "SAME.dat", kDigestC, 0}}},
+        // An empty name is what SplitCheckValue leaves of an overlong one.
+        {"a name that did not fit never matches",
+         {{0, "", kDigestC, 0}},
+         {{"new.dat", kDigestA}},
+         std::nullopt,
+         {{0, "", kDigestC, 0}, {1, "new.dat", kDigestA, 1}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordList list;
+        for (const auto& [index, name, md5, changed] : c.listed)
+            list.Add(index, name.c_str(), md5.c_str(), changed);
+        Entries entries;
+        for (const auto& [target, md5] : c.entries)
+            entries.Add(target, md5);
+        std::optional<std::vector<int32_t>> taken = c.taken;
+        EXPECT_TRUE(MergeCheckRecords(list.HeadPointer(), entries.Head(),
+                                      taken ? TakenInSet : nullptr, taken ? &*taken : nullptr));
+        EXPECT_EQ(c.expected, Rows(list.Head()));
+    }
 }
 
 TEST(CheckListRecords, MergeStopsAddingAtLastFourDigitKey)
