@@ -187,7 +187,7 @@ TEST(FormatText, UpperCaseConversionsWriteFullWidth)
         {"%D3 of 5", Format("%D3", 5), "　　５"},
         {"%D+ of 5", Format("%D+", 5), "+５"},
         {"%D+3 of 5", Format("%D+3", 5), "　＋５"},
-        {"%lD of -42", Format("%lD-", -42), "-４２"},
+        {"%lD- of -42", Format("%lD-", -42), "-４２"},
         {"%U2 of 7", Format("%U2", 7u), "　７"},
         {"%Z3 of 7", Format("%Z3", 7u), "００７"},
         {"%X2 of 255", Format("%X2", 255u), "ＦＦ"},
