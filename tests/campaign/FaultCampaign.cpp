@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "support/NoCopy.h"
 #include "tests/common/CannedHttpServer.h"
 #include "tests/common/ChildProcess.h"
 #include "FaultPlan.h"
@@ -78,7 +79,7 @@ int HoldFile(const char* path, const char* releaseName, const char* readyName)
 
 // Starts the helper on path and waits until it holds the file; the
 // destructor lets it go and waits for it to end.
-class FileHolder {
+class FileHolder : NoCopy {
 public:
     explicit FileHolder(const std::string& path)
         : m_releaseName(UniqueName("campaign-release")),
@@ -92,8 +93,6 @@ public:
         SetEvent(m_release);
         CloseHandle(m_release);
     }
-    FileHolder(const FileHolder&) = delete;
-    FileHolder& operator=(const FileHolder&) = delete;
 
     bool Held() const { return m_helper.Ready(); }
 
@@ -523,7 +522,7 @@ FileLook LookAt(const std::string& path)
 
 // One start of the program in the game folder; killed if still running
 // when it goes.
-class ProgramRun {
+class ProgramRun : NoCopy {
 public:
     ProgramRun(const std::string& program, const std::string& game)
         : m_process("\"" + program + "\"", game.c_str())
@@ -536,8 +535,6 @@ public:
         if (m_process.Started())
             Kill();
     }
-    ProgramRun(const ProgramRun&) = delete;
-    ProgramRun& operator=(const ProgramRun&) = delete;
 
     // True once the dialog offers the update, with Update pressed.
     bool PressUpdateWhenOffered(std::string* why)

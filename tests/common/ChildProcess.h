@@ -4,18 +4,18 @@
 
 #include <string>
 
+#include "support/NoCopy.h"
+
 // A process a test starts: another program, or this one again as a helper.
 // Its handles are closed with the object; the process itself is not ended
 // here, so whoever started it waits for it or ends it first.
-class ChildProcess {
+class ChildProcess : NoCopy {
 public:
     // Starts the command line (the program quoted where its path may hold a
     // blank) in folder, or in this process's current directory when folder is
     // null; Started() says whether the process could be created.
     explicit ChildProcess(std::string commandLine, const char* folder = nullptr);
     ~ChildProcess();
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool Started() const { return m_info.hProcess != nullptr; }
     HANDLE Handle() const { return m_info.hProcess; }
@@ -29,12 +29,10 @@ private:
 // the name of a fresh event is the last argument of its command line, and
 // the helper sets that event. The constructor waits for it; the destructor
 // waits for the helper's end. Each wait lasts timeoutMs at most.
-class ReadyHelper {
+class ReadyHelper : NoCopy {
 public:
     ReadyHelper(const std::string& commandLine, DWORD timeoutMs);
     ~ReadyHelper();
-    ReadyHelper(const ReadyHelper&) = delete;
-    ReadyHelper& operator=(const ReadyHelper&) = delete;
 
     bool Ready() const { return m_ready; }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/NoCopy.h"
+
 struct PrivateKey;
 
 // What the end-to-end tests share: a game folder whose update.log points at a
@@ -37,13 +39,11 @@ PackageSite FixtureSite();
 
 // A package under <root>\<name>\ and a game folder (with a data subfolder)
 // that points at it. The program started is the one given.
-class UpdateScenario {
+class UpdateScenario : NoCopy {
 public:
     UpdateScenario(const std::string& name, const std::string& program,
                    const PackageSite& site = FixtureSite());
     ~UpdateScenario();
-    UpdateScenario(const UpdateScenario&) = delete;
-    UpdateScenario& operator=(const UpdateScenario&) = delete;
 
     // update.log at version; with offline it points where no package is, so
     // the fetch at the start fails and the package is opened from its folder.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/NoCopy.h"
 #include "tests/common/TestBytes.h"
 #include "tools/pack/PackageVerifier.h"
 
@@ -14,11 +15,9 @@
 
 // A fresh folder under the system's temporary folder, removed with everything
 // in it when the object goes.
-class CScratchFolder {
+class CScratchFolder : NoCopy {
 public:
     explicit CScratchFolder(const std::string& name);
-    CScratchFolder(const CScratchFolder&) = delete;
-    CScratchFolder& operator=(const CScratchFolder&) = delete;
     ~CScratchFolder();
 
     const std::filesystem::path& Path() const { return m_path; }

@@ -15,18 +15,17 @@
 #include <vector>
 
 #include "support/ByteArea.h"
+#include "support/NoCopy.h"
 #include "support/SignedPackage.h"
 #include "tests/common/TestBytes.h"
 
 namespace {
 
 // A P-256 key pair of OpenSSL's; freed with the object.
-class OpenSslKey {
+class OpenSslKey : NoCopy {
 public:
     OpenSslKey() : m_key(EVP_EC_gen("P-256")) {}
     ~OpenSslKey() { EVP_PKEY_free(m_key); }
-    OpenSslKey(const OpenSslKey&) = delete;
-    OpenSslKey& operator=(const OpenSslKey&) = delete;
 
     PublicKey Public() const
     {

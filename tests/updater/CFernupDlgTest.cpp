@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "framework/FinishedFlag.h"
+#include "support/NoCopy.h"
 #include "tests/common/CannedHttpServer.h"
 #include "tests/common/TaskTestSupport.h"
 #include "updater/CFernupDlg.h"
@@ -739,7 +740,7 @@ TEST(FernupDialog, ExitEndsTheRunAndReleasesWhatTheDialogOwns)
 
 // LVM_ENSUREVISIBLE messages that reached the file list, as (row, flag);
 // recorded on the dialog's thread, read on the test's.
-class EnsureVisibleLog {
+class EnsureVisibleLog : NoCopy {
 public:
     explicit EnsureVisibleLog(HWND list) : m_list(list)
     {
@@ -753,8 +754,6 @@ public:
         SetWindowLongPtrA(m_list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(s_next));
         DeleteCriticalSection(&s_lock);
     }
-    EnsureVisibleLog(const EnsureVisibleLog&) = delete;
-    EnsureVisibleLog& operator=(const EnsureVisibleLog&) = delete;
 
     std::vector<std::pair<int, int>> Calls() const
     {

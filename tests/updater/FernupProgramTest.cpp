@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/NoCopy.h"
 #include "tests/common/CannedHttpServer.h"
 #include "tests/common/ChildProcess.h"
 #include "tests/common/TaskTestSupport.h"
@@ -49,7 +50,7 @@ std::string ProgramPath()
 }
 
 // Answers every connection with an empty 404 and keeps the request lines.
-class RecordingServer {
+class RecordingServer : NoCopy {
 public:
     RecordingServer()
     {
@@ -67,8 +68,6 @@ public:
         closesocket(m_listener);
         DeleteCriticalSection(&m_lock);
     }
-    RecordingServer(const RecordingServer&) = delete;
-    RecordingServer& operator=(const RecordingServer&) = delete;
 
     int Port() const { return m_port; }
 
@@ -129,7 +128,7 @@ std::string UpdateLog(int port, const std::string& folderTag)
 }
 
 // One run of a program; ended (and its handles closed) with the object.
-class Program {
+class Program : NoCopy {
 public:
     Program(const std::string& path, const std::string& currentDirectory)
         : m_process("\"" + path + "\"", currentDirectory.c_str())
@@ -145,8 +144,6 @@ public:
         if (WaitForSingleObject(m_process.Handle(), kStartMs) == WAIT_TIMEOUT)
             TerminateProcess(m_process.Handle(), 1);
     }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
 
     bool Started() const { return m_process.Started(); }
 
