@@ -1,20 +1,21 @@
 #!/usr/bin/env python3
-"""Writes an update package for the benchmarks, and a game folder to update.
+"""Writes the release that the benchmarks' packages are built from, and a game
+folder to update. The packages themselves are built by fernup-pack.
 
-usage: make-package.py PACKAGE_FOLDER GAME_FOLDER BASE_URL
-           [--large-mib N] [--medium N] [--small N] [--rows-only N] [--seed N] [--installed]
+usage: make-package.py RELEASE_FOLDER GAME_FOLDER BASE_URL
+           [--large-mib N] [--medium N] [--small N] [--rows-only N] [--seed N]
+           [--installed] [--lists FOLDER]
 
-PACKAGE_FOLDER gets update.qdv, MD5.txt, readme.txt and the files, each named
-as the last component of its target path, so that the same folder serves as
-the online package (under BASE_URL) and as the offline one. GAME_FOLDER gets
-an update.log at version 1.00 pointing at BASE_URL and the folders that the
-target paths name; with --installed also an older version of every file (as
+RELEASE_FOLDER gets the new release's files as the game holds them. GAME_FOLDER
+gets an update.log at version 1.00 pointing at BASE_URL and the folders that
+the files lie in; with --installed also an older version of every file (as
 large, other bytes), so that the update replaces files as it would in a game.
-Also writes PACKAGE_FOLDER/sums.txt ("md5  name" lines for md5sum -c) and
-PACKAGE_FOLDER/urls.txt (a curl config).
+--lists FOLDER gets what the reference pipeline reads: sums.txt ("md5  name"
+lines for md5sum -c, by the file's name alone) and urls.txt (a curl config
+fetching each file from BASE_URL under fernup-pack's default prefix, files/).
 
---rows-only N writes a definition of N files without the files themselves,
-for timing the dialog's file list.
+--rows-only N writes N small files (1 byte to 16 KiB), for timing the dialog's
+file list: what a row costs does not depend on the size it shows.
 """
 import argparse
 import hashlib
@@ -23,6 +24,7 @@ import random
 
 TITLE = "Quill"
 CHUNK = 16 << 20
+PREFIX = "files/"
 
 
 def write_random(path, size, rng):
@@ -40,7 +42,7 @@ def write_random(path, size, rng):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("package")
+    parser.add_argument("release")
     parser.add_argument("game")
     parser.add_argument("base_url")
     parser.add_argument("--large-mib", type=int, default=64)
@@ -49,53 +51,42 @@ def main():
     parser.add_argument("--rows-only", type=int, default=0)
     parser.add_argument("--seed", type=int, default=8)
     parser.add_argument("--installed", action="store_true")
+    parser.add_argument("--lists")
     args = parser.parse_args()
 
     rng = random.Random(args.seed)
-    os.makedirs(args.package, exist_ok=True)
-    # (name, target folder, size)
+    # (name, folder under the game folder, size)
     files = []
     if args.rows_only:
         for n in range(1, args.rows_only + 1):
-            files.append((f"r{n:03d}.bin", "data\\", rng.randint(1, 4 << 20)))
+            files.append((f"r{n:03d}.bin", "data", rng.randint(1, 16 << 10)))
     else:
-        files.append(("large.bin", "data\\", args.large_mib << 20))
+        files.append(("large.bin", "data", args.large_mib << 20))
         for n in range(1, args.medium + 1):
-            files.append((f"m{n:03d}.bin", "data\\", rng.randint(256 << 10, 1 << 20)))
+            files.append((f"m{n:03d}.bin", "data", rng.randint(256 << 10, 1 << 20)))
         for n in range(1, args.small + 1):
-            files.append((f"s{n:03d}.bin", "data\\small\\", rng.randint(1, 16 << 10)))
+            files.append((f"s{n:03d}.bin", "data/small", rng.randint(1, 16 << 10)))
 
-    lines = ["[UPDATE_VER]", f"NAME={TITLE}", "VER=1.01", "DAY=2024/06/01", "[UPDATE_FILE]"]
     sums = []
     urls = []
-    for index, (name, folder, size) in enumerate(files, start=1):
+    for name, folder, size in files:
+        os.makedirs(os.path.join(args.release, folder), exist_ok=True)
+        os.makedirs(os.path.join(args.game, folder), exist_ok=True)
+        digest = write_random(os.path.join(args.release, folder, name), size, rng)
         if args.rows_only:
-            digest = hashlib.md5(name.encode()).hexdigest()
-        else:
-            digest = write_random(os.path.join(args.package, name), size, rng)
-            if args.installed:
-                folder_path = os.path.join(args.game, *folder.strip("\\").split("\\"))
-                os.makedirs(folder_path, exist_ok=True)
-                write_random(os.path.join(folder_path, name), size, rng)
-            sums.append(f"{digest}  {name}")
-            urls.append(f'url = "{args.base_url}{name}"\noutput = "{name}"')
-        lines.append(f"FILE{index:03d}={name},{folder}{name},{size},{digest}")
+            continue
+        if args.installed:
+            write_random(os.path.join(args.game, folder, name), size, rng)
+        sums.append(f"{digest}  {name}")
+        urls.append(f'url = "{args.base_url}{PREFIX}{folder}/{name}"\noutput = "{name}"')
 
-    definition = ("\r\n".join(lines) + "\r\n").encode("ascii")
-    with open(os.path.join(args.package, "update.qdv"), "wb") as out:
-        out.write(definition)
-    with open(os.path.join(args.package, "MD5.txt"), "w") as out:
-        out.write(hashlib.md5(definition).hexdigest())
-    with open(os.path.join(args.package, "readme.txt"), "wb") as out:
-        out.write(b"benchmark package\r\n")
-    if not args.rows_only:
-        with open(os.path.join(args.package, "sums.txt"), "w") as out:
+    if args.lists:
+        os.makedirs(args.lists, exist_ok=True)
+        with open(os.path.join(args.lists, "sums.txt"), "w") as out:
             out.write("\n".join(sums) + "\n")
-        with open(os.path.join(args.package, "urls.txt"), "w") as out:
+        with open(os.path.join(args.lists, "urls.txt"), "w") as out:
             out.write("\n".join(urls) + "\n")
 
-    for folder in {folder for _, folder, _ in files}:
-        os.makedirs(os.path.join(args.game, *folder.strip("\\").split("\\")), exist_ok=True)
     with open(os.path.join(args.game, "update.log"), "wb") as out:
         out.write(
             (

@@ -3,7 +3,8 @@
 # loopback and prints one summary table (with the machine it ran on) and the
 # detail tables behind it, also kept in BUILD/bench-results.md. Every reference
 # is measured in the same run:
-#   - an online and an offline update of a generated package (one large file,
+#   - an online and an offline update of packages that fernup-pack builds from a
+#     generated release (one large file,
 #     a hundred medium and four hundred small ones, older copies installed),
 #     each phase timed by bench/win/UpdateBench.cpp, beside the floor that the
 #     download's pacing sets and a plain pipeline over the same files (curl
@@ -50,6 +51,10 @@ fi
 echo "=== build ($preset, $build)" >&2
 cmake --preset "$preset" -B "$build" >/dev/null
 cmake --build "$build" --target update_bench dialog_bench -j 2 >/dev/null
+# The packages are built by the publisher's tool, from the release preset.
+cmake --preset release >/dev/null
+cmake --build --preset release --target fernup_pack -j 2 >/dev/null
+pack_tool=$root/build/release/bin/fernup-pack
 
 echo "=== package and server" >&2
 # A server left by an interrupted run would outlive its folder.
@@ -60,11 +65,25 @@ bash scripts/nginx-serve.sh start "$nginx_dir" >/dev/null
 port=$(cat "$nginx_dir/port")
 base="http://127.0.0.1:$port/pkg/"
 pkg=$nginx_dir/www/pkg
-python3 bench/make-package.py "$pkg" "$data/game-old" "$base" --large-mib "$large_mib" --installed >&2
+offline=$data/offline
+release=$data/release
+lists=$data/lists
+python3 bench/make-package.py "$release" "$data/game-old" "$base" --large-mib "$large_mib" \
+  --installed --lists "$lists" >&2
+printf 'benchmark package\r\n' > "$data/readme.txt"
+# The same release as the online package (served by nginx) and the offline one.
+publish() {
+  "$pack_tool" build --files "$1" --out "$2" --title Quill --version 1.01 --day 2024/06/01 \
+    --readme "$data/readme.txt" "${@:3}" >&2
+}
+publish "$release" "$pkg"
+publish "$release" "$offline" --offline
 # Every figure below is worthless if the server cannot hand out the package.
 bash scripts/nginx-serve.sh check "$nginx_dir" pkg/update.qdv
 # Nothing listens on port 1: the dialog's fetch fails at once and leaves Browse.
-python3 bench/make-package.py "$data/rows" "$data/game-rows" "http://127.0.0.1:1/" --rows-only 999 >&2
+python3 bench/make-package.py "$data/rows-release" "$data/game-rows" "http://127.0.0.1:1/" \
+  --rows-only 999 >&2
+publish "$data/rows-release" "$data/rows" --offline
 
 # Requests and bytes that nginx served to the update task after a byte offset
 # of its access log (the combined format: the body's bytes are the tenth
@@ -117,7 +136,7 @@ reset_reference() {
   mkdir -p "$data/ref/download" "$data/ref/installed"
   find "$data/game-old" -name '*.bin' -exec cp {} "$data/ref/installed/" \;
 }
-names() { awk '{ print $2 }' "$pkg/sums.txt"; }
+names() { awk '{ print $2 }' "$lists/sums.txt"; }
 
 results=$data/results.txt
 : > "$results"
@@ -126,10 +145,10 @@ cmake/wine-run.sh "$build/wineprefix" cmd.exe /c exit >/dev/null 2>&1 || true
 
 echo "=== online update: reference pipeline" >&2
 reset_reference
-timed3 curl_s sh -c "cd '$data/ref/download' && curl -s --fail -K '$pkg/urls.txt'"
-timed3 md5a_s sh -c "cd '$data/ref/download' && md5sum -c --quiet '$pkg/sums.txt'"
+timed3 curl_s sh -c "cd '$data/ref/download' && curl -s --fail -K '$lists/urls.txt'"
+timed3 md5a_s sh -c "cd '$data/ref/download' && md5sum -c --quiet '$lists/sums.txt'"
 timed3 cp_s sh -c "cd '$data/ref/download' && cp $(names | tr '\n' ' ') '$data/ref/installed/'"
-timed3 md5b_s sh -c "cd '$data/ref/installed' && md5sum -c --quiet '$pkg/sums.txt'"
+timed3 md5b_s sh -c "cd '$data/ref/installed' && md5sum -c --quiet '$lists/sums.txt'"
 echo "=== online update: ours" >&2
 reset_game
 sync
@@ -141,14 +160,14 @@ online_served=$(served "$online_offset")
 
 echo "=== offline update: reference pipeline" >&2
 reset_reference
-timed3 md5a_s sh -c "cd '$pkg' && md5sum -c --quiet sums.txt"
-timed3 cp_s sh -c "cd '$pkg' && cp $(names | tr '\n' ' ') '$data/ref/installed/'"
-timed3 md5b_s sh -c "cd '$data/ref/installed' && md5sum -c --quiet '$pkg/sums.txt'"
+timed3 md5a_s sh -c "cd '$offline' && md5sum -c --quiet '$lists/sums.txt'"
+timed3 cp_s sh -c "cd '$offline' && cp $(names | tr '\n' ' ') '$data/ref/installed/'"
+timed3 md5b_s sh -c "cd '$data/ref/installed' && md5sum -c --quiet '$lists/sums.txt'"
 echo "=== offline update: ours" >&2
 reset_game
 sync
-run_bench update_bench --definition "$(winpath "$pkg/update.qdv")" --game "$(winpath "$data/game")\\" \
-  --offline "$(winpath "$pkg")\\" --md5a "$md5a_s" --cp "$cp_s" --md5b "$md5b_s" "${signed[@]}" >> "$results"
+run_bench update_bench --definition "$(winpath "$offline/update.qdv")" --game "$(winpath "$data/game")\\" \
+  --offline "$(winpath "$offline")\\" --md5a "$md5a_s" --cp "$cp_s" --md5b "$md5b_s" "${signed[@]}" >> "$results"
 
 # Game folders of three kinds, from the older copies and the package: every
 # file old (each older copy made one byte longer, so no size matches), the
@@ -163,8 +182,8 @@ make_game() {
     rel=${target//\\//}
     case $kind in
       all-old) printf x >> "$dest/$rel" ;;
-      one-percent) [ $((n % 100)) -eq 0 ] || cp "$pkg/${rel##*/}" "$dest/$rel" ;;
-      none-old) cp "$pkg/${rel##*/}" "$dest/$rel" ;;
+      one-percent) [ $((n % 100)) -eq 0 ] || cp "$release/$rel" "$dest/$rel" ;;
+      none-old) cp "$release/$rel" "$dest/$rel" ;;
     esac
   done < <(grep '^FILE' "$pkg/update.qdv" | tr -d '\r')
 }
