@@ -3,9 +3,9 @@
 # loopback and prints one summary table (with the machine it ran on) and the
 # detail tables behind it, also kept in BUILD/bench-results.md. Every reference
 # is measured in the same run:
-#   - an online and an offline update of packages that fernup-pack builds from a
-#     generated release (one large file,
-#     a hundred medium and four hundred small ones, older copies installed),
+#   - an online and an offline update of packages that fernup-pack builds from
+#     a generated release (one large file, a hundred medium and four hundred
+#     small ones, older copies installed),
 #     each phase timed by bench/win/UpdateBench.cpp, beside the floor that the
 #     download's pacing sets and a plain pipeline over the same files (curl
 #     into a folder, md5sum -c, cp over the older copies, md5sum -c; each
