@@ -15,6 +15,7 @@
 #include "support/NoCopy.h"
 #include "tests/common/CannedHttpServer.h"
 #include "tests/common/ChildProcess.h"
+#include "tests/common/DialogDriver.h"
 #include "tests/common/TaskTestSupport.h"
 
 namespace {
@@ -150,12 +151,14 @@ public:
     // The program's dialog, found by its title among this process's windows.
     HWND Dialog(DWORD timeoutMs) const
     {
-        for (DWORD start = GetTickCount();; Sleep(20)) {
-            Search search = {m_process.Id(), nullptr};
-            EnumWindows(Match, reinterpret_cast<LPARAM>(&search));
-            if (search.found != nullptr || GetTickCount() - start >= timeoutMs)
-                return search.found;
-        }
+        Search search = {m_process.Id(), nullptr};
+        DialogDriver::WaitUntil(
+            [&] {
+                EnumWindows(Match, reinterpret_cast<LPARAM>(&search));
+                return search.found != nullptr;
+            },
+            timeoutMs);
+        return search.found;
     }
 
     // The exit code, or STILL_ACTIVE when it has not ended within the time.
@@ -198,12 +201,14 @@ private:
 // Requests seen so far, once at least one has come.
 std::vector<std::string> WaitForRequests(RecordingServer& server)
 {
-    for (DWORD start = GetTickCount(); GetTickCount() - start < kStartMs; Sleep(20)) {
-        std::vector<std::string> requests = server.Requests();
-        if (!requests.empty())
-            return requests;
-    }
-    return {};
+    std::vector<std::string> requests;
+    DialogDriver::WaitUntil(
+        [&] {
+            requests = server.Requests();
+            return !requests.empty();
+        },
+        kStartMs);
+    return requests;
 }
 
 // A game folder whose update.log points at the recording server.
