@@ -54,6 +54,14 @@ const char* LastComponent(const char* targetPath)
     return backslash != nullptr ? backslash + 1 : targetPath;
 }
 
+uint32_t EntryCount(const UpdateFileEntry* entries)
+{
+    uint32_t count = 0;
+    for (const UpdateFileEntry* entry = entries; entry != nullptr; entry = entry->next)
+        ++count;
+    return count;
+}
+
 int32_t Percent(int32_t base, int32_t span, uint32_t done, uint32_t whole)
 {
     return base + static_cast<int32_t>(static_cast<double>(span) * static_cast<double>(done) /
@@ -129,7 +137,8 @@ CFernupTask::CFernupTask(const char* baseAddress, UpdateFileEntry* entries)
       m_offline(0),
       m_checkSignedHashes(0),
       m_messageList(nullptr),
-      m_session(nullptr)
+      m_session(nullptr),
+      m_previous()
 {
     m_tempFolder[0] = '\0';
     m_gameFolder[0] = '\0';
@@ -256,11 +265,9 @@ int32_t CFernupTask::Run()
         if (m_offline == 1) {
             CopyText(m_workFolder, sizeof(m_workFolder), m_offlineFolder);
         } else {
-            CopyText(m_workFolder, sizeof(m_workFolder), m_tempFolder);
-            AppendText(m_workFolder, sizeof(m_workFolder), m_definitionDigest);
-            if (!FileExists(m_workFolder))
-                CreateDirectoryA(m_workFolder, nullptr);
-            AppendText(m_workFolder, sizeof(m_workFolder), "\\");
+            // A folder that cannot be made fails the first copy's creation.
+            m_work.Create(m_tempFolder, m_definitionDigest, EntryCount(m_entries));
+            CopyText(m_workFolder, sizeof(m_workFolder), m_work.Path());
         }
 
         if (!CheckInternet())
@@ -269,6 +276,8 @@ int32_t CFernupTask::Run()
             Fail(kFailNoSession, kLineNoSession);
         else
             RunPhases();
+        if (m_offline != 1)
+            RemoveWorkFolder();
     }
 
     AppendMessage(m_failureCode == 0 ? kLineDone : kLineFailed);
@@ -283,7 +292,7 @@ void CFernupTask::RunPhases()
          entry = entry->next) {
         entry->installedMatched = 0;
         if (m_offline == 1) {
-            if (InstalledFileMatches(entry, nullptr))
+            if (InstalledFileMatches(entry, INVALID_HANDLE_VALUE))
                 entry->installedMatched = 1;
         } else if (CopyMatchingInstalled(entry)) {
             PauseAfterStep(entry);
@@ -309,25 +318,22 @@ void CFernupTask::RunPhases()
     }
     InternetCloseHandle(static_cast<HINTERNET>(m_session));
     m_session = nullptr;
-    if (m_offline != 1)
-        RemoveWorkFolder();
 }
 
 int32_t CFernupTask::DownloadFile(UpdateFileEntry* entry)
 {
-    char localPath[kPathCapacity];
-    JoinPath(localPath, sizeof localPath, m_workFolder, LastComponent(entry->targetPath));
     char address[kAddressCapacity];
     CopyText(address, sizeof(address), m_baseAddress);
     AppendText(address, sizeof(address), entry->sourcePath);
 
-    HANDLE file = CreateFileA(localPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
+    HANDLE file = WorkCopy(entry, true);
     if (file == INVALID_HANDLE_VALUE) {
         Fail(kFailOpen, kLineCannotOpen);
         return m_failureCode;
     }
+    // Whatever a look at the installed file wrote there goes.
     SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    SetEndOfFile(file);
 
     FetchOutcome outcome = FetchToFile(this, static_cast<HINTERNET>(m_session), address, file,
                                        static_cast<uint32_t>(entry->size), entry->downloadState,
@@ -336,9 +342,28 @@ int32_t CFernupTask::DownloadFile(UpdateFileEntry* entry)
         Fail(kFailDownload, kLineCannotDownload);
     else if (outcome == FetchBrokenOff)
         Fail(kFailBrokenOff, kLineBrokenOff);
-
-    CloseHandle(file);
+    // The copy stays open: it is the work folder's until RemoveWorkFolder.
     return m_failureCode;
+}
+
+// The position of entry in the list; the work folder's copies go by it.
+uint32_t CFernupTask::EntryIndex(const UpdateFileEntry* entry) const
+{
+    uint32_t index = 0;
+    for (const UpdateFileEntry* e = m_entries; e != nullptr && e != entry; e = e->next)
+        ++index;
+    return index;
+}
+
+// The entry's copy in the online work folder, made when create is true and
+// it is not there yet; INVALID_HANDLE_VALUE when there is none.
+void* CFernupTask::WorkCopy(const UpdateFileEntry* entry, bool create)
+{
+    const uint32_t index = EntryIndex(entry);
+    HANDLE copy = m_work.Copy(index);
+    if (copy == INVALID_HANDLE_VALUE && create)
+        copy = m_work.CreateCopy(index, LastComponent(entry->targetPath));
+    return copy;
 }
 
 // Opens a file as the checks read it: unbuffered where the OS class allows,
@@ -389,19 +414,23 @@ uint32_t CFernupTask::ReadThrough(void* file, uint32_t expected, CEntryDigest* d
 
 int32_t CFernupTask::HashFile(const char* path, UpdateFileEntry* entry, bool installed)
 {
-    int32_t& state = installed ? entry->transferState : entry->downloadState;
-    int32_t& percent = installed ? entry->transferPercent : entry->downloadPercent;
-
     HANDLE file = OpenForHash(path);
     // A file that cannot be opened yields no bytes, and so fails the check;
     // its expected length still comes from its folder, where it may be listed.
-    uint32_t expected = kNoFileSize;
-    if (file != INVALID_HANDLE_VALUE) {
-        expected = OpenFileSize(file);
+    uint32_t expected = file != INVALID_HANDLE_VALUE ? OpenFileSize(file) : FileSizeOf(path);
+    HashOpenFile(file, expected, entry, installed);
+    CloseFile(file);
+    return m_failureCode;
+}
+
+// The check of one file, read from its start through the read buffer.
+int32_t CFernupTask::HashOpenFile(void* file, uint32_t expected, UpdateFileEntry* entry,
+                                  bool installed)
+{
+    int32_t& state = installed ? entry->transferState : entry->downloadState;
+    int32_t& percent = installed ? entry->transferPercent : entry->downloadPercent;
+    if (file != INVALID_HANDLE_VALUE)
         SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-    } else {
-        expected = FileSizeOf(path);
-    }
 
     CEntryDigest digest(m_checkSignedHashes == 1);
     StoreProgress(state, kStateRunning);
@@ -413,15 +442,15 @@ int32_t CFernupTask::HashFile(const char* path, UpdateFileEntry* entry, bool ins
 
     StoreProgress(percent, 100);
     StoreProgress(state, kStateEnded);
-    CloseFile(file);
     return m_failureCode;
 }
 
 // Whether the installed file of entry already is the entry's file, judged as
-// its checks judge it. A file of another size is not read. With copyPath,
-// the bytes read are written to a new file there as well. Nothing fails
-// here: a file that cannot be opened, read or copied simply does not match.
-bool CFernupTask::InstalledFileMatches(UpdateFileEntry* entry, const char* copyPath)
+// its checks judge it. A file of another size is not read. With a copy
+// handle, the bytes read are written there as well, from its start. Nothing
+// fails here: a file that cannot be opened, read or copied simply does not
+// match.
+bool CFernupTask::InstalledFileMatches(UpdateFileEntry* entry, void* copy)
 {
     char path[kPathCapacity];
     JoinPath(path, sizeof path, m_gameFolder, entry->targetPath);
@@ -433,21 +462,15 @@ bool CFernupTask::InstalledFileMatches(UpdateFileEntry* entry, const char* copyP
         CloseHandle(file);
         return false;
     }
-    HANDLE copy = INVALID_HANDLE_VALUE;
-    if (copyPath != nullptr) {
-        copy = CreateFileA(copyPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
-        if (copy == INVALID_HANDLE_VALUE) {
-            CloseHandle(file);
-            return false;
-        }
+    if (copy != INVALID_HANDLE_VALUE) {
+        SetFilePointer(copy, 0, nullptr, FILE_BEGIN);
+        SetEndOfFile(copy);
     }
     SetFilePointer(file, 0, nullptr, FILE_BEGIN);
     CEntryDigest digest(m_checkSignedHashes == 1);
     bool copyWhole = true;
     const uint32_t hashed = ReadThrough(file, size, &digest, copy, &copyWhole, nullptr);
     CloseHandle(file);
-    CloseFile(copy);
     return digest.Matches(*entry, hashed, size) && copyWhole;
 }
 
@@ -458,9 +481,8 @@ bool CFernupTask::InstalledFileMatches(UpdateFileEntry* entry, const char* copyP
 // downloaded; the download then replaces whatever copy was written.
 bool CFernupTask::CopyMatchingInstalled(UpdateFileEntry* entry)
 {
-    char localPath[kPathCapacity];
-    JoinPath(localPath, sizeof localPath, m_workFolder, LastComponent(entry->targetPath));
-    if (!InstalledFileMatches(entry, localPath))
+    HANDLE copy = WorkCopy(entry, true);
+    if (copy == INVALID_HANDLE_VALUE || !InstalledFileMatches(entry, copy))
         return false;
     entry->installedMatched = 1;
     StoreProgress(entry->downloadState, kStateRunning);
@@ -476,6 +498,8 @@ bool CFernupTask::CopyMatchingInstalled(UpdateFileEntry* entry)
 int32_t CFernupTask::KeepInstalled(UpdateFileEntry* entry)
 {
     StoreProgress(entry->transferState, kStateRunning);
+    m_previous.existed = true;
+    m_previous.kept[0] = '\0';
     char destination[kPathCapacity];
     JoinPath(destination, sizeof destination, m_gameFolder, entry->targetPath);
     ClearProtectingAttributes(destination);
@@ -498,42 +522,74 @@ void CFernupTask::SettleDestinationFolder(const UpdateFileEntry* entry, const ch
 
 int32_t CFernupTask::VerifyDownloaded(UpdateFileEntry* entry)
 {
-    char path[kPathCapacity];
-    JoinPath(path, sizeof path, m_workFolder, LastComponent(entry->targetPath));
-    return HashFile(path, entry, false);
+    if (m_offline == 1) {
+        char path[kPathCapacity];
+        JoinPath(path, sizeof path, m_workFolder, LastComponent(entry->targetPath));
+        return HashFile(path, entry, false);
+    }
+    // Online the copy is read through the handle it was written through: no
+    // name is looked up between its making and its install.
+    HANDLE copy = WorkCopy(entry, false);
+    return HashOpenFile(copy, copy != INVALID_HANDLE_VALUE ? OpenFileSize(copy) : kNoFileSize,
+                        entry, false);
 }
 
 int32_t CFernupTask::VerifyInstalled(UpdateFileEntry* entry)
 {
     char path[kPathCapacity];
     JoinPath(path, sizeof path, m_gameFolder, entry->targetPath);
-    return HashFile(path, entry, true);
+    // A file that fails its check does not stay: the one it replaced comes
+    // back (or, where there was none, it goes), and the line is this step's.
+    if (HashFile(path, entry, true) != 0)
+        PutBack(m_previous, path, kReplaceRetryMs);
+    else
+        DropPrevious(m_previous);
+    m_previous.kept[0] = '\0';
+    return m_failureCode;
 }
 
 int32_t CFernupTask::TransferFile(UpdateFileEntry* entry)
 {
     StoreProgress(entry->transferState, kStateRunning);
-    char source[kPathCapacity];
-    JoinPath(source, sizeof source, m_workFolder, LastComponent(entry->targetPath));
+    m_previous.existed = true;
+    m_previous.kept[0] = '\0';
     char destination[kPathCapacity];
     JoinPath(destination, sizeof destination, m_gameFolder, entry->targetPath);
-
     ClearProtectingAttributes(destination);
-    // A source that does not exist cannot be opened: the same failure. Its
-    // length is then asked of the open file rather than of its folder.
-    HANDLE input = CreateFileA(source, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
+
+    // Online, the copy that was checked, through its own handle; offline the
+    // package's file, opened again. A source that does not exist cannot be
+    // opened: the same failure. Its length is asked of the open file.
+    HANDLE input = INVALID_HANDLE_VALUE;
+    if (m_offline == 1) {
+        char source[kPathCapacity];
+        JoinPath(source, sizeof source, m_workFolder, LastComponent(entry->targetPath));
+        input = CreateFileA(source, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
+    } else {
+        input = WorkCopy(entry, false);
+    }
     if (input == INVALID_HANDLE_VALUE) {
         Fail(kFailOpen, kLineCannotOpen);
         return m_failureCode;
     }
-    uint32_t length = OpenFileSize(input);
+    CopyIntoPlace(entry, input, OpenFileSize(input), destination);
+    if (m_offline == 1)
+        CloseHandle(input);
+    return m_failureCode;
+}
 
-    // The copy goes to a new file beside the destination, which takes the
-    // destination's place in one step only when the copy is whole: a failed
-    // or cut-off copy leaves the installed file as it was. A missing folder
-    // fails here. Where no temporary name fits the path limit, the copy is
-    // written in place as it always could be.
+// Copies length bytes of input into a new file beside destination, hashing
+// them as they are written, and puts it in destination's place only when
+// they are the bytes that the fetch phase checked: whatever became of the
+// source since (another program's write into a package, a file swapped on a
+// share), nothing else is installed. A failed, cut-off or refused copy leaves
+// the installed file as it was. A missing folder fails here. Where no
+// temporary name fits the path limit, the copy is written in place as it
+// always could be, and is judged all the same.
+int32_t CFernupTask::CopyIntoPlace(UpdateFileEntry* entry, void* input, uint32_t length,
+                                   const char* destination)
+{
     char folder[kPathCapacity];
     SettleDestinationFolder(entry, destination, folder);
     const bool inPlace = !TemporaryNameFits(folder);
@@ -542,7 +598,6 @@ int32_t CFernupTask::TransferFile(UpdateFileEntry* entry)
                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr)
                             : CreateTemporaryFile(folder, temporary, sizeof(temporary));
     if (output == INVALID_HANDLE_VALUE) {
-        CloseHandle(input);
         Fail(kFailOpen, kLineCannotOpen);
         return m_failureCode;
     }
@@ -554,6 +609,7 @@ int32_t CFernupTask::TransferFile(UpdateFileEntry* entry)
     void* buffer = m_copyBuffer;
     if (buffer == nullptr)
         Fail(kFailCopy, kLineCopyFailed);
+    CEntryDigest digest(m_checkSignedHashes == 1);
     uint32_t copied = 0;
     while (length > 0 && m_failureCode == 0) {
         DWORD got = 0;
@@ -563,6 +619,7 @@ int32_t CFernupTask::TransferFile(UpdateFileEntry* entry)
             Fail(kFailCopy, kLineCopyFailed);
             break;
         }
+        digest.Update(buffer, got);
         WriteFile(output, buffer, got, &written, nullptr);
         copied += got;
         if (written != got) {
@@ -573,13 +630,14 @@ int32_t CFernupTask::TransferFile(UpdateFileEntry* entry)
         if (copied >= length)
             break;
     }
+    if (m_failureCode == 0 && !digest.Matches(*entry, copied, length))
+        Fail(kFailInstalled, kLineBadInstall);
     StoreProgress(entry->transferPercent, 85);
-    CloseHandle(input);
     CloseHandle(output);
 
     if (inPlace)
         return m_failureCode;
-    if (m_failureCode == 0 && !PutInPlace(temporary, destination, kReplaceRetryMs))
+    if (m_failureCode == 0 && !PutInPlace(temporary, destination, kReplaceRetryMs, &m_previous))
         Fail(kFailOpen, kLineCannotOpen);
     if (m_failureCode != 0)
         DeleteFileA(temporary);
@@ -611,12 +669,7 @@ void CFernupTask::WriteCheckList()
 
 void CFernupTask::RemoveWorkFolder()
 {
-    char path[kPathCapacity];
-    for (const UpdateFileEntry* entry = m_entries; entry != nullptr; entry = entry->next) {
-        JoinPath(path, sizeof path, m_workFolder, LastComponent(entry->targetPath));
-        // No look first: deleting a copy that is not there simply fails.
-        DeleteFileA(path);
-    }
-    // Refused by the platform while the folder still holds anything.
-    RemoveDirectoryA(m_workFolder);
+    // Closing each copy deletes it; the folder, made by this run, goes with
+    // the last of them.
+    m_work.Close();
 }

@@ -5,6 +5,8 @@
 #include "framework/CWinThreadMaster.h"
 #include "framework/FinishedFlag.h"
 #include "updater/CSystemReport.h"
+#include "updater/FileReplace.h"
+#include "updater/WorkFolder.h"
 
 class CEntryDigest;
 class CWinListBox;
@@ -79,9 +81,13 @@ public:
     char m_baseAddress[128];
     CWinListBox* m_messageList;  // borrowed from the dialog
 
-    // Settled by Run: the offline folder, or the temp folder + digest + "\".
+    // Settled by Run: the offline folder, or the online work folder.
     char m_workFolder[1024];
     void* m_session;  // HINTERNET of the run; closed by Run
+    CWorkFolder m_work;  // online only; its copies live until RemoveWorkFolder
+    // What the last TransferFile replaced, kept until VerifyInstalled has
+    // judged the new file: put back when it fails, dropped when it passes.
+    PreviousFile m_previous;
 
 private:
     void AppendMessage(const char* line);
@@ -94,10 +100,15 @@ private:
     void SettleDestinationFolder(const UpdateFileEntry* entry, const char* destination,
                                  char* folder) const;
     int32_t HashFile(const char* path, UpdateFileEntry* entry, bool installed);
+    int32_t HashOpenFile(void* file, uint32_t expected, UpdateFileEntry* entry, bool installed);
     void* OpenForHash(const char* path) const;
     uint32_t ReadThrough(void* file, uint32_t expected, CEntryDigest* digest, void* copy,
                          bool* copyWhole, int32_t* percent);
-    bool InstalledFileMatches(UpdateFileEntry* entry, const char* copyPath);
+    bool InstalledFileMatches(UpdateFileEntry* entry, void* copy);
     bool CopyMatchingInstalled(UpdateFileEntry* entry);
+    uint32_t EntryIndex(const UpdateFileEntry* entry) const;
+    void* WorkCopy(const UpdateFileEntry* entry, bool create);
+    int32_t CopyIntoPlace(UpdateFileEntry* entry, void* input, uint32_t length,
+                          const char* destination);
     int32_t KeepInstalled(UpdateFileEntry* entry);
 };

@@ -134,34 +134,99 @@ void CopyNamedStreams(const char* from, const char* to)
         LocalFree(buffer);
 }
 
-// Moves the running program's file aside under a temporary name in its
-// folder (a running program's file can be renamed, not replaced), its new
-// path left in aside (MAX_PATH bytes).
-bool MoveProgramAside(const char* program, char* aside, uint32_t retryMs)
+// A move, tried again for retryMs while another handle is in the way.
+bool MoveRetrying(const char* from, const char* to, DWORD flags, uint32_t retryMs)
 {
-    char folder[MAX_PATH];
-    FolderOf(program, folder);
-    if (!TemporaryNameFits(folder))
-        return false;
     const DWORD start = GetTickCount();
-    const uint32_t first = GetTickCount();
-    for (uint32_t attempt = 0; attempt <= 0xFFFF;) {
-        char name[kTemporaryNameLength + 1];
-        FormTemporaryName(name, sizeof name, first + attempt);
-        CopyText(aside, MAX_PATH, folder);
-        AppendText(aside, MAX_PATH, name);
-        if (MoveFileExA(program, aside, MOVEFILE_WRITE_THROUGH))
+    for (;;) {
+        if (MoveFileExA(from, to, flags))
             return true;
-        const DWORD error = GetLastError();
-        if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
-            ++attempt;
-            continue;
-        }
-        if (!IsSharingError(error) || GetTickCount() - start >= retryMs)
+        if (!IsSharingError(GetLastError()) || GetTickCount() - start >= retryMs)
             return false;
         Sleep(kRetryPauseMs);
     }
+}
+
+// Makes something under a temporary name in folder (ending in "\") that did
+// not exist: make(path) creates it there and is false when it could not, the
+// last error telling why. Names that are taken are stepped over, never
+// opened. The path made, or empty text, is left in path (capacity bytes).
+template <typename Make>
+bool MakeUnderFreshName(const char* folder, char* path, size_t capacity, Make make)
+{
+    path[0] = '\0';
+    if (!TemporaryNameFits(folder))
+        return false;
+    const uint32_t first = GetTickCount();
+    for (uint32_t attempt = 0; attempt <= 0xFFFF; ++attempt) {
+        char name[kTemporaryNameLength + 1];
+        FormTemporaryName(name, sizeof name, first + attempt);
+        CopyText(path, capacity, folder);
+        if (!AppendText(path, capacity, name))
+            break;
+        if (make(path))
+            return true;
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
+            break;
+    }
+    path[0] = '\0';
     return false;
+}
+
+// A second name for the installed file, so that it outlives its replacement
+// and can come back if the new file fails its check. Only a file that may be
+// deleted now gets one: a second name of a file that another program holds
+// without sharing its deletion could not be removed again. A volume without
+// hard links (FAT) keeps nothing; the new file then stays whatever its check
+// says, as it always did.
+void KeepPrevious(const char* destination, char* kept, size_t capacity)
+{
+    HANDLE probe = CreateFileA(destination, DELETE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+        kept[0] = '\0';
+        return;
+    }
+    CloseHandle(probe);
+    char folder[MAX_PATH];
+    FolderOf(destination, folder);
+    MakeUnderFreshName(folder, kept, capacity, [&](const char* name) {
+        return CreateHardLinkA(name, destination, nullptr) != FALSE;
+    });
+}
+
+// One process-wide lock around the two moves of a swap of the running
+// program's file; the end of the process takes it for good.
+struct SwapLock {
+    SwapLock() { InitializeCriticalSection(&section); }
+    // Never deleted: the process may end while a thread waits for it.
+    CRITICAL_SECTION section;
+};
+SwapLock g_swapLock;
+
+// The running program's file can be renamed, but neither replaced nor
+// deleted: it moves aside under a temporary name in its folder (where it is
+// kept), and the new file takes its name.
+bool SwapProgram(const char* temporary, const char* program, uint32_t retryMs,
+                 PreviousFile* previous)
+{
+    char folder[MAX_PATH];
+    FolderOf(program, folder);
+    EnterCriticalSection(&g_swapLock.section);
+    bool swapped = MakeUnderFreshName(folder, previous->kept, sizeof previous->kept,
+                                      [&](const char* aside) {
+                                          return MoveRetrying(program, aside,
+                                                              MOVEFILE_WRITE_THROUGH, retryMs);
+                                      });
+    if (swapped && !MoveRetrying(temporary, program, MOVEFILE_WRITE_THROUGH, retryMs)) {
+        MoveRetrying(previous->kept, program, MOVEFILE_WRITE_THROUGH, retryMs);
+        previous->kept[0] = '\0';
+        swapped = false;
+    }
+    LeaveCriticalSection(&g_swapLock.section);
+    return swapped;
 }
 
 }  // namespace
@@ -174,56 +239,58 @@ bool TemporaryNameFits(const char* folder)
 
 HANDLE CreateTemporaryFile(const char* folder, char* temporary, size_t capacity)
 {
-    if (!TemporaryNameFits(folder))
-        return INVALID_HANDLE_VALUE;
-    const uint32_t first = GetTickCount();
-    for (uint32_t attempt = 0; attempt <= 0xFFFF; ++attempt) {
-        char name[kTemporaryNameLength + 1];
-        FormTemporaryName(name, sizeof name, first + attempt);
-        CopyText(temporary, capacity, folder);
-        if (!AppendText(temporary, capacity, name))
-            return INVALID_HANDLE_VALUE;
-        HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
-        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
-            return file;
-    }
-    return INVALID_HANDLE_VALUE;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    MakeUnderFreshName(folder, temporary, capacity, [&](const char* path) {
+        file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS, nullptr);
+        return file != INVALID_HANDLE_VALUE;
+    });
+    return file;
 }
 
-bool PutInPlace(const char* temporary, const char* destination, uint32_t retryMs)
+bool PutInPlace(const char* temporary, const char* destination, uint32_t retryMs,
+                PreviousFile* previous)
 {
+    previous->kept[0] = '\0';
     const DWORD attributes = GetFileAttributesA(destination);
-    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-    if (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    previous->existed = attributes != INVALID_FILE_ATTRIBUTES;
+    if (previous->existed && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         CopySecurity(destination, temporary);
         CopyNamedStreams(destination, temporary);
         SetFileAttributesA(temporary, attributes);
     }
+    if (previous->existed && IsProgramFile(destination))
+        return SwapProgram(temporary, destination, retryMs, previous);
 
-    if (exists && IsProgramFile(destination)) {
-        // Removed by the next start of the program, or by the next install
-        // into this folder, whichever comes first once the program has ended.
-        char aside[MAX_PATH];
-        if (!MoveProgramAside(destination, aside, retryMs))
-            return false;
-        if (MoveFileExA(temporary, destination, MOVEFILE_WRITE_THROUGH))
-            return true;
-        MoveFileExA(aside, destination, MOVEFILE_WRITE_THROUGH);
-        return false;
-    }
-
+    if (previous->existed)
+        KeepPrevious(destination, previous->kept, sizeof previous->kept);
     // One rename: no moment without the installed file, and nothing left
-    // beside it but the copy itself when the process ends in between.
-    const DWORD flags = MOVEFILE_WRITE_THROUGH | (exists ? MOVEFILE_REPLACE_EXISTING : 0);
-    const DWORD start = GetTickCount();
-    for (;;) {
-        if (MoveFileExA(temporary, destination, flags))
-            return true;
-        if (!IsSharingError(GetLastError()) || GetTickCount() - start >= retryMs)
-            return false;
-        Sleep(kRetryPauseMs);
-    }
+    // beside it but the copy and the kept name when the process ends between.
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (previous->existed ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (MoveRetrying(temporary, destination, flags, retryMs))
+        return true;
+    DropPrevious(*previous);
+    previous->kept[0] = '\0';
+    return false;
+}
+
+bool PutBack(const PreviousFile& previous, const char* destination, uint32_t retryMs)
+{
+    if (previous.kept[0] != '\0')
+        return MoveRetrying(previous.kept, destination,
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, retryMs);
+    return !previous.existed && DeleteFileA(destination);
+}
+
+void DropPrevious(const PreviousFile& previous)
+{
+    if (previous.kept[0] != '\0')
+        DeleteFileA(previous.kept);
+}
+
+void HoldProgramSwaps()
+{
+    EnterCriticalSection(&g_swapLock.section);
 }
 
 void RemoveTemporaryFiles(const char* folder)

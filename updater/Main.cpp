@@ -84,6 +84,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     CFernupDlg* dialog = new CFernupDlg();
     dialog->m_hInstance = instance;
     dialog->RunModal(instance, GetDesktopWindow());
+    // An update still running ends with the process, wherever it is, but
+    // never in the middle of replacing this very program.
+    HoldProgramSwaps();
     if (!dialog->HasTask())
         delete dialog;
     return 0;

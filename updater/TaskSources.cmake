@@ -12,4 +12,5 @@ set(FERNUP_TASK_WIN_SOURCES
   CFernupTask.cpp
   FineTimer.cpp
   FileReplace.cpp
+  WorkFolder.cpp
 )

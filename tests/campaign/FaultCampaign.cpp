@@ -262,6 +262,41 @@ void ServePackage(CannedHttpServer* server, const RunPlan& plan)
         server->Stop();
 }
 
+// The work folders of digest: named by it, or by it and a number where that
+// name was taken; each ends in "\\".
+std::vector<std::string> WorkFolders(const std::string& digest)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    std::vector<std::string> folders;
+    for (const std::string& name : FindNames(std::string(temp) + digest + "*"))
+        folders.push_back(std::string(temp) + name + "\\");
+    return folders;
+}
+
+// Whether a run left a work folder for digest behind that holds anything,
+// or with allowEmpty false, one at all. Empty ones that are allowed are
+// removed for the next run.
+bool WorkFolderLeft(const std::string& digest, bool allowEmpty)
+{
+    bool left = false;
+    for (const std::string& folder : WorkFolders(digest)) {
+        left = left || !allowEmpty || !Snapshot(folder).empty();
+        if (!left)
+            RemoveDirectoryA(folder.c_str());
+    }
+    return left;
+}
+
+// Whether a work folder for digest holds a copy named name.
+bool WorkCopyExists(const std::string& digest, const std::string& name)
+{
+    for (const std::string& folder : WorkFolders(digest))
+        if (PathExists(folder + name))
+            return true;
+    return false;
+}
+
 // What the judge of a run of plan is told before it starts.
 UpdateRun RunToJudge(const std::string& game, const RunPlan& plan)
 {
@@ -381,9 +416,7 @@ RunResult RunOne(const Options& options, const std::string& game, const RunPlan&
     if (plan.fault == Fault::Stall && result.elapsedMs > 3 * options.timeoutMs + 5000)
         result.violations.push_back("a stall held the run for " + std::to_string(result.elapsedMs) +
                                     " ms");
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
-    judged.workFolderLeft = digest[0] != '\0' && PathExists(std::string(temp) + digest);
+    judged.workFolderLeft = digest[0] != '\0' && WorkFolderLeft(digest, false);
     judged.after = ImageOf(game);
     judged.outcome = result.outcome;
     for (const std::string& violation : CheckUpdateRun(judged))
@@ -632,10 +665,6 @@ KillResult KillOne(const std::string& program, const std::string& root, const st
 
     UpdateRun judged = RunToJudge(game, asRun);
     const FolderImage outside = OutsideImage(root);
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
-    const std::string work = std::string(temp) + digest + "\\";
-
     // What the kill waits for: a download's file in the work folder, an
     // installed file's new write time, or a copy of ours beside it.
     const UpdatedFile& marked = plan.files[plan.entry].file;
@@ -643,14 +672,16 @@ KillResult KillOne(const std::string& program, const std::string& root, const st
     const char* slash = FindLastChar(marked.target.c_str(), '\\');
     const size_t nameAt =
         slash == nullptr ? 0 : static_cast<size_t>(slash - marked.target.c_str()) + 1;
+    // The work folder bears the digest, with a number added where that name
+    // was taken.
     const std::string watched = plan.moment == KillMoment::DownloadBegun
-                                    ? work + marked.target.substr(nameAt)
+                                    ? marked.target.substr(nameAt)
                                     : game + marked.target;
     const std::string copies = game + marked.target.substr(0, nameAt) + "~fup????.tmp";
     const FileLook unchanged = LookAt(watched);
     auto reached = [&]() {
         if (plan.moment == KillMoment::DownloadBegun)
-            return LookAt(watched).exists;
+            return WorkCopyExists(digest, watched);
         // A copy may come and go between two looks: then its file is new.
         if (LookAt(watched) != unchanged)
             return true;
@@ -712,7 +743,9 @@ KillResult KillOne(const std::string& program, const std::string& root, const st
     server.Stop();
     judged.after = ImageOf(game);
     judged.outcome = RunOutcome::Succeeded;
-    judged.workFolderLeft = PathExists(work);
+    // The killed run could not remove its folder, but its copies went with
+    // its process; the re-run removed its own.
+    judged.workFolderLeft = WorkFolderLeft(digest, true);
     for (const std::string& violation : CheckUpdateRun(judged))
         result.violations.push_back("completed: " + violation);
     if (OutsideImage(root) != outside)

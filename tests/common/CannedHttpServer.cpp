@@ -190,6 +190,7 @@ void CannedHttpServer::Answer(SOCKET client)
     }
     LeaveCriticalSection(&m_lock);
 
+    WaitForSingleObject(m_stopEvent, reply.delayMs);
     SendAll(client, reply.bytes);
     if (reply.ending == Ending::Reset) {
         // The client must already wait in its read when the reset comes, or

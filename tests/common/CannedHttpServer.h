@@ -34,6 +34,7 @@ public:
         std::string bytes;  // status line, headers and body, as sent
         Ending ending = Ending::Close;
         uint32_t stallMs = 0;
+        uint32_t delayMs = 0;  // a wait before anything is sent
     };
 
     CannedHttpServer();

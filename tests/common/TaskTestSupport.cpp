@@ -4,6 +4,7 @@
 
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -119,6 +120,20 @@ bool PathExists(const std::string& path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::vector<std::string> FindNames(const std::string& pattern)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
 namespace {
 
 void SnapshotInto(const std::string& folder, const std::string& prefix,
@@ -199,6 +214,52 @@ bool RunningUnderWine()
 {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::string UnixPath(const std::string& windowsPath)
+{
+    using ToUnix = char*(CDECL*)(const WCHAR*);
+    auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    WCHAR wide[2 * MAX_PATH];
+    if (toUnix == nullptr ||
+        MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, wide, 2 * MAX_PATH) == 0)
+        return "";
+    char* unixPath = toUnix(wide);
+    if (unixPath == nullptr)
+        return "";
+    std::string path = unixPath;
+    HeapFree(GetProcessHeap(), 0, unixPath);
+    return path;
+}
+
+bool RunUnixCommand(const std::vector<std::string>& arguments)
+{
+    if (arguments.empty() || !RunningUnderWine())
+        return false;
+    // Wine hands out no handle for a Unix process: its end, and its success,
+    // are told by a file that a shell makes once the command has succeeded.
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    const std::string marker = std::string(temp) + UniqueName("unix-done");
+    std::vector<std::string> shell = {"-c", "\"$@\" && : > \"$0\"", UnixPath(marker)};
+    shell.insert(shell.end(), arguments.begin(), arguments.end());
+    std::string commandLine = "\"Z:\\bin\\sh\"";
+    for (std::string argument : shell) {
+        for (size_t at = 0; (at = argument.find('"', at)) != std::string::npos; at += 2)
+            argument.insert(at, 1, '\\');
+        commandLine += " \"" + argument + "\"";
+    }
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA("Z:\\bin\\sh", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info))
+        return false;
+    const DWORD start = GetTickCount();
+    while (!PathExists(marker) && GetTickCount() - start < 30000)
+        Sleep(10);
+    return DeleteFileA(marker.c_str()) != FALSE;
 }
 
 std::string NginxSite::Address(const std::string& path) const

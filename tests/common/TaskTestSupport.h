@@ -63,6 +63,9 @@ void RemoveTree(const std::string& folder);  // folder ends with "\"
 
 bool PathExists(const std::string& path);
 
+// The names that a search for pattern ("C:\\folder\\stem*") finds.
+std::vector<std::string> FindNames(const std::string& pattern);
+
 // Every file under the folder, by path relative to it, with its bytes, for
 // comparing a folder before and after.
 std::vector<std::pair<std::string, std::string>> Snapshot(const std::string& folder);
@@ -87,6 +90,16 @@ private:
 
 // True when the tests run under Wine rather than Windows.
 bool RunningUnderWine();
+
+// Under Wine: the Unix path of a Windows path, by Wine's own mapping; empty
+// elsewhere.
+std::string UnixPath(const std::string& windowsPath);
+
+// Under Wine: runs a Unix program (its Unix path, then its arguments) as a
+// process of its own, as another program of the player's would run, and
+// waits for it. True when it ran and exited with 0. Wine's own calls make
+// no symbolic links; "/bin/ln" does.
+bool RunUnixCommand(const std::vector<std::string>& arguments);
 
 // The nginx instance of the test fixture: its port and its document root as
 // a Windows path ending with "\" (through Wine's Z: drive). Empty when the

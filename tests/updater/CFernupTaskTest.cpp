@@ -11,6 +11,8 @@
 #include "tests/common/ChildProcess.h"
 #include "tests/common/TaskTestSupport.h"
 #include "support/ByteArea.h"
+#include "support/PlatformCrypto.h"
+#include "support/TemporaryName.h"
 #include "updater/CFernupTask.h"
 #include "updater/HttpFetch.h"
 
@@ -161,6 +163,13 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
+    // The names in the temporary folder that begin with the digest: the work
+    // folders a run left, and whatever a test put there.
+    Lines WorkFoldersLeft() const
+    {
+        return FindNames(m_workFolder.substr(0, m_workFolder.size() - 1) + "*");
+    }
+
     CannedHttpServer m_server;
     ScratchFolder m_game{"game"};
     ScratchFolder m_offline{"offline"};
@@ -279,26 +288,24 @@ TEST_F(FernupTaskTest, FetchPhaseFailureLeavesGameFolderAsItWas)
         InternetOpenProc open;
         int32_t code;
         const char* line;
-        bool workFolderStays;  // created before the failure and left, empty
     };
     const std::string base = m_server.Address("/");
     const Case cases[] = {
-        {"no Internet", "bad.dat", Md5Of(bad), base, NotConnected, InternetOpenA, 1, kNoInternet,
-         true},
+        {"no Internet", "bad.dat", Md5Of(bad), base, NotConnected, InternetOpenA, 1, kNoInternet},
         {"no session", "bad.dat", Md5Of(bad), base, InternetAttemptConnect, NoSession, 2,
-         kNoSession, true},
+         kNoSession},
         {"download breaks off", "reset.dat", Md5Of(bad), base, InternetAttemptConnect,
-         InternetOpenA, 4, kBrokenOff, false},
+         InternetOpenA, 4, kBrokenOff},
         {"server refuses", "bad.dat", Md5Of(bad), RefusedAddress("/"), InternetAttemptConnect,
-         InternetOpenA, 5, kCannotDownload, false},
+         InternetOpenA, 5, kCannotDownload},
         {"error page", "missing.dat", Md5Of(bad), base, InternetAttemptConnect, InternetOpenA, 5,
-         kBadDownload, false},
+         kBadDownload},
         {"body ends early", "short.dat", Md5Of(bad), base, InternetAttemptConnect, InternetOpenA, 5,
-         kBadDownload, false},
+         kBadDownload},
         {"upper-case digest", "bad.dat", upper, base, InternetAttemptConnect, InternetOpenA, 5,
-         kBadDownload, false},
+         kBadDownload},
         {"digest emptied by the check", "bad.dat", "", base, InternetAttemptConnect, InternetOpenA,
-         5, kBadDownload, false},
+         5, kBadDownload},
     };
     const Files before = Snapshot(m_game.Path());
     for (const Case& c : cases) {
@@ -315,13 +322,7 @@ TEST_F(FernupTaskTest, FetchPhaseFailureLeavesGameFolderAsItWas)
         g_internetOpen = InternetOpenA;
         EXPECT_EQ(Failed(c.code, c.line), outcome) << c.what;
         EXPECT_TRUE(before == Snapshot(m_game.Path())) << c.what << ": the game folder changed";
-        if (c.workFolderStays) {
-            EXPECT_TRUE(Snapshot(m_workFolder).empty()) << c.what;
-            EXPECT_TRUE(PathExists(m_workFolder)) << c.what;
-            RemoveDirectoryA(m_workFolder.c_str());
-        } else {
-            EXPECT_FALSE(PathExists(m_workFolder)) << c.what << ": work folder left";
-        }
+        EXPECT_EQ(Lines{}, WorkFoldersLeft()) << c.what;
     }
 }
 
@@ -468,20 +469,51 @@ TEST_F(FernupTaskTest, FineTimerHeldForTheLengthOfTheUpdate)
     EXPECT_FALSE(calls[1].finished) << "released after the finished flag";
 }
 
-TEST_F(FernupTaskTest, WorkFileThatCannotBeCreatedFailsWithCode21)
+// The temporary folder is the user's: whatever another program put at the
+// work folder's name (a file, a folder with a link inside, a link to a folder
+// elsewhere) is neither used nor changed nor removed, and the update works.
+TEST_F(FernupTaskTest, WhatStandsAtTheWorkFolderNameIsNeitherUsedNorTouched)
 {
-    // A file where the work folder should be.
-    const std::string blocker = m_workFolder.substr(0, m_workFolder.size() - 1);
-    ASSERT_TRUE(WriteBytes(blocker, "in the way"));
+    ScratchFolder outside("outside");
+    outside.Write("victim.dat", "not the updater's");
+    const std::string planted = m_workFolder.substr(0, m_workFolder.size() - 1);
+    struct Case {
+        const char* what;
+        bool (*plant)(const std::string& at, const ScratchFolder& outside);
+    };
+    const Case cases[] = {
+        {"a file", [](const std::string& at, const ScratchFolder&) {
+             return WriteBytes(at, "in the way");
+         }},
+        {"a folder with a link at the copy's name",
+         [](const std::string& at, const ScratchFolder& outside) {
+             return CreateDirectoryA(at.c_str(), nullptr) &&
+                    RunUnixCommand({"/bin/ln", "-s", UnixPath(outside / "victim.dat"),
+                                    UnixPath(at + "\\a.dat")});
+         }},
+        {"a link to a folder elsewhere", [](const std::string& at, const ScratchFolder& outside) {
+             return RunUnixCommand({"/bin/ln", "-s", UnixPath(outside.Path()), UnixPath(at)});
+         }},
+    };
     m_server.SetReply("/a.dat", CannedHttpServer::Ok("abc"));
-    EntryChain entries;
-    entries.Add("a.dat", "a.dat", 3, Md5Of("abc"));
-    const Files before = Snapshot(m_game.Path());
-    Outcome outcome = Update(m_server.Address("/"), entries, false);
-    EXPECT_EQ(Failed(21, kCannotOpen), outcome);
-    EXPECT_TRUE(before == Snapshot(m_game.Path()));
-    EXPECT_TRUE(m_server.Requests().empty());
-    DeleteFileA(blocker.c_str());
+    for (const Case& c : cases) {
+        if (!RunningUnderWine() && c.plant != cases[0].plant)
+            continue;  // the links are made by a Unix program
+        ASSERT_TRUE(c.plant(planted, outside)) << c.what;
+        const Files inside = Snapshot(planted + "\\"), beside = Snapshot(outside.Path());
+        EntryChain entries;
+        entries.Add("a.dat", "a.dat", 3, Md5Of("abc"));
+        EXPECT_EQ(Done(), Update(m_server.Address("/"), entries, false)) << c.what;
+        EXPECT_EQ("abc", Installed("a.dat")) << c.what;
+        EXPECT_TRUE(inside == Snapshot(planted + "\\")) << c.what;
+        EXPECT_TRUE(beside == Snapshot(outside.Path())) << c.what << ": outside changed";
+        // Only what was planted is left; links go by a Unix program, as
+        // Wine's own deletes would reach through them.
+        EXPECT_EQ(Lines{m_digest}, WorkFoldersLeft()) << c.what;
+        ASSERT_TRUE(RunningUnderWine() ? RunUnixCommand({"/bin/rm", "-r", UnixPath(planted)})
+                                       : DeleteFileA(planted.c_str()))
+            << c.what;
+    }
 }
 
 TEST_F(FernupTaskTest, OfflineFileMissingFailsItsCheck)
@@ -520,7 +552,7 @@ TEST_F(FernupTaskTest, InstallFailureKeepsEarlierFilesAndRecordsNothing)
     EXPECT_EQ(kStateNotBegun, entries.At(2)->transferState);
 }
 
-TEST_F(FernupTaskTest, SharedWorkFileNameFailsInstalledCheck)
+TEST_F(FernupTaskTest, SharedWorkFileNameFailsBeforeAnythingIsInstalled)
 {
     const std::string first = Pattern(1500, 60), second = Pattern(1500, 61);
     m_server.SetReply("/first.dat", CannedHttpServer::Ok(first));
@@ -530,9 +562,9 @@ TEST_F(FernupTaskTest, SharedWorkFileNameFailsInstalledCheck)
     entries.Add("first.dat", "data\\same.dat", 1500, Md5Of(first));
     entries.Add("second.dat", "other\\same.dat", 1500, Md5Of(second));
     Outcome outcome = Update(m_server.Address("/"), entries, false);
-    EXPECT_EQ(Failed(8, kBadInstall), outcome);
-    // The later download replaced the shared copy before the install.
-    EXPECT_TRUE(second == Installed("data\\same.dat"));
+    // A copy is never made over another: the second cannot be had.
+    EXPECT_EQ(Failed(21, kCannotOpen), outcome);
+    EXPECT_FALSE(PathExists(m_game / "data\\same.dat"));
     EXPECT_FALSE(PathExists(m_game / "other\\same.dat"));
     EXPECT_EQ(kLog, Installed("update.log"));
     EXPECT_FALSE(PathExists(m_workFolder)) << "work folder left";
@@ -701,6 +733,7 @@ TEST_F(FernupTaskStepTest, CopyLeavesFilesOfTheTemporaryPatternAsTheyWere)
     UpdateFileEntry* entry = entries.Add("", "data\\new.dat", 9, Md5Of("new bytes"));
     StepTask steps(*this, entries);
     EXPECT_EQ(0, steps.task.TransferFile(entry));
+    EXPECT_EQ(0, steps.task.VerifyInstalled(entry));
     EXPECT_EQ(Lines{}, steps.messages.Lines());
     EXPECT_EQ("new bytes", Installed("data\\new.dat"));
     for (const std::string& name : taken) {
@@ -855,6 +888,107 @@ TEST_F(FernupTaskStepTest, LeftoversOfAnInterruptedRunAreRemovedAndNothingElse)
     EXPECT_EQ("two", Installed("data\\two.dat"));
 }
 
+// Gives the entry the SHA-256 of bytes, as a signature binds it.
+void BindSha256(UpdateFileEntry* entry, const std::string& bytes)
+{
+    entry->sha256Bound = 1;
+    ASSERT_TRUE(Sha256Of(bytes.data(), static_cast<uint32_t>(bytes.size()), entry->sha256));
+}
+
+// Another program of the player's writes bytes into path: a Unix program,
+// which no sharing mode of Wine's holds off, as the worst that can happen.
+bool ChangeFromOutside(ScratchFolder& scratch, const std::string& path,
+                       const std::string& bytes)
+{
+    return RunUnixCommand({"/bin/cp", UnixPath(scratch.Write("altered.dat", bytes)), UnixPath(path)});
+}
+
+const UpdateFileEntry* g_attacked = nullptr;
+std::string g_attackedPath;
+bool g_attackedDone = false;
+
+// What is installed is what was checked: a copy changed by another program
+// after its check (online in the work folder, while a later file is still on
+// its way; offline in the package) is refused as it is installed, and the
+// installed file stays as it was; with the signed SHA-256 checked and without.
+TEST_F(FernupTaskStepTest, ACopyChangedAfterItsCheckIsNeverInstalled)
+{
+    if (!RunningUnderWine())
+        GTEST_SKIP() << "the other program is a Unix one";
+    const std::string a = Pattern(3000, 70), b = Pattern(2000, 71);
+    m_server.SetReply("/a.dat", CannedHttpServer::Ok(a));
+    CannedHttpServer::Reply slow = CannedHttpServer::Ok(b);
+    slow.delayMs = 3000;
+    m_server.SetReply("/b.dat", slow);
+    ASSERT_TRUE(WriteBytes(m_offline / "a.dat", a));
+    ScratchFolder scratch("attacker");
+    struct Case {
+        bool online;
+        bool keyed;
+    };
+    for (const Case c : {Case{true, false}, Case{true, true}, Case{false, false}, Case{false, true}}) {
+        SCOPED_TRACE(std::string(c.online ? "online" : "offline") + (c.keyed ? ", keyed" : ""));
+        ASSERT_TRUE(WriteBytes(m_game / "data\\a.dat", "installed"));
+        const Files before = Snapshot(m_game.Path());
+        EntryChain entries;
+        UpdateFileEntry* first = entries.Add("a.dat", "data\\a.dat", 3000, Md5Of(a));
+        UpdateFileEntry* second = entries.Add("b.dat", "data\\b.dat", 2000, Md5Of(b));
+        if (c.keyed) {
+            BindSha256(first, a);
+            BindSha256(second, b);
+        }
+        if (c.online) {
+            PreparedTask prepared(*this, m_server.Address("/"), entries, false);
+            prepared.task.m_checkSignedHashes = c.keyed ? 1 : 0;
+            g_attacked = first;
+            g_attackedPath = m_workFolder + "a.dat";
+            g_attackedDone = false;
+            ASSERT_TRUE(RunTaskToEnd(&prepared.task, [](CWinThreadMaster* task) {
+                if (!g_attackedDone && LoadProgress(g_attacked->downloadState) == kStateEnded) {
+                    static ScratchFolder attacker("attacker");
+                    g_attackedDone = ChangeFromOutside(attacker, g_attackedPath, Pattern(3000, 72));
+                }
+                return static_cast<CFernupTask*>(task)->IsFinished();
+            }));
+            ASSERT_TRUE(g_attackedDone) << "the copy was not changed in time";
+            EXPECT_EQ(Failed(8, kBadInstall), prepared.Result());
+            EXPECT_EQ(Lines{}, WorkFoldersLeft());
+        } else {
+            StepTask steps(*this, entries);
+            steps.task.m_checkSignedHashes = c.keyed ? 1 : 0;
+            ASSERT_EQ(0, steps.task.VerifyDownloaded(first));
+            ASSERT_TRUE(ChangeFromOutside(scratch, m_offline / "a.dat", Pattern(3000, 72)));
+            EXPECT_EQ(8, steps.task.TransferFile(first));
+            EXPECT_EQ(Lines{kBadInstall}, steps.messages.Lines());
+            ASSERT_TRUE(WriteBytes(m_offline / "a.dat", a));
+        }
+        EXPECT_TRUE(before == Snapshot(m_game.Path())) << "the game folder changed";
+    }
+}
+
+// A file that fails its check after the install does not stay: the file it
+// replaced comes back, or, where there was none, it goes.
+TEST_F(FernupTaskStepTest, AFileThatFailsItsCheckAfterTheInstallIsTakenBack)
+{
+    ASSERT_TRUE(WriteBytes(m_offline / "a.dat", "new bytes"));
+    for (const char* previous : {"old bytes", static_cast<const char*>(nullptr)}) {
+        SCOPED_TRACE(previous != nullptr ? "replacing a file" : "a new file");
+        if (previous != nullptr) {
+            ASSERT_TRUE(WriteBytes(m_game / "a.dat", previous));
+        }
+        const Files before = Snapshot(m_game.Path());
+        EntryChain entries;
+        UpdateFileEntry* entry = entries.Add("", "a.dat", 9, Md5Of("new bytes"));
+        StepTask steps(*this, entries);
+        ASSERT_EQ(0, steps.task.TransferFile(entry));
+        ASSERT_TRUE(WriteBytes(m_game / "a.dat", "spoilt"));
+        EXPECT_EQ(8, steps.task.VerifyInstalled(entry));
+        EXPECT_EQ(Lines{kBadInstall}, steps.messages.Lines());
+        EXPECT_TRUE(before == Snapshot(m_game.Path())) << "not what was there before";
+        DeleteFileA((m_game / "a.dat").c_str());
+    }
+}
+
 // The holder helper, built beside this program, on path for holdMs.
 std::string HolderCommand(const std::string& path, DWORD holdMs)
 {
@@ -883,10 +1017,17 @@ TEST_F(FernupTaskStepTest, ReplaceWaitsForAFileThatAnotherProcessHoldsBriefly)
         const DWORD start = GetTickCount();
         EXPECT_EQ(c.code, steps.task.TransferFile(entry)) << c.holdMs;
         const DWORD elapsed = GetTickCount() - start;
+        if (c.code == 0) {
+            EXPECT_EQ(0, steps.task.VerifyInstalled(entry));
+        }
         EXPECT_EQ(c.code == 0 ? Lines{} : Lines{kCannotOpen}, steps.messages.Lines()) << c.holdMs;
         EXPECT_EQ(c.installed, Installed("held.dat")) << c.holdMs;
-        // Failed or not, the copy went: only the installed file is there.
-        EXPECT_EQ(3u, Snapshot(m_game.Path()).size()) << c.holdMs;
+        // Failed or not, the copy went: beside the installed file there is at
+        // most a second name of it that its holder kept from being deleted.
+        for (const auto& [name, bytes] : Snapshot(m_game.Path()))
+            EXPECT_TRUE(name == "held.dat" || name == "update.log" || name == "data\\" ||
+                        (IsTemporaryName(name.c_str()) && bytes == "old"))
+                << c.holdMs << ": " << name;
         if (c.code != 0) {
             EXPECT_GE(elapsed, 1900u) << "the replace was not tried again for 2 s";
         }
