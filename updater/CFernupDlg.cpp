@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
-#include <shellapi.h>
 
 #include <cstring>
 
@@ -16,6 +15,7 @@
 #include "updater/DefinitionCheck.h"
 #include "updater/DefinitionPackage.h"
 #include "updater/InstalledState.h"
+#include "updater/CReadmeDlg.h"
 #include "updater/MessageLines.h"
 #include "updater/SigningKeys.h"
 #include "updater/resource.h"
@@ -58,11 +58,6 @@ bool ChooseWithOpenFileDialog(HWND owner, char* path, uint32_t capacity)
     return CopyText(path, capacity, fileName);
 }
 
-void OpenWithShell(const char* path, const char* folder)
-{
-    ShellExecuteA(nullptr, nullptr, path, nullptr, folder, SW_SHOWNORMAL);
-}
-
 }  // namespace
 
 CFernupDlg::CFernupDlg()
@@ -89,7 +84,7 @@ CFernupDlg::CFernupDlg()
       m_signingKeys{},
       m_keyCount(0),
       m_chooseFile(ChooseWithOpenFileDialog),
-      m_openDocument(OpenWithShell)
+      m_showReadme(ShowReadmeWindow)
 {
     // The file list is a list view: its window class must exist before the
     // template is built, or the dialog cannot be created at all.
@@ -191,21 +186,7 @@ void CFernupDlg::ShowReadme()
 {
     if (m_readmeText == nullptr || m_readmeLength == 0)
         return;
-
-    char folder[kPathSize];
-    if (!TemporaryFolder(folder, sizeof folder))
-        return;
-
-    // Named after its digest, the same readme always lands in the same file.
-    char name[CMd5::kHexSize + 4];
-    Md5Hex(m_readmeText, m_readmeLength, name);
-    AppendText(name, sizeof name, ".txt");
-    char path[kPathSize];
-    if (!JoinPath(path, sizeof path, folder, name))
-        return;
-
-    WriteWholeFile(path, m_readmeText, kFromStart, 0, m_readmeLength, kCreateOrTruncate);
-    m_openDocument(path, folder);
+    m_showReadme(m_hWnd, m_hModule, m_readmeText, m_readmeLength);
 }
 
 void CFernupDlg::ChooseOfflineDefinition()

@@ -18,8 +18,8 @@ class CFernupTask;
 // Asks the user for an offline definition file; true with the full path in
 // path (capacity bytes) when the user confirmed one.
 typedef bool (*OfflineChooser)(HWND owner, char* path, uint32_t capacity);
-// Opens a document with the shell's default action; the outcome is ignored.
-typedef void (*DocumentOpener)(const char* path, const char* folder);
+// Shows the readme (length bytes, no terminating zero) over owner.
+typedef void (*ReadmeViewer)(HWND owner, HINSTANCE instance, const char* text, uint32_t length);
 
 // The program's only window: the file list, the message list, the offline path
 // box and four buttons, and the controller of the two worker tasks.
@@ -121,8 +121,8 @@ public:
     PublicKey m_signingKeys[kMaxPublicKeys];
     int32_t m_keyCount;
 
-    // Stand-ins for the file chooser and the shell, so tests can drive the
-    // dialog without a modal chooser or a launched editor.
+    // Stand-ins for the file chooser and the readme window, so tests can
+    // drive the dialog without a modal chooser or a second modal window.
     OfflineChooser m_chooseFile;
-    DocumentOpener m_openDocument;
+    ReadmeViewer m_showReadme;
 };

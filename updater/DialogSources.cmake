@@ -6,6 +6,7 @@ set(FERNUP_DIALOG_CORE_SOURCES
   OsClass.cpp)
 set(FERNUP_DIALOG_WIN_SOURCES
   CFernupDlg.cpp
+  CReadmeDlg.cpp
   CSystemReport.cpp
   InstalledStateWin.cpp
   SigningKeys.cpp)

@@ -8,6 +8,7 @@
 // The dialog.
 constexpr char kWindowTitle[] = "オンラインアップデート[ver.1.01]";
 constexpr char kChooserTitle[] = "アップデート定義ファイルの選択";
+constexpr char kReadmeTitle[] = "説明";  // the readme's window
 // The file list's column headings; their blanks set the columns' widths.
 constexpr const char* kColumnTitles[] = {
     "   ファイル   ", "   サイズ   ", "ＤＬ", "転送", "               MD5               ",

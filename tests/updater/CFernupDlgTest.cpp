@@ -18,9 +18,12 @@
 #include "framework/FinishedFlag.h"
 #include "support/NoCopy.h"
 #include "tests/common/CannedHttpServer.h"
+#include "tests/common/DialogDriver.h"
 #include "tests/common/TaskTestSupport.h"
 #include "updater/CFernupDlg.h"
 #include "updater/CFernupTask.h"
+#include "updater/CReadmeDlg.h"
+#include "updater/MessageLines.h"
 #include "updater/resource.h"
 
 namespace {
@@ -29,12 +32,13 @@ const std::string kTitle = "オンラインアップデート[ver.1.01]";
 const std::string kRefused = "定義ファイルが取得できませんでした。";
 constexpr DWORD kSettleMs = 20000;
 
-// The chooser and the shell stand-ins; the dialog calls them on its thread
-// while the test thread waits in SendMessage, so plain globals suffice.
+// The chooser and the readme window's stand-ins; the dialog calls them on
+// its thread while the test thread waits in SendMessage, so plain globals
+// suffice.
 std::string g_chosenPath;
 bool g_chooserConfirms = true;
 int g_chooserCalls = 0;
-std::vector<std::string> g_opened;
+std::vector<std::string> g_shown;
 
 bool ChooseForTest(HWND, char* path, uint32_t capacity)
 {
@@ -45,9 +49,9 @@ bool ChooseForTest(HWND, char* path, uint32_t capacity)
     return true;
 }
 
-void OpenForTest(const char* path, const char* folder)
+void ShowForTest(HWND, HINSTANCE, const char* text, uint32_t length)
 {
-    g_opened.push_back(std::string(path) + "|" + folder);
+    g_shown.push_back(std::string(text, length));
 }
 
 std::string UpdateLog(int port, const std::string& version = "1.01")
@@ -93,12 +97,12 @@ public:
         g_chosenPath.clear();
         g_chooserConfirms = true;
         g_chooserCalls = 0;
-        g_opened.clear();
+        g_shown.clear();
 
         m_dialog = new CFernupDlg();
         m_dialog->m_hInstance = GetModuleHandleA(nullptr);
         m_dialog->m_chooseFile = ChooseForTest;
-        m_dialog->m_openDocument = OpenForTest;
+        m_dialog->m_showReadme = ShowForTest;
         DWORD threadId = 0;
         m_thread = CreateThread(nullptr, 0, RunDialog, this, 0, &threadId);
         // Looked for on the dialog's own thread: another program's dialog of
@@ -657,7 +661,7 @@ TEST(FernupDialog, SecondOfflineDefinitionReplacesTheFirst)
     EXPECT_EQ(nullptr, run.Dialog().m_readmeText);
     EXPECT_EQ(0u, run.Dialog().m_readmeLength);
     run.Press(IDC_README);
-    EXPECT_TRUE(g_opened.empty());
+    EXPECT_TRUE(g_shown.empty());
     EXPECT_EQ(packages.Path() + "third\\", run.Dialog().m_offlineFolder);
 }
 
@@ -689,36 +693,47 @@ TEST(FernupDialog, BrowseThatIsCancelledOrNamesNoFileChangesNothing)
     EXPECT_EQ(packages.Path() + "good\\", run.Dialog().m_offlineFolder);
 }
 
-TEST(FernupDialog, ReadmeIsWrittenToTheSameTemporaryFileEachTime)
+// The readme window of the program's own: the text with its lines broken as
+// an edit box breaks them, each time Readme is pressed; nothing is written,
+// so a link planted where the readme file used to go reaches nothing.
+TEST(FernupDialog, ReadmeIsShownInAWindowOfItsOwnAndWrittenNowhere)
 {
     RunningDialog run(UpdateLog(ClosedPort()));
     ASSERT_TRUE(WaitsForAPackage(run));
+    run.Dialog().m_showReadme = ShowReadmeWindow;
     ScratchFolder packages("packages");
-    const std::string readme = "説明書\r\nline two\r\n";
+    const std::string readme = std::string("説明書\nline two\r\nthree\rfour") + '\0' + "end";
     run.Browse(
         WritePackage(packages, "p", GoodPackage(Definition("Quill", "1.02", {"a,a,1,"}), readme)));
     ASSERT_EQ("UERB", run.Buttons());
-
-    char temp[MAX_PATH + 1];
+    ScratchFolder outside("outside");
+    const std::string victim = outside.Write("victim.txt", "not the readme");
+    char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
-    std::string folder = temp;
-    if (folder.back() != '\\')
-        folder += '\\';
-    const std::string file = folder + Md5Of(readme) + ".txt";
-    DeleteFileA(file.c_str());
+    const std::string planted = std::string(temp) + Md5Of(readme) + ".txt";
+    const bool linked =
+        RunUnixCommand({"/bin/ln", "-s", UnixPath(victim), UnixPath(planted)});
 
-    run.Press(IDC_README);
-    EXPECT_EQ(readme, FileBytes(file));
-    // A second press writes the same file over what is there now.
-    HANDLE changed = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written = 0;
-    WriteFile(changed, "something much longer than the readme was", 41, &written, nullptr);
-    CloseHandle(changed);
-    run.Press(IDC_README);
-    EXPECT_EQ(readme, FileBytes(file));
-    EXPECT_EQ((std::vector<std::string>{file + "|" + folder, file + "|" + folder}), g_opened);
-    DeleteFileA(file.c_str());
+    for (int press = 0; press < 2; ++press) {
+        PostMessageA(GetDlgItem(run.Window(), IDC_README), BM_CLICK, 0, 0);
+        HWND shown = nullptr;
+        ASSERT_TRUE(DialogDriver::WaitUntil(
+            [&] {
+                shown = FindWindowA("#32770", kReadmeTitle);
+                return shown != nullptr && GetWindow(shown, GW_OWNER) == run.Window();
+            },
+            kSettleMs));
+        char text[128] = "";
+        GetDlgItemTextA(shown, IDC_README_TEXT, text, sizeof text);
+        EXPECT_EQ("説明書\r\nline two\r\nthree\r\nfour end", std::string(text));
+        SendMessageA(shown, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(DialogDriver::WaitUntil([&] { return !IsWindow(shown); }, kSettleMs));
+    }
+    EXPECT_EQ("not the readme", FileBytes(victim));
+    if (linked)
+        RunUnixCommand({"/bin/rm", UnixPath(planted)});
+    else
+        EXPECT_FALSE(PathExists(planted));
 }
 
 TEST(FernupDialog, ExitEndsTheRunAndReleasesWhatTheDialogOwns)
@@ -924,10 +939,7 @@ TEST(FernupDialog, OnlineDefinitionsAcceptedAndRefused)
         if (c.buttons[2] != 'R')
             continue;
         run.Press(IDC_README);
-        ASSERT_EQ(1u, g_opened.size());
-        const std::string path = g_opened[0].substr(0, g_opened[0].find('|'));
-        EXPECT_EQ(std::string("readme: ") + c.what, FileBytes(path));
-        DeleteFileA(path.c_str());
+        EXPECT_EQ(std::vector<std::string>{std::string("readme: ") + c.what}, g_shown);
     }
 }
 
