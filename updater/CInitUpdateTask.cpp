@@ -71,7 +71,8 @@ void CInitUpdateTask::AppendMessage(const char* line)
 int32_t CInitUpdateTask::FetchInto(void* session, const char* address, uint32_t capacity,
                                    char** area, uint32_t* length)
 {
-    FetchOutcome outcome = FetchToMemory(this, session, address, capacity, area, length);
+    FetchOutcome outcome =
+        FetchToMemory(this, session, address, capacity, kNoTimeLimit, area, length);
     if (outcome == FetchCannotOpen) {
         AppendMessage(kLineDefinitionNotFetched);
         m_failureCode = kFailNotFetched;
