@@ -68,10 +68,15 @@ void CInitUpdateTask::AppendMessage(const char* line)
         m_messageList->AppendLine(line);
 }
 
-int32_t CInitUpdateTask::FetchInto(void* session, const char* address, uint32_t capacity,
-                                   char** area, uint32_t* length)
+int32_t CInitUpdateTask::FetchInto(void* session, const TimeBudget& budget, const char* address,
+                                   uint32_t capacity, char** area, uint32_t* length)
 {
-    FetchOutcome outcome = FetchToMemory(this, session, address, capacity, area, length);
+    FetchOutcome outcome = FetchToMemory(this, session, address, capacity,
+                                         budget.LeftMs(GetTickCount()), area, length);
+    // Out of the package's time the fetch was cut short, as by a stall, even
+    // when it was still opening an address the server may well have.
+    if (outcome == FetchCannotOpen && budget.LeftMs(GetTickCount()) == 0)
+        outcome = FetchBrokenOff;
     if (outcome == FetchCannotOpen) {
         AppendMessage(kLineDefinitionNotFetched);
         m_failureCode = kFailNotFetched;
@@ -110,19 +115,22 @@ int32_t CInitUpdateTask::Run()
             AppendMessage(kLineDefinitionNotFetched);
             m_failureCode = kFailNotFetched;
         } else {
+            const TimeBudget budget = {GetTickCount(),
+                                       TimeoutsMs(kDefinitionTimeouts, g_httpTimeoutMs)};
             char address[kAddressCapacity];
-            if (FetchInto(session, m_definitionAddress, kDefinitionAreaSize, &definition,
+            if (FetchInto(session, budget, m_definitionAddress, kDefinitionAreaSize, &definition,
                           &definitionLength) == 0) {
                 CompanionAddress(address, sizeof(address), m_definitionAddress, "MD5.txt");
-                FetchInto(session, address, kDigestAreaSize, &digest, &digestLength);
+                FetchInto(session, budget, address, kDigestAreaSize, &digest, &digestLength);
             }
             if (m_failureCode == 0) {
                 CompanionAddress(address, sizeof(address), m_definitionAddress, "readme.txt");
-                FetchInto(session, address, kReadmeAreaSize, &readme, &readmeLength);
+                FetchInto(session, budget, address, kReadmeAreaSize, &readme, &readmeLength);
             }
             if (m_failureCode == 0 && m_fetchSignature == 1) {
                 CompanionAddress(address, sizeof(address), m_definitionAddress, "update.sig");
-                FetchInto(session, address, kSignatureTextCapacity, &signature, &signatureLength);
+                FetchInto(session, budget, address, kSignatureTextCapacity, &signature,
+                          &signatureLength);
             }
             InternetCloseHandle(session);
         }

@@ -6,6 +6,7 @@
 #include "framework/FinishedFlag.h"
 
 class CWinListBox;
+struct TimeBudget;
 
 // The texts a finished fetch hands over. Each is a byte area (AllocArea) that
 // the receiver owns and frees; null when it was not fetched.
@@ -20,9 +21,11 @@ struct FetchedPackage {
 
 // Fetches the definition package (update.qdv, MD5.txt, readme.txt and, for a
 // program that checks signatures, update.sig) into memory on its own thread
-// and accepts the definition only when MD5.txt holds its digest. The dialog
-// polls IsFinished, then takes the texts over with TakePackage; it checks the
-// signature itself.
+// and accepts the definition only when MD5.txt holds its digest. All of them
+// are fetched within kDefinitionTimeouts HTTP time-outs (FetchLimits.h);
+// past that the fetch ends as broken off (failure code 3 and its line),
+// whichever file and step it was in. The dialog polls IsFinished, then takes
+// the texts over with TakePackage; it checks the signature itself.
 class CInitUpdateTask final : public CWinThreadMaster {
 public:
     explicit CInitUpdateTask(const char* definitionAddress);
@@ -48,6 +51,6 @@ public:
 
 private:
     void AppendMessage(const char* line);
-    int32_t FetchInto(void* session, const char* address, uint32_t capacity, char** area,
-                      uint32_t* length);
+    int32_t FetchInto(void* session, const TimeBudget& budget, const char* address,
+                      uint32_t capacity, char** area, uint32_t* length);
 };

@@ -5,6 +5,7 @@
 #include "framework/CWinThreadMaster.h"
 #include "support/ByteArea.h"
 #include "support/TextRoutines.h"
+#include "updater/FetchLimits.h"
 #include "updater/TargetPath.h"
 #include "updater/UpdateFileEntry.h"
 
@@ -123,13 +124,14 @@ DWORD WINAPI SendOnItsOwn(void* context)
     return 0;
 }
 
-// SendRequest, given the connect and the receive time-out in all: the
-// platform may not bound a step on its own. Wine's WinINet, for one, waits
-// for the server's side of a TLS handshake as long as the server keeps the
-// connection open, time-outs or not. A send that overruns is left to end on
-// its thread, which closes what it opened then, and counts as a failure to
-// open now.
-bool SendRequestWithin(HINTERNET session, const char* address, OpenedAddress* opened)
+// SendRequest, given allowedMs in all (what is left of the address's
+// budget): the platform may not bound a step on its own. Wine's WinINet, for
+// one, waits for the server's side of a TLS handshake as long as the server
+// keeps the connection open, time-outs or not. A send that overruns is left
+// to end on its thread, which closes what it opened then, and counts as a
+// failure to open now.
+bool SendRequestWithin(HINTERNET session, const char* address, uint32_t allowedMs,
+                       OpenedAddress* opened)
 {
     opened->connection = nullptr;
     opened->request = nullptr;
@@ -149,9 +151,7 @@ bool SendRequestWithin(HINTERNET session, const char* address, OpenedAddress* op
         FreeArea(pending);
         return false;
     }
-    const uint64_t allowedMs = 2 * static_cast<uint64_t>(g_httpTimeoutMs);
-    WaitForSingleObject(thread,
-                        allowedMs < INFINITE ? static_cast<DWORD>(allowedMs) : INFINITE - 1);
+    WaitForSingleObject(thread, LesserMs(allowedMs, INFINITE - 1));
     CloseHandle(thread);
     if (InterlockedDecrement(&pending->holders) != 0)
         return false;  // still sending; the thread frees what it holds
@@ -188,14 +188,20 @@ RedirectKind RedirectTarget(HINTERNET request, const char* address, char* next)
     return MayFollowRedirect(address, next) ? kRedirect : kUnfollowable;
 }
 
-// Opens the address, following at most kMostRedirects redirects in a row.
-bool OpenAddress(HINTERNET session, const char* address, OpenedAddress* opened)
+// Opens the address, following at most kMostRedirects redirects in a row,
+// all of them within the address's budget and what is left of the fetch's.
+bool OpenAddress(HINTERNET session, const char* address, const TimeBudget& fetchBudget,
+                 OpenedAddress* opened)
 {
     char current[kRedirectAddressSize];
     if (!CopyText(current, sizeof(current), address))
         return false;
+    const TimeBudget addressBudget = {GetTickCount(),
+                                      TimeoutsMs(kAddressTimeouts, g_httpTimeoutMs)};
     for (int redirects = 0;; ++redirects) {
-        if (!SendRequestWithin(session, current, opened))
+        const DWORD now = GetTickCount();
+        const uint32_t leftMs = LesserMs(addressBudget.LeftMs(now), fetchBudget.LeftMs(now));
+        if (leftMs == 0 || !SendRequestWithin(session, current, leftMs, opened))
             return false;
         char next[kRedirectAddressSize];
         RedirectKind kind = RedirectTarget(opened->request, current, next);
@@ -225,22 +231,21 @@ bool QueryAvailable(HINTERNET request, DWORD* available, FetchOutcome* outcome)
     return false;
 }
 
-// The next piece of the body into buffer, at most limit bytes; false when the
-// body has ended (outcome stays FetchDone) or broke off. A file download asks
-// for what the server says is waiting; a fetch into memory always asks for
-// limit. Only a read that gives nothing ends the body: a query may report
-// nothing, or fail without an error code, while more is on its way. A body
-// that ends before its declared size is judged by the digest.
-bool ReadBody(HINTERNET request, void* buffer, DWORD limit, bool askForAvailable, DWORD* got,
-              FetchOutcome* outcome)
+// The next piece of the body into buffer, at most limit bytes (never less
+// than kMemoryReadSize); false when the body has ended (outcome stays
+// FetchDone) or broke off. It asks for what the server says is waiting: a
+// read waits for all it asks for, however slowly it comes, so a larger one
+// would keep a trickle from being judged. Only a read that gives nothing
+// ends the body: a query may report nothing, or fail without an error code,
+// while more is on its way. A body that ends before its declared size is
+// judged by the digest.
+bool ReadBody(HINTERNET request, void* buffer, DWORD limit, DWORD* got, FetchOutcome* outcome)
 {
     *got = 0;
     DWORD available = 0;
     if (!QueryAvailable(request, &available, outcome))
         return false;
-    DWORD wanted = limit;
-    if (askForAvailable)
-        wanted = available == 0 ? kMemoryReadSize : (available < limit ? available : limit);
+    const DWORD wanted = available == 0 ? kMemoryReadSize : (available < limit ? available : limit);
     if (!InternetReadFile(request, buffer, wanted, got)) {
         *outcome = FetchBrokenOff;
         return false;
@@ -250,15 +255,22 @@ bool ReadBody(HINTERNET request, void* buffer, DWORD limit, bool askForAvailable
 
 // Reads the body piece by piece into buffer and hands each piece to take,
 // pausing between reads, until the body ends or breaks off or take answers
-// false (it has all it wants).
+// false (it has all it wants). A body that falls below the least pace, or
+// outlasts the fetch's budget, breaks off: each read returns once something
+// arrives or the receive time-out passes, so it is judged that often.
 template <typename Take>
-FetchOutcome PumpBody(CWinThreadMaster* task, HINTERNET request, void* buffer, DWORD limit,
-                      bool askForAvailable, Take take)
+FetchOutcome PumpBody(CWinThreadMaster* task, HINTERNET request, const TimeBudget& fetchBudget,
+                      void* buffer, DWORD limit, Take take)
 {
     FetchOutcome outcome = FetchDone;
+    BodyPace pace(GetTickCount(), g_httpTimeoutMs);
     DWORD got = 0;
-    while (ReadBody(request, buffer, limit, askForAvailable, &got, &outcome) && take(got))
+    while (ReadBody(request, buffer, limit, &got, &outcome) && take(got)) {
+        const DWORD now = GetTickCount();
+        if (!pace.Keeps(now, got) || fetchBudget.LeftMs(now) == 0)
+            return FetchBrokenOff;
         task->SleepIfRunning(kReadPauseMs);
+    }
     return outcome;
 }
 
@@ -294,12 +306,13 @@ HINTERNET OpenSession(const char* agent)
 }
 
 FetchOutcome FetchToMemory(CWinThreadMaster* task, HINTERNET session, const char* address,
-                           uint32_t capacity, char** area, uint32_t* received)
+                           uint32_t capacity, uint32_t withinMs, char** area, uint32_t* received)
 {
     *area = nullptr;
     *received = 0;
+    const TimeBudget fetchBudget = {GetTickCount(), withinMs};
     OpenedAddress opened;
-    if (!OpenAddress(session, address, &opened))
+    if (!OpenAddress(session, address, fetchBudget, &opened))
         return FetchCannotOpen;
     HINTERNET request = opened.request;
 
@@ -315,7 +328,7 @@ FetchOutcome FetchToMemory(CWinThreadMaster* task, HINTERNET session, const char
 
     uint32_t count = 0;
     const FetchOutcome outcome =
-        PumpBody(task, request, chunk, kMemoryReadSize, false, [&](DWORD got) {
+        PumpBody(task, request, fetchBudget, chunk, kMemoryReadSize, [&](DWORD got) {
             // Whatever does not fit is dropped: a cut definition fails its
             // digest check, a cut readme is shown as far as it goes.
             uint32_t room = capacity - count;
@@ -336,8 +349,10 @@ FetchOutcome FetchToFile(CWinThreadMaster* task, HINTERNET session, const char* 
                          HANDLE file, uint32_t declaredSize, int32_t& downloadState,
                          int32_t& downloadPercent)
 {
+    // No budget of its own: a large file on a slow but live line must finish.
+    const TimeBudget unbounded = {0, kNoTimeLimit};
     OpenedAddress opened;
-    if (!OpenAddress(session, address, &opened))
+    if (!OpenAddress(session, address, unbounded, &opened))
         return FetchCannotOpen;
     HINTERNET request = opened.request;
 
@@ -350,7 +365,7 @@ FetchOutcome FetchToFile(CWinThreadMaster* task, HINTERNET session, const char* 
 
     uint32_t received = 0;
     const FetchOutcome outcome =
-        PumpBody(task, request, buffer, kFileTransferSize, true, [&](DWORD got) {
+        PumpBody(task, request, unbounded, buffer, kFileTransferSize, [&](DWORD got) {
             DWORD written = 0;
             WriteFile(file, buffer, got, &written, nullptr);
             received += got;

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "updater/FetchLimits.h"
+
 class CWinThreadMaster;
 
 // HTTP over WinINet for both worker tasks. Every call is made on the worker
@@ -24,10 +26,11 @@ constexpr uint32_t kFileTransferSize = 131072;  // transfer buffer of FetchToFil
 constexpr uint32_t kReadPauseMs = 2;
 
 // A stalled server must not hold an update for ever: the connect and receive
-// time-outs, and twice it for opening an address (connection, TLS handshake,
-// request and response head) in all. Tests shorten it; it is read when a
-// session opens and when an address is opened (the receive time-out goes on
-// each request).
+// time-outs. Every other time limit of a fetch is counted in it
+// (FetchLimits.h): opening an address with all its redirects, the least pace
+// of a body, the definition package as a whole. Tests shorten it; it is read
+// when a session opens, when an address is opened (the receive time-out goes
+// on each request) and when a body begins.
 extern uint32_t g_httpTimeoutMs;
 
 // The reachability probe behind CheckInternet. Wine's InternetAttemptConnect
@@ -57,13 +60,21 @@ HINTERNET OpenSession(const char* agent);
 // (AllocArea; the caller owns it and frees it with FreeArea). *area and
 // *received are set in every outcome but FetchCannotOpen (then null and 0);
 // after FetchBrokenOff they hold what arrived before the break. Bytes beyond
-// the capacity are dropped and end the fetch as FetchDone.
+// the capacity are dropped and end the fetch as FetchDone. The fetch gives
+// up once withinMs have passed since it began (kNoTimeLimit: never): still
+// opening the address, as FetchCannotOpen; in the body, as FetchBrokenOff,
+// at the first read that returns after it.
 FetchOutcome FetchToMemory(CWinThreadMaster* task, HINTERNET session, const char* address,
-                           uint32_t capacity, char** area, uint32_t* received);
+                           uint32_t capacity, uint32_t withinMs, char** area, uint32_t* received);
 
-// Redirects (301, 302, 303, 307, 308 with a Location) are followed, at most
-// 10 in a row and never from https to http; past that, or to an address of
-// another scheme, the address counts as one that cannot be opened.
+// Both fetches: redirects (301, 302, 303, 307, 308 with a Location) are
+// followed, at most 10 in a row and never from https to http; past that, or
+// to an address of another scheme, the address counts as one that cannot be
+// opened. Opening an address, its redirects included, is given
+// kAddressTimeouts time-outs in all; past them it cannot be opened either.
+// A body that brings fewer than kLeastBodyBytesPerWindow bytes for each
+// time-out it lasts (judged over spans of at least one time-out) has stalled
+// and ends as FetchBrokenOff, as does one that the receive time-out ends.
 
 // Fetches the body at address into the open file, which stays open. It ends
 // at the declared size or when a read gives nothing; the caller's digest check

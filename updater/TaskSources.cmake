@@ -3,6 +3,7 @@ set(FERNUP_TASK_CORE_SOURCES
   CheckListRecords.cpp
   EntryDigest.cpp
   CompanionAddress.cpp
+  FetchLimits.cpp
   TargetPath.cpp
 )
 set(FERNUP_TASK_WIN_SOURCES

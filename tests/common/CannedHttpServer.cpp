@@ -27,6 +27,21 @@ void SendAll(SOCKET socket, const std::string& bytes)
     }
 }
 
+// The reply at its pace; a pause cut short by stop ends it.
+void SendPaced(SOCKET socket, const CannedHttpServer::Reply& reply, HANDLE stop)
+{
+    const size_t head =
+        reply.trickleMs == 0 ? reply.bytes.size() : reply.bytes.find("\r\n\r\n") + 4;
+    if (WaitForSingleObject(stop, reply.delayMs) == WAIT_OBJECT_0)
+        return;
+    SendAll(socket, reply.bytes.substr(0, head));
+    for (size_t sent = head; sent < reply.bytes.size(); ++sent) {
+        if (WaitForSingleObject(stop, reply.trickleMs) == WAIT_OBJECT_0)
+            return;
+        SendAll(socket, reply.bytes.substr(sent, 1));
+    }
+}
+
 }  // namespace
 
 SOCKET ListenOnLoopback(uint16_t* port, int backlog)
@@ -124,6 +139,19 @@ void CannedHttpServer::SetReply(const std::string& path, const Reply& reply)
     LeaveCriticalSection(&m_lock);
 }
 
+void CannedHttpServer::SetReplyBehindRedirects(const std::string& path, int hops, uint32_t hopMs,
+                                               const Reply& reply)
+{
+    std::string from = path;
+    for (int hop = 1; hop <= hops; ++hop) {
+        Reply redirect = Redirect(path + "~" + std::to_string(hop));
+        redirect.delayMs = hopMs;
+        SetReply(from, redirect);
+        from = path + "~" + std::to_string(hop);
+    }
+    SetReply(from, reply);
+}
+
 std::string CannedHttpServer::Address(const std::string& path) const
 {
     return "http://127.0.0.1:" + std::to_string(m_port) + path;
@@ -190,8 +218,7 @@ void CannedHttpServer::Answer(SOCKET client)
     }
     LeaveCriticalSection(&m_lock);
 
-    WaitForSingleObject(m_stopEvent, reply.delayMs);
-    SendAll(client, reply.bytes);
+    SendPaced(client, reply, m_stopEvent);
     if (reply.ending == Ending::Reset) {
         // The client must already wait in its read when the reset comes, or
         // it may take the reset for the end of the body.

@@ -34,7 +34,8 @@ public:
         std::string bytes;  // status line, headers and body, as sent
         Ending ending = Ending::Close;
         uint32_t stallMs = 0;
-        uint32_t delayMs = 0;  // a wait before anything is sent
+        uint32_t delayMs = 0;    // silence before the first byte
+        uint32_t trickleMs = 0;  // the body a byte at a time, this long before each
     };
 
     CannedHttpServer();
@@ -53,6 +54,10 @@ public:
 
     // Paths not set answer 404 with a small page.
     void SetReply(const std::string& path, const Reply& reply);
+    // path answers with hops redirects in a row, each hopMs late, to path~1,
+    // path~2 ... and reply.
+    void SetReplyBehindRedirects(const std::string& path, int hops, uint32_t hopMs,
+                                 const Reply& reply);
 
     uint16_t Port() const { return m_port; }
     std::string Address(const std::string& path) const;

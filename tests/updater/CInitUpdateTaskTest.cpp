@@ -30,6 +30,7 @@ protected:
         m_server.Stop();
         g_attemptConnect = InternetAttemptConnect;
         g_internetOpen = InternetOpenA;
+        g_httpTimeoutMs = 30000;
     }
 
     // Serves a package under /pkg/ with the given three bodies.
@@ -54,6 +55,7 @@ protected:
         MessageListWindow messages;
         CInitUpdateTask task(address.c_str());
         task.m_messageList = messages.List();
+        task.m_fetchSignature = m_fetchSignature;
         EXPECT_TRUE(RunTask(&task)) << "the task did not finish";
         Outcome outcome{};
         outcome.code = task.GetFailureCode();
@@ -72,6 +74,7 @@ protected:
     }
 
     CannedHttpServer m_server;
+    int32_t m_fetchSignature = 0;
 };
 
 TEST_F(InitUpdateTaskTest, FetchesPackageFromRealServer)
@@ -288,6 +291,33 @@ TEST_F(InitUpdateTaskTest, RedirectsOfTheDefinitionAndItsCompanions)
         EXPECT_EQ((Lines{kFetching, kNotFetched}), outcome.lines) << looping;
         EXPECT_FALSE(outcome.definitionHeld || outcome.readmeHeld) << looping;
         EXPECT_LT(GetTickCount() - start, 10000u) << looping;
+    }
+}
+
+// Four files, each answered within the receive time-out and opened within an
+// address's time, must still come within the package's four time-outs: past
+// them the fetch ends as broken off, though it was still opening a file.
+// Each file a little slow is fetched as usual.
+TEST_F(InitUpdateTaskTest, PackageEndsAtItsTimeBudget)
+{
+    g_httpTimeoutMs = 400;  // 1600 ms for the package, 800 for an address
+    m_fetchSignature = 1;
+    const std::string definition = "[UPDATE_VER]\r\nVER=1.00\r\n";
+    const std::string bodies[] = {definition, Md5Of(definition), "readme", "signature"};
+    const char* const names[] = {"update.qdv", "MD5.txt", "readme.txt", "update.sig"};
+    for (int hops : {0, 1}) {  // each 250 ms late: 1000 ms in all, then 2000
+        for (int i = 0; i < 4; ++i) {
+            CannedHttpServer::Reply reply = CannedHttpServer::Ok(bodies[i]);
+            reply.delayMs = 250;
+            m_server.SetReplyBehindRedirects(std::string("/pkg/") + names[i], hops, 250, reply);
+        }
+        const DWORD start = GetTickCount();
+        Outcome outcome = Fetch(m_server.Address("/pkg/update.qdv"));
+        const DWORD elapsed = GetTickCount() - start;
+        EXPECT_EQ(hops == 0 ? 0 : 3, outcome.code) << hops;
+        EXPECT_EQ((hops == 0 ? Lines{kFetching} : Lines{kFetching, kBrokenOff}), outcome.lines)
+            << hops;
+        EXPECT_GE(elapsed, hops == 0 ? 1000u : 1550u) << hops << ": before the package's time";
     }
 }
 

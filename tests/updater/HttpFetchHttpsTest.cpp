@@ -65,8 +65,8 @@ protected:
     {
         char* area = nullptr;
         uint32_t received = 0;
-        FetchOutcome outcome =
-            FetchToMemory(&m_task, m_session, address.c_str(), 1 << 20, &area, &received);
+        FetchOutcome outcome = FetchToMemory(&m_task, m_session, address.c_str(), 1 << 20,
+                                             kNoTimeLimit, &area, &received);
         *gotArea = area != nullptr;
         body->assign(area != nullptr ? area : "", area != nullptr ? received : 0);
         FreeArea(area);
