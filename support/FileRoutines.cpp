@@ -49,34 +49,40 @@ uint32_t FileSizeOf(const char* path)
 char* ReadWholeFile(const char* path, uint32_t* length)
 {
     const uint32_t size = FileSizeOf(path);
-    if (size == kNoFileSize) {
-        return nullptr;
-    }
+    return size != kNoFileSize ? ReadFileStart(path, size, length) : nullptr;
+}
+
+char* ReadFileStart(const char* path, uint32_t limit, uint32_t* length)
+{
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_RANDOM_ACCESS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return nullptr;
     }
-    // Freed by the caller with FreeArea; here only when the read falls short.
-    char* area = static_cast<char*>(AllocArea(size));
+    LARGE_INTEGER size;
+    char* area = nullptr;
+    uint32_t wanted = 0;
+    if (GetFileSizeEx(file, &size)) {
+        wanted = size.QuadPart < limit ? static_cast<uint32_t>(size.QuadPart) : limit;
+        // Freed by the caller with FreeArea; here only when the read falls short.
+        area = static_cast<char*>(AllocArea(wanted));
+    }
     uint32_t total = 0;
-    if (area != nullptr) {
-        while (total < size) {
-            DWORD read = 0;
-            if (!ReadFile(file, area + total, size - total, &read, nullptr) || read == 0) {
-                break;
-            }
-            total += read;
+    while (area != nullptr && total < wanted) {
+        DWORD read = 0;
+        if (!ReadFile(file, area + total, wanted - total, &read, nullptr) || read == 0) {
+            break;
         }
+        total += read;
     }
     CloseHandle(file);
-    if (area != nullptr && total != size) {
+    if (area != nullptr && total != wanted) {
         // The file shrank or could not be read: no area with undefined bytes.
         FreeArea(area);
         area = nullptr;
     }
     if (area != nullptr && length != nullptr) {
-        *length = size;
+        *length = wanted;
     }
     return area;
 }

@@ -26,6 +26,11 @@ uint32_t FileSizeOf(const char* path);
 // be opened or read. An empty file gives a non-null area of length 0.
 char* ReadWholeFile(const char* path, uint32_t* length);
 
+// The first limit bytes of the file, or all of it when it is shorter, on the
+// terms of ReadWholeFile. What lies beyond limit is never read: a file from
+// someone else's folder is taken as far as its area, as a fetch takes a body.
+char* ReadFileStart(const char* path, uint32_t limit, uint32_t* length);
+
 // Start modes of WriteWholeFile (where the write begins) and create modes.
 enum : int { kFromStart = 0, kFromCurrent = 1, kFromEnd = 2 };
 enum : int { kCreateOrTruncate = 1, kOpenOrCreate = 0 };

@@ -219,7 +219,9 @@ int CFernupDlg::OpenOfflineDefinition(const char* path)
     m_offline = 1;
 
     uint32_t length = 0;
-    char* text = ReadWholeFile(path, &length);
+    // Each file of the package within the area a fetch of it has online, so
+    // a huge one is neither read whole nor held.
+    char* text = ReadFileStart(path, kDefinitionAreaSize, &length);
     m_definitionDigest[0] = '\0';
     if (text != nullptr)
         Md5Hex(text, length, m_definitionDigest);
@@ -230,7 +232,7 @@ int CFernupDlg::OpenOfflineDefinition(const char* path)
     char companion[kCompanionPathSize];
     JoinPath(companion, sizeof companion, folder, "MD5.txt");
     uint32_t digestLength = 0;
-    char* digest = ReadWholeFile(companion, &digestLength);
+    char* digest = ReadFileStart(companion, kDigestAreaSize, &digestLength);
     bool digestMatches = DigestTextAccepts(text, length, digest, digestLength);
     FreeArea(digest);
 
@@ -242,13 +244,13 @@ int CFernupDlg::OpenOfflineDefinition(const char* path)
     } else {
         JoinPath(companion, sizeof companion, folder, "readme.txt");
         uint32_t readmeLength = 0;
-        char* readme = ReadWholeFile(companion, &readmeLength);
+        char* readme = ReadFileStart(companion, kReadmeAreaSize, &readmeLength);
         ReplaceReadme(readme, readmeLength);
         SignedFacts* facts = nullptr;
         if (m_keyCount != 0) {
             JoinPath(companion, sizeof companion, folder, "update.sig");
             uint32_t signatureLength = 0;
-            char* signature = ReadWholeFile(companion, &signatureLength);
+            char* signature = ReadFileStart(companion, kSignatureTextCapacity, &signatureLength);
             facts = CheckSignature(text, length, signature, signatureLength);
             FreeArea(signature);
         }

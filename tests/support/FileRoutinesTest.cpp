@@ -129,6 +129,15 @@ TEST_F(FileRoutinesTest, ReadWholeFileGivesAllBytesOrNull)
     ASSERT_NE(nullptr, area);
     EXPECT_EQ(0, std::memcmp(binary.data(), area, binary.size()));
     FreeArea(area);
+
+    // Read from the start, no further than a limit.
+    for (uint32_t limit : {0u, 100u, 70000u, 90000u}) {
+        area = ReadFileStart(PathOf("binary.bin").c_str(), limit, &length);
+        ASSERT_NE(nullptr, area) << limit;
+        EXPECT_EQ(limit < 70000u ? limit : 70000u, length) << limit;
+        EXPECT_EQ(0, std::memcmp(binary.data(), area, length)) << limit;
+        FreeArea(area);
+    }
 }
 
 TEST_F(FileRoutinesTest, ReadWholeFileOfAFileOpenWithoutSharingIsNull)

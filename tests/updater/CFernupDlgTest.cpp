@@ -604,6 +604,9 @@ TEST(FernupDialog, OfflineRefusalsWithoutAMatchingDigestFile)
         {"34 bytes: CR LF after the digest", {good, Md5Of(good) + "\r\n", "r", true}},
         {"upper-case digest", {good, upper, "r", true}},
         {"digest of other bytes", {good, Md5Of(good + " "), "r", true}},
+        // Read no further than a fetch would take it: its digest is of more.
+        {"a definition past its 64 KiB", {good + std::string(65536, ';'),
+                                          Md5Of(good + std::string(65536, ';')), "r", true}},
     };
     int n = 0;
     for (const Case& c : cases) {
