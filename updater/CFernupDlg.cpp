@@ -10,12 +10,13 @@
 #include "support/FileRoutines.h"
 #include "support/FormatText.h"
 #include "support/PathText.h"
+#include "support/PlatformCrypto.h"
 #include "support/ProfileText.h"
 #include "support/TextRoutines.h"
+#include "updater/CReadmeDlg.h"
 #include "updater/DefinitionCheck.h"
 #include "updater/DefinitionPackage.h"
 #include "updater/InstalledState.h"
-#include "updater/CReadmeDlg.h"
 #include "updater/MessageLines.h"
 #include "updater/SigningKeys.h"
 #include "updater/resource.h"
@@ -81,6 +82,8 @@ CFernupDlg::CFernupDlg()
       m_newVersion{},
       m_newDay{},
       m_installedTitle{},
+      m_installedDefinition{},
+      m_definitionSha256{},
       m_signingKeys{},
       m_keyCount(0),
       m_chooseFile(ChooseWithOpenFileDialog),
@@ -178,6 +181,7 @@ void CFernupDlg::OnInitDialog(HWND window, WPARAM wParam, LPARAM lParam)
     m_installedVersionNumber = state.versionNumber;
     CopyText(m_installedDay, sizeof m_installedDay, state.day);
     CopyText(m_installedTitle, sizeof m_installedTitle, state.title);
+    CopyText(m_installedDefinition, sizeof m_installedDefinition, state.definitionSha256);
 
     StartFetch();
 }
@@ -273,10 +277,17 @@ int CFernupDlg::OpenOfflineDefinition(const char* path)
 bool CFernupDlg::CheckDefinition(char* text, uint32_t length)
 {
     m_messageList.ClearLines();
+    InstalledFacts installed = {m_installedTitle, m_installedVersion, m_installedDay,
+                                m_installedVersionNumber, false};
+    // Of the bytes as they came, before the reader takes them over.
+    m_definitionSha256[0] = '\0';
+    unsigned char sha256[kSha256Size];
+    if (m_keyCount != 0 && text != nullptr && Sha256Of(text, length, sha256)) {
+        WriteHex(sha256, kSha256Size, m_definitionSha256);
+        installed.otherDefinition = IsOtherDefinition(m_installedDefinition, sha256);
+    }
     ProfileText::LoadText(text, length);
 
-    InstalledFacts installed = {m_installedTitle, m_installedVersion, m_installedDay,
-                                m_installedVersionNumber};
     DefinitionVerdict verdict;
     JudgeLoadedDefinition(installed, &verdict);
     for (int32_t line = 0; line < verdict.lineCount; ++line)

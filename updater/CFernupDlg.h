@@ -116,6 +116,11 @@ public:
     char m_newVersion[64];
     char m_newDay[64];
     char m_installedTitle[64];
+    // In a build with keys: the SHA-256 of the installed definition that
+    // update.log records (empty when it records none), and that of the
+    // definition now shown, which the update records when it completes.
+    char m_installedDefinition[65];
+    char m_definitionSha256[65];
     // The built-in public keys; m_keyCount 0 in a build without keys (no
     // signature is checked), -1 when they cannot be read (nothing passes).
     PublicKey m_signingKeys[kMaxPublicKeys];

@@ -146,6 +146,7 @@ CFernupTask::CFernupTask(const char* baseAddress, UpdateFileEntry* entries)
     m_definitionDigest[0] = '\0';
     m_newVersion[0] = '\0';
     m_newDay[0] = '\0';
+    m_definitionSha256[0] = '\0';
     m_workFolder[0] = '\0';
     CopyText(m_baseAddress, sizeof(m_baseAddress), baseAddress);
 }
@@ -157,6 +158,7 @@ void CFernupTask::ApplySettings(const UpdateSettings& settings)
     CopyText(m_definitionDigest, sizeof m_definitionDigest, settings.definitionDigest);
     CopyText(m_newVersion, sizeof m_newVersion, settings.newVersion);
     CopyText(m_newDay, sizeof m_newDay, settings.newDay);
+    CopyText(m_definitionSha256, sizeof m_definitionSha256, settings.definitionSha256);
     m_offline = settings.offline;
     m_checkSignedHashes = settings.checkSignedHashes;
     m_messageList = settings.messageList;
@@ -648,7 +650,7 @@ int32_t CFernupTask::WriteInstalledState()
 {
     char logPath[kPathCapacity];
     JoinPath(logPath, sizeof logPath, m_gameFolder, "update.log");
-    WriteInstalledVersion(logPath, m_newVersion, m_newDay);
+    WriteInstalledVersion(logPath, m_newVersion, m_newDay, m_definitionSha256);
     return m_failureCode;
 }
 

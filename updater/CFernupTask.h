@@ -21,6 +21,7 @@ struct UpdateSettings {
     const char* definitionDigest;  // names the online work folder
     const char* newVersion;
     const char* newDay;
+    const char* definitionSha256;  // recorded in update.log when not empty
     int32_t offline;
     // 1 in a build with keys: each check also compares the SHA-256 that the
     // signature binds to the file, in the same pass over the same reads.
@@ -76,6 +77,7 @@ public:
     char m_definitionDigest[64];
     char m_newVersion[64];
     char m_newDay[64];
+    char m_definitionSha256[65];  // see UpdateSettings
     int32_t m_offline;
     int32_t m_checkSignedHashes;  // see UpdateSettings
     char m_baseAddress[128];

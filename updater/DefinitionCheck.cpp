@@ -6,6 +6,7 @@
 #include "support/CMd5.h"
 #include "support/FormatText.h"
 #include "support/ProfileText.h"
+#include "support/SignedPackage.h"
 #include "support/TextRoutines.h"
 #include "updater/InstalledState.h"
 #include "updater/MessageLines.h"
@@ -108,6 +109,9 @@ void JudgeLoadedDefinition(const InstalledFacts& installed, DefinitionVerdict* v
     if (number < installed.versionNumber) {
         verdict->outcome = kDefinitionOlder;
         AddLine(verdict, kLineOlderVersion);
+    } else if (number == installed.versionNumber && installed.otherDefinition) {
+        verdict->outcome = kDefinitionOlder;
+        AddLine(verdict, kLineOlderVersion);
     } else if (number == installed.versionNumber) {
         verdict->outcome = kDefinitionSame;
         verdict->offerUpdate = true;
@@ -118,6 +122,13 @@ void JudgeLoadedDefinition(const InstalledFacts& installed, DefinitionVerdict* v
         AddLine(verdict, kLineNewerVersion);
     }
     verdict->listFiles = true;
+}
+
+bool IsOtherDefinition(const char* recorded, const unsigned char* sha256)
+{
+    char hex[2 * kSha256Size + 1];
+    WriteHex(sha256, kSha256Size, hex);
+    return std::strcmp(recorded, hex) != 0;
 }
 
 bool SplitFileLine(const char* value, UpdateFileEntry* entry)

@@ -16,7 +16,17 @@ struct InstalledFacts {
     const char* version;
     const char* day;
     uint32_t versionNumber;
+    // Set by a build with keys when update.log does not record this very
+    // definition as the one installed: an equal version then offers nothing,
+    // as an older one does, so that a signed package of the installed version
+    // that the publisher has since replaced cannot be applied again. Left
+    // false, an equal version is offered for repair.
+    bool otherDefinition;
 };
+
+// For otherDefinition: false only when recorded (update.log's text) is the
+// lower-case hexadecimal form of sha256, the definition's SHA-256.
+bool IsOtherDefinition(const char* recorded, const unsigned char* sha256);
 
 enum DefinitionOutcome : int32_t {
     kDefinitionIncomplete = 0,  // NAME, VER or DAY missing, empty or too long

@@ -155,6 +155,7 @@ void CFernupDlg::StartUpdate()
     settings.definitionDigest = m_definitionDigest;
     settings.newVersion = m_newVersion;
     settings.newDay = m_newDay;
+    settings.definitionSha256 = m_definitionSha256;
     settings.offline = m_offline;
     settings.checkSignedHashes = m_keyCount != 0 ? 1 : 0;
     settings.messageList = &m_messageList;

@@ -59,6 +59,10 @@ void FitInstalledState(UpdateLogLookup lookup, void* context, InstalledState* st
     CopyText(state->day, sizeof state->day, value);
     lookup(context, "UPDATE_INFO", "UPDATE_TITLE", value, sizeof value);
     CopyText(state->title, sizeof state->title, value);
+    lookup(context, "UPDATE_INFO", kInstalledDefinitionKey, value, sizeof value);
+    state->definitionSha256[0] = '\0';
+    if (LengthOf(value) == sizeof state->definitionSha256 - 1)
+        CopyText(state->definitionSha256, sizeof state->definitionSha256, value);
     state->versionNumber = VersionNumber(state->version);
 }
 

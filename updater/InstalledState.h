@@ -23,11 +23,18 @@ uint32_t VersionNumber(const char* versionText);
 bool ChooseGameFolder(const char* currentDirectory, bool logInCurrent, const char* modulePath,
                       char* gameFolder, char* logPath);
 
+// The key under UPDATE_INFO where a build with keys records the SHA-256 of
+// the update.qdv it installed (64 lower-case hexadecimal characters). Other
+// readers of update.log pass over it.
+constexpr char kInstalledDefinitionKey[] = "UPDATE_QDV_SHA256";
+
 struct InstalledState {
     char baseAddress[128];  // GAME_UPDATE / URL; empty when longer than 127
     char version[64];       // UPDATE_INFO / UPDATE_VER
     char day[64];           // UPDATE_INFO / UPDATE_DAY
     char title[64];         // UPDATE_INFO / UPDATE_TITLE
+    // UPDATE_INFO / kInstalledDefinitionKey; empty unless 64 characters.
+    char definitionSha256[65];
     uint32_t versionNumber;
 };
 
@@ -55,6 +62,8 @@ bool SettleGameFolder(char* gameFolder, char* logPath);
 void ReadInstalledState(const char* logPath, InstalledState* state);
 
 // Writes UPDATE_VER and then UPDATE_DAY into section UPDATE_INFO, leaving the
-// rest of the file as it was. The results are not looked at.
-void WriteInstalledVersion(const char* logPath, const char* version, const char* day);
+// rest of the file as it was, and, when definitionSha256 is not empty, the
+// installed definition's SHA-256. The results are not looked at.
+void WriteInstalledVersion(const char* logPath, const char* version, const char* day,
+                           const char* definitionSha256);
 #endif

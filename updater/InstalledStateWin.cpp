@@ -48,6 +48,7 @@ void ReadInstalledState(const char* logPath, InstalledState* state)
     state->version[0] = '\0';
     state->day[0] = '\0';
     state->title[0] = '\0';
+    state->definitionSha256[0] = '\0';
     state->versionNumber = 0;
     // An empty path would send the profile call to the Windows folder.
     if (logPath[0] == '\0')
@@ -55,10 +56,14 @@ void ReadInstalledState(const char* logPath, InstalledState* state)
     FitInstalledState(ReadLogKey, const_cast<char*>(logPath), state);
 }
 
-void WriteInstalledVersion(const char* logPath, const char* version, const char* day)
+void WriteInstalledVersion(const char* logPath, const char* version, const char* day,
+                           const char* definitionSha256)
 {
     if (logPath[0] == '\0')
         return;
     WritePrivateProfileStringA("UPDATE_INFO", "UPDATE_VER", version, logPath);
     WritePrivateProfileStringA("UPDATE_INFO", "UPDATE_DAY", day, logPath);
+    if (definitionSha256[0] != '\0')
+        WritePrivateProfileStringA("UPDATE_INFO", kInstalledDefinitionKey, definitionSha256,
+                                   logPath);
 }

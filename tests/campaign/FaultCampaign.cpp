@@ -341,7 +341,7 @@ RunResult RunOne(const Options& options, const std::string& game, const RunPlan&
         InstalledState installed;
         ReadInstalledState((game + "update.log").c_str(), &installed);
         InstalledFacts facts = {installed.title, installed.version, installed.day,
-                                installed.versionNumber};
+                                installed.versionNumber, false};
         DefinitionVerdict verdict;
         JudgeLoadedDefinition(facts, &verdict);
         bool complete = false;

@@ -174,4 +174,28 @@ TEST(SignedEndToEnd, AnOlderSignedPackageReplayedInstallsNothing)
     EXPECT_TRUE(before == Snapshot(scenario.m_game));
 }
 
+// A repair applies the very definition the update installed: a signed package
+// of the installed version whose definition differs (an earlier one replayed
+// after the publisher replaced it, say) offers nothing, as an older one.
+TEST(SignedEndToEnd, AnEqualVersionRepairsOnlyTheDefinitionItInstalled)
+{
+    UpdateScenario scenario("repair", FERNUP_TEST_KEY_EXE);
+    WriteGame(scenario, "1.00");
+    scenario.Publish(TwoFiles(), "1.01");
+    scenario.Sign(TestKey());
+    scenario.ExpectAnUpdateTo("1.01");
+
+    HWND dialog = scenario.Start();
+    EXPECT_TRUE(Reached(dialog, "UERB", "最新の修正ファイルが適用されています。", kWindowTimeout));
+    scenario.Exit(dialog);
+
+    std::vector<PackageFile> replaced = TwoFiles();
+    replaced[1].content = "second file, mended";
+    scenario.Publish(replaced, "1.01");
+    scenario.Sign(TestKey());
+    dialog = scenario.Start();
+    EXPECT_TRUE(Reached(dialog, "-E-B", "アップデートの必要はありません。", kWindowTimeout));
+    scenario.Exit(dialog);
+}
+
 }  // namespace

@@ -150,7 +150,7 @@ TEST(JudgeDefinition, VerdictsAndTheirLines)
         SCOPED_TRACE(c.what);
         LoadedDefinition loaded(c.definition);
         InstalledFacts installed = {"Quill", c.installedVersion, "2003/01/01",
-                                    VersionNumber(c.installedVersion)};
+                                    VersionNumber(c.installedVersion), false};
         DefinitionVerdict verdict;
         JudgeLoadedDefinition(installed, &verdict);
         EXPECT_EQ(c.outcome, verdict.outcome);
@@ -158,12 +158,34 @@ TEST(JudgeDefinition, VerdictsAndTheirLines)
         EXPECT_EQ(c.lines, Lines(verdict));
         bool listed = c.outcome >= kDefinitionOlder;
         EXPECT_EQ(listed, verdict.listFiles);
+
+        // With another definition recorded as installed, an equal version
+        // is judged as an older one, and nothing else changes.
+        installed.otherDefinition = true;
+        const bool same = c.outcome == kDefinitionSame;
+        std::vector<std::string> lines = c.lines;
+        if (same)
+            lines.back() = "アップデートの必要はありません。";
+        JudgeLoadedDefinition(installed, &verdict);
+        EXPECT_EQ(same ? kDefinitionOlder : c.outcome, verdict.outcome);
+        EXPECT_EQ(c.offer && !same, verdict.offerUpdate);
+        EXPECT_EQ(lines, Lines(verdict));
     }
+
+    // Only the very definition's SHA-256, in lower-case hexadecimal, is the same.
+    unsigned char sha256[32];
+    for (int i = 0; i < 32; ++i)
+        sha256[i] = static_cast<unsigned char>(0xA0 + i);
+    const std::string hex = "a0a1a2a3a4a5a6a7a8a9aaabacadaeafb0b1b2b3b4b5b6b7b8b9babbbcbdbebf";
+    EXPECT_FALSE(IsOtherDefinition(hex.c_str(), sha256));
+    for (const std::string& recorded : {std::string(), hex.substr(0, 63) + "e",
+                                        std::string("A0A1A2A3A4A5A6A7A8A9AAABACADAEAFB0B1B2B3B4B5B6B7B8B9BABBBCBDBEBF")})
+        EXPECT_TRUE(IsOtherDefinition(recorded.c_str(), sha256)) << recorded;
 }
 
 TEST(JudgeDefinition, NewVersionAndDayAreTakenOnlyOnceTheVersionIsExamined)
 {
-    InstalledFacts installed = {"Quill", "1.05", "old day", 105};
+    InstalledFacts installed = {"Quill", "1.05", "old day", 105, false};
     {
         LoadedDefinition loaded(Header("Quill", "1.02", "new day"));
         DefinitionVerdict verdict;
@@ -192,7 +214,7 @@ TEST(JudgeDefinition, WithoutInstalledTitleEveryDefinitionIsRefused)
     };
     for (const Case& c : cases) {
         LoadedDefinition loaded(c.definition);
-        InstalledFacts installed = {"", "", "", 0};
+        InstalledFacts installed = {"", "", "", 0, false};
         DefinitionVerdict verdict;
         JudgeLoadedDefinition(installed, &verdict);
         EXPECT_FALSE(verdict.offerUpdate) << c.definition;

@@ -65,21 +65,29 @@ TEST(WriteInstalledVersion, ReplacesVersionAndDayOnly)
         folder.Write("update.log",
                      "[GAME_UPDATE]\r\nURL=http://h/a/\r\n[UPDATE_INFO]\r\nUPDATE_VER=1.00\r\n"
                      "UPDATE_DAY=old\r\nUPDATE_TITLE=Quill\r\n");
-    WriteInstalledVersion(log.c_str(), "1.02", "2003/02/01");
+    // A build with keys records the installed definition's SHA-256 as well.
+    const std::string sha256(64, 'e');
+    WriteInstalledVersion(log.c_str(), "1.02", "2003/02/01", sha256.c_str());
     InstalledState state;
     ReadInstalledState(log.c_str(), &state);
     EXPECT_STREQ("http://h/a/", state.baseAddress);
     EXPECT_STREQ("1.02", state.version);
     EXPECT_STREQ("2003/02/01", state.day);
     EXPECT_STREQ("Quill", state.title);
+    EXPECT_EQ(sha256, state.definitionSha256);
 
-    // A file without the section gains it, keeping what it had.
+    // A file without the section gains it, keeping what it had; without a
+    // SHA-256 none is written, and one of another length reads as none.
     std::string bare = folder.Write("bare.log", "[GAME_UPDATE]\r\nURL=http://h/b/\r\n");
-    WriteInstalledVersion(bare.c_str(), "1.01", "d");
+    WriteInstalledVersion(bare.c_str(), "1.01", "d", "");
     ReadInstalledState(bare.c_str(), &state);
     EXPECT_STREQ("http://h/b/", state.baseAddress);
     EXPECT_STREQ("1.01", state.version);
     EXPECT_STREQ("d", state.day);
+    EXPECT_STREQ("", state.definitionSha256);
+    WriteInstalledVersion(bare.c_str(), "1.01", "d", sha256.substr(1).c_str());
+    ReadInstalledState(bare.c_str(), &state);
+    EXPECT_STREQ("", state.definitionSha256);
 }
 
 TEST(SettleGameFolder, TakesTheCurrentDirectoryOnlyWithUpdateLog)

@@ -45,7 +45,7 @@ std::string ReadBackFault(const std::string& text, const DefinitionHead& head,
 {
     if (!LoadIntoReader(text))
         return "no memory to read the definition back";
-    InstalledFacts installed = {head.title.c_str(), "1.00", "", 100};
+    InstalledFacts installed = {head.title.c_str(), "1.00", "", 100, false};
     DefinitionVerdict verdict;
     JudgeLoadedDefinition(installed, &verdict);
     std::string fault;

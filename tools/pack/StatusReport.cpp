@@ -5,6 +5,7 @@
 
 #include "support/ByteArea.h"
 #include "support/CMd5.h"
+#include "support/PlatformCrypto.h"
 #include "support/ProfileText.h"
 #include "support/SignedPackage.h"
 #include "tools/pack/FileDigest.h"
@@ -33,18 +34,38 @@ bool DigestMatches(const std::string& definition, const PackageBody& digestText)
                              static_cast<uint32_t>(digestText.bytes.size()));
 }
 
+// Whether the package's update.sig reads as one, its facts then in facts.
+// The program built with keys checks it; one without keys does not fetch it.
+bool ReadsAsSignature(const PackageBody& signature, SignedFacts* facts)
+{
+    uint32_t signedLength = 0;
+    return facts != nullptr && signature.outcome == BodyOutcome::Done &&
+           ReadSignatureText(signature.bytes.data(), static_cast<uint32_t>(signature.bytes.size()),
+                             facts, &signedLength) == kSignatureGood;
+}
+
 // CheckDefinition's messages for a definition the program accepted, and the
 // file list it shows (null when it got no further), which the caller frees.
+// A signed package is judged as the program with keys judges it: an equal
+// version only for the definition update.log records.
 UpdateFileEntry* Judge(const std::string& definition, const InstalledState& installed,
-                       StatusResult* result)
+                       const PackageBody& signature, StatusResult* result)
 {
+    // Before the definition is loaded: reading update.sig uses the same reader.
+    bool otherDefinition = false;
+    SignedFacts* signedFacts = AllocSignedFacts();
+    unsigned char sha256[kSha256Size];
+    if (ReadsAsSignature(signature, signedFacts) &&
+        Sha256Of(definition.data(), static_cast<uint32_t>(definition.size()), sha256))
+        otherDefinition = IsOtherDefinition(installed.definitionSha256, sha256);
+    FreeArea(signedFacts);
     char* area = static_cast<char*>(AllocArea(static_cast<uint32_t>(definition.size())));
     if (area != nullptr)
         std::memcpy(area, definition.data(), definition.size());
     // Loading takes the area over; the lines are released below.
     ProfileText::LoadText(area, area != nullptr ? static_cast<uint32_t>(definition.size()) : 0);
     InstalledFacts facts = {installed.title, installed.version, installed.day,
-                            installed.versionNumber};
+                            installed.versionNumber, otherDefinition};
     DefinitionVerdict verdict;
     JudgeLoadedDefinition(facts, &verdict);
     UpdateFileEntry* entries = verdict.listFiles ? ReadLoadedFileList(nullptr) : nullptr;
@@ -64,11 +85,7 @@ void CountFetch(const fs::path& game, UpdateFileEntry* entries, const PackageBod
                 StatusResult* result)
 {
     SignedFacts* facts = AllocSignedFacts();
-    uint32_t signedLength = 0;
-    bool checkSigned =
-        facts != nullptr && signature.outcome == BodyOutcome::Done &&
-        ReadSignatureText(signature.bytes.data(), static_cast<uint32_t>(signature.bytes.size()),
-                          facts, &signedLength) == kSignatureGood;
+    const bool checkSigned = ReadsAsSignature(signature, facts);
     // Only an installed file of the listed size is read, as by the program;
     // the reading is the tool's own, the judging the program's.
     std::vector<DigestJob> jobs;
@@ -150,12 +167,12 @@ void TellOnline(const fs::path& game, const std::string& baseAddress,
         result->lines.push_back(kLineDefinitionNotFetched);
         return;
     }
-    UpdateFileEntry* entries = Judge(definition.bytes, installed, result);
-    if (result->counted) {
-        PackageLocation location = {true, baseAddress, fs::path(), false};
-        CountFetch(game, entries, ReadPackageBody(location, "update.sig", kSignatureTextCapacity),
-                   result);
-    }
+    PackageLocation location = {true, baseAddress, fs::path(), false};
+    const PackageBody signature =
+        ReadPackageBody(location, "update.sig", kSignatureTextCapacity);
+    UpdateFileEntry* entries = Judge(definition.bytes, installed, signature, result);
+    if (result->counted)
+        CountFetch(game, entries, signature, result);
     FreeEntryChain(entries);
 }
 
@@ -175,10 +192,11 @@ bool TellOffline(const fs::path& game, const fs::path& folder, const InstalledSt
         result->lines.push_back(kLineDefinitionNotFetched);
         return true;
     }
-    UpdateFileEntry* entries = Judge(definition.bytes, installed, result);
+    const PackageBody signature =
+        ReadPackageBody(location, "update.sig", kSignatureTextCapacity);
+    UpdateFileEntry* entries = Judge(definition.bytes, installed, signature, result);
     if (result->counted)
-        CountFetch(game, entries, ReadPackageBody(location, "update.sig", kSignatureTextCapacity),
-                   result);
+        CountFetch(game, entries, signature, result);
     FreeEntryChain(entries);
     return true;
 }
