@@ -20,7 +20,8 @@ struct SignOptions {
 
 // Writes update.sig into the package, binding update.qdv, readme.txt and
 // every listed file's bytes; false (nothing written) with *error when a file
-// is missing or differs from its MD5, or the key cannot be used.
+// is missing or differs from its MD5, the key cannot be used, or the folder
+// holds a key file anywhere (IsKeyFile).
 bool SignPackageFolder(const SignOptions& options, size_t* files, std::string* error);
 
 // Writes base.key (the key pair, readable by its owner only) and base.pub
