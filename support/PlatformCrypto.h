@@ -26,6 +26,9 @@ public:
 private:
     void* m_provider;  // the platform's algorithm handle, or null
     void* m_hash;      // the platform's hash object, or null after a failure
+    // The memory m_hash lives in when the platform wants it given (an area):
+    // bcrypt's; libcrypto allocates its own.
+    [[maybe_unused]] void* m_object;
 };
 
 // SHA-256 of a buffer in one call; false when the provider failed.

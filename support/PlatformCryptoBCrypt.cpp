@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "support/ByteArea.h"
+
 namespace {
 
 bool Succeeded(NTSTATUS status)
@@ -16,15 +18,26 @@ bool Succeeded(NTSTATUS status)
 }  // namespace
 
 // BCryptHash would do in one call, but it is missing before Windows 10.
-CSha256::CSha256() : m_provider(nullptr), m_hash(nullptr)
+CSha256::CSha256() : m_provider(nullptr), m_hash(nullptr), m_object(nullptr)
 {
     BCRYPT_ALG_HANDLE provider = nullptr;
     if (!Succeeded(BCryptOpenAlgorithmProvider(&provider, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
         return;
     m_provider = provider;
+    // Only Windows 7 and later allocate the hash object themselves; Vista
+    // fails BCryptCreateHash without one, so it is always given.
+    DWORD objectSize = 0;
+    ULONG got = 0;
+    if (!Succeeded(BCryptGetProperty(provider, BCRYPT_OBJECT_LENGTH,
+                                     reinterpret_cast<PUCHAR>(&objectSize), sizeof objectSize, &got,
+                                     0)) ||
+        got != sizeof objectSize)
+        return;
+    m_object = AllocArea(objectSize);
     BCRYPT_HASH_HANDLE hash = nullptr;
-    // Windows 7 and later allocate the hash object themselves when given none.
-    if (Succeeded(BCryptCreateHash(provider, &hash, nullptr, 0, nullptr, 0, 0)))
+    if (m_object != nullptr &&
+        Succeeded(BCryptCreateHash(provider, &hash, static_cast<PUCHAR>(m_object), objectSize,
+                                   nullptr, 0, 0)))
         m_hash = hash;
 }
 
@@ -32,6 +45,8 @@ CSha256::~CSha256()
 {
     if (m_hash != nullptr)
         BCryptDestroyHash(static_cast<BCRYPT_HASH_HANDLE>(m_hash));
+    // Only after the hash that lives in it is gone.
+    FreeArea(m_object);
     if (m_provider != nullptr)
         BCryptCloseAlgorithmProvider(static_cast<BCRYPT_ALG_HANDLE>(m_provider), 0);
 }

@@ -6,7 +6,8 @@
 #include "support/P256KeyOpenSsl.h"
 
 // The provider is OpenSSL's built-in SHA-256; it is never freed.
-CSha256::CSha256() : m_provider(const_cast<EVP_MD*>(EVP_sha256())), m_hash(EVP_MD_CTX_new())
+CSha256::CSha256()
+    : m_provider(const_cast<EVP_MD*>(EVP_sha256())), m_hash(EVP_MD_CTX_new()), m_object(nullptr)
 {
     EVP_MD_CTX* context = static_cast<EVP_MD_CTX*>(m_hash);
     if (context != nullptr &&

@@ -4,7 +4,10 @@
 
 namespace {
 
+constexpr char kFirstLine[] = "FERNUP P-256 SIGNING KEY";
 constexpr char kHeader[] = "FERNUP P-256 SIGNING KEY\r\nPUBLIC=";
+static_assert(kKeyFileHeadSize == sizeof kFirstLine - 1,
+              "the head of a key file is its first line");
 constexpr char kPrivateLine[] = "\r\nPRIVATE=";
 
 bool ReadLowerHex(const char* text, unsigned char* out, uint32_t count)
@@ -64,6 +67,11 @@ bool ReadPrivateKeyText(const char* text, uint32_t length, PrivateKey* key)
     unsigned char signature[kSignatureSize];
     return Sha256Of(text, length, digest) && SignP256(*key, digest, signature) &&
            VerifyP256(key->publicKey.bytes, digest, signature);
+}
+
+bool ReadsAsPrivateKeyText(const char* text, uint32_t length)
+{
+    return length >= kKeyFileHeadSize && std::memcmp(text, kFirstLine, kKeyFileHeadSize) == 0;
 }
 
 uint32_t SignPackage(SignedFacts* facts, const PrivateKey& key, char* out, uint32_t capacity)

@@ -30,6 +30,13 @@ uint32_t WritePrivateKeyText(const PrivateKey& key, char* out, uint32_t capacity
 // secret (so a damaged file never signs anything).
 bool ReadPrivateKeyText(const char* text, uint32_t length, PrivateKey* key);
 
+// True when text begins with that file's first line: a file that holds a
+// private key, whole, edited or damaged, whatever its name. fernup-pack
+// refuses to publish a folder that holds one. Only the first
+// kKeyFileHeadSize bytes count.
+constexpr uint32_t kKeyFileHeadSize = 24;
+bool ReadsAsPrivateKeyText(const char* text, uint32_t length);
+
 // update.sig for facts (whose keyId is set here from key) into out; returns
 // its length, 0 when it does not fit or the provider failed.
 uint32_t SignPackage(SignedFacts* facts, const PrivateKey& key, char* out, uint32_t capacity);

@@ -4,6 +4,7 @@
 
 #include "tests/pack/PackTestFiles.h"
 #include "tools/pack/PackagePaths.h"
+#include "tools/pack/PackageSigner.h"
 
 namespace fs = std::filesystem;
 
@@ -86,4 +87,24 @@ TEST(PackCommand, ExitStatusAndOutputOfEachCommand)
     ToolOutcome digest = Pack(scratch, "digest " + Quoted(scratch / "new/data/a.dat"));
     EXPECT_EQ(0, digest.status);
     EXPECT_EQ(Md5Of("alpha") + "  " + Utf8OfPath(scratch / "new/data/a.dat") + "\n", digest.out);
+
+    // A key among the release's files: named, nothing written, signed or not.
+    std::string error;
+    fs::create_directories(scratch / "keys");
+    ASSERT_TRUE(WriteNewKeyFiles(scratch / "keys/publisher", &error)) << error;
+    WriteBytes(scratch / "new/data/old.dat", ReadBytes(scratch / "keys/publisher.key"));
+    const std::string build = "build --files " + Quoted(scratch / "new") + " --out " +
+                              Quoted(scratch / "pkg2") + " --title Fern --version 1.01 --day 1";
+    for (const std::string& sign :
+         {std::string(), " --sign " + Quoted(scratch / "keys/publisher.key")}) {
+        ToolOutcome keyed = Pack(scratch, build + sign);
+        EXPECT_EQ(1, keyed.status) << sign;
+        EXPECT_NE(std::string::npos, keyed.err.find("new/data/old.dat is a private key"))
+            << keyed.err;
+        EXPECT_FALSE(fs::exists(scratch / "pkg2"));
+    }
+    ToolOutcome keygen = Pack(scratch, "keygen " + Quoted(scratch / "new/mygame"));
+    EXPECT_EQ(1, keygen.status);
+    EXPECT_NE(std::string::npos, keygen.err.find("new holds ")) << keygen.err;
+    EXPECT_EQ("<missing>", ReadBytes(scratch / "new/mygame.key"));
 }

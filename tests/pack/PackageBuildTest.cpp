@@ -3,6 +3,7 @@
 // must leave nothing behind.
 #include <gtest/gtest.h>
 
+#include "support/SigningKey.h"
 #include "tests/pack/PackTestFiles.h"
 #include "tools/pack/PackageBuilder.h"
 #include "tools/pack/PackagePaths.h"
@@ -229,6 +230,10 @@ TEST(PackBuild, RefusesWhatThePlayersUpdateWouldTripOverAndWritesNothing)
     auto none = [](const CScratchFolder&, BuildOptions*) {};
     // Where only an option is at fault.
     const std::vector<ReleaseFile> oneFile = {{"a.dat", "a"}};
+    PrivateKey pair;
+    ASSERT_TRUE(GenerateP256(&pair));
+    std::string key(kPrivateKeyTextSize, '\0');
+    ASSERT_EQ(kPrivateKeyTextSize, WritePrivateKeyText(pair, &key[0], kPrivateKeyTextSize));
     const Case cases[] = {
         {"version", oneFile, [](const CScratchFolder&, BuildOptions* o) { o->version = "1.1"; },
          "--version \"1.1\" is not written like 1.00"},
@@ -271,6 +276,14 @@ TEST(PackBuild, RefusesWhatThePlayersUpdateWouldTripOverAndWritesNothing)
              o->readme = s / "big.txt";
          },
          "32769 bytes; the program shows at most 32768"},
+        {"key in the release",
+         {{"a.dat", "a"}, {"mygame.key", key}},
+         none,
+         "new/mygame.key is a private key"},
+        {"key in a subfolder under another name",
+         {{"data/a.dat", "a"}, {"data/old.dat", key}},
+         none,
+         "new/data/old.dat is a private key"},
         {"no files folder",
          {},
          [](const CScratchFolder& s, BuildOptions* o) { o->files = s / "absent"; },

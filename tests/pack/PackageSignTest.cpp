@@ -83,6 +83,12 @@ TEST(PackSign, PrivateKeysStayOutOfPackages)
     EXPECT_FALSE(WriteNewKeyFiles(scratch / "publisher", &error)) << "replaced a key";
     EXPECT_EQ(key, ReadBytes(scratch / "publisher.key"));
 
+    // Nor beside a release's files, from where it could be published with them.
+    WriteBytes(scratch / "new/game.exe", "MZ");
+    EXPECT_FALSE(WriteNewKeyFiles(scratch / "new/publisher", &error));
+    EXPECT_NE(std::string::npos, error.find("holds game.exe, which is no key file")) << error;
+    EXPECT_EQ("<missing>", ReadBytes(scratch / "new/publisher.key"));
+
     WriteBytes(scratch / "pkg/update.qdv", "[UPDATE_VER]\r\n");
     EXPECT_FALSE(WriteNewKeyFiles(scratch / "pkg/publisher", &error));
     EXPECT_FALSE(WriteNewKeyFiles(scratch / "pkg/sub/publisher", &error));
@@ -95,6 +101,12 @@ TEST(PackSign, PrivateKeysStayOutOfPackages)
     size_t files = 0;
     EXPECT_FALSE(SignPackageFolder(sign, &files, &error));
     EXPECT_NE(std::string::npos, error.find("inside the package")) << error;
+    EXPECT_EQ("<missing>", ReadBytes(scratch / "pkg/update.sig"));
+
+    // Signed with the key outside, the package still holds a copy.
+    sign.key = scratch / "publisher.key";
+    EXPECT_FALSE(SignPackageFolder(sign, &files, &error));
+    EXPECT_NE(std::string::npos, error.find("pkg/publisher.key is a private key")) << error;
     EXPECT_EQ("<missing>", ReadBytes(scratch / "pkg/update.sig"));
 }
 

@@ -60,9 +60,9 @@ int RunBuild(const BuildOptions& options)
     // would be listed and published.
     if (!options.signKey.empty() &&
         (IsInside(options.signKey, options.files) || IsInside(options.signKey, options.output))) {
-        Fail(
-            "the key file lies inside the release's files or the package; it would be "
-            "published with them");
+        Fail(Utf8OfPath(options.signKey) +
+             " lies inside the release's files or the package; it would be published with "
+             "them");
         return kUnusable;
     }
     BuildResult result;

@@ -11,6 +11,7 @@
 #include "tools/pack/NameRules.h"
 #include "tools/pack/PackagePaths.h"
 #include "tools/pack/PackageReader.h"
+#include "tools/pack/PackageSigner.h"
 #include "tools/pack/ShiftJis.h"
 #include "tools/pack/StagingFolder.h"
 #include "support/TextRoutines.h"
@@ -363,6 +364,11 @@ bool BuildPackage(const BuildOptions& options, BuildResult* result)
 
     std::vector<ScannedFile> scanned;
     ScanFolder(options.files, "files", &scanned, nullptr, &errors);
+    // Every file, listed or left out as unchanged: the folder itself may be
+    // uploaded or packed again later.
+    for (const ScannedFile& file : scanned)
+        if (IsKeyFile(file.path))
+            errors.push_back(PublishedKeyFault(file.path));
     std::vector<ReleaseFile> release(scanned.size());
     for (size_t i = 0; i < scanned.size(); ++i)
         NameFile(scanned[i], options, &release[i], &errors);

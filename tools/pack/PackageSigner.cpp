@@ -82,7 +82,37 @@ bool WritePrivateFile(const fs::path& path, const char* bytes, size_t length, st
     return good;
 }
 
+// What keygen leaves in a folder of keys: NAME.key, which reads as a key
+// file, and NAME.pub. Windows keeps the letter case of an extension as typed.
+bool IsKeyFolderEntry(const fs::directory_entry& entry)
+{
+    std::error_code code;
+    if (!entry.is_regular_file(code))
+        return false;
+    std::string extension = Utf8OfPath(entry.path().extension());
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return extension == ".pub" || (extension == ".key" && IsKeyFile(entry.path()));
+}
+
 }  // namespace
+
+bool IsKeyFile(const fs::path& path)
+{
+    std::ifstream input(path, std::ios::binary);
+    char head[kKeyFileHeadSize];
+    input.read(head, sizeof head);
+    return ReadsAsPrivateKeyText(head, static_cast<uint32_t>(input.gcount()));
+}
+
+std::string PublishedKeyFault(const fs::path& key)
+{
+    return GenericUtf8OfPath(key) +
+           " is a private key (it begins as fernup-pack keygen's key files do); it would be "
+           "published with the package: keep keys outside the release's and the package's "
+           "folders";
+}
 
 bool IsInside(const fs::path& path, const fs::path& folder)
 {
@@ -122,6 +152,23 @@ bool WriteNewKeyFiles(const fs::path& base, std::string* error)
                  "with it";
         return false;
     }
+    // Releases and web folders are copied and uploaded whole; a folder of
+    // keys is the only safe place for one.
+    std::error_code listed;
+    for (fs::directory_iterator walk(folder, listed); !listed && walk != fs::directory_iterator();
+         walk.increment(listed)) {
+        if (!IsKeyFolderEntry(*walk)) {
+            *error = Utf8OfPath(folder) + " holds " + Utf8OfPath(walk->path().filename()) +
+                     ", which is no key file; a private key beside other files (a release's, "
+                     "say) could be published with them: keep keys in a folder of their own";
+            return false;
+        }
+    }
+    std::error_code ignored;
+    if (listed && fs::exists(folder, ignored)) {
+        *error = Utf8OfPath(folder) + " cannot be read: " + listed.message();
+        return false;
+    }
     PrivateKey key;
     if (!GenerateP256(&key)) {
         *error = "the platform's provider made no key";
@@ -133,7 +180,6 @@ bool WriteNewKeyFiles(const fs::path& base, std::string* error)
     privatePath += ".key";
     fs::path publicPath = base;
     publicPath += ".pub";
-    std::error_code ignored;
     if (fs::exists(publicPath, ignored)) {
         *error = Utf8OfPath(publicPath) + " exists already; it is never replaced";
         return false;
@@ -183,8 +229,19 @@ bool SignPackageFolder(const SignOptions& options, size_t* files, std::string* e
 {
     *files = 0;
     if (IsInside(options.key, options.package)) {
-        *error = "the key file lies inside the package; it would be published with it";
+        *error =
+            Utf8OfPath(options.key) + " lies inside the package; it would be published with it";
         return false;
+    }
+    // The whole folder is uploaded, not only what update.qdv lists.
+    std::error_code walked;
+    for (fs::recursive_directory_iterator walk(options.package, walked);
+         !walked && walk != fs::recursive_directory_iterator(); walk.increment(walked)) {
+        std::error_code kind;
+        if (walk->is_regular_file(kind) && IsKeyFile(walk->path())) {
+            *error = PublishedKeyFault(walk->path());
+            return false;
+        }
     }
     PrivateKey key;
     if (!ReadKeyFile(options.key, &key, error))

@@ -20,14 +20,23 @@ struct SignOptions {
 
 // Writes update.sig into the package, binding update.qdv, readme.txt and
 // every listed file's bytes; false (nothing written) with *error when a file
-// is missing or differs from its MD5, or the key cannot be used.
+// is missing or differs from its MD5, the key cannot be used, or the folder
+// holds a key file anywhere (IsKeyFile).
 bool SignPackageFolder(const SignOptions& options, size_t* files, std::string* error);
 
 // Writes base.key (the key pair, readable by its owner only) and base.pub
 // (the public key, as the FERNUP_SIGNING_KEYS build option takes it). Refuses
-// to replace either, and to write into a package folder, from which a key
-// would be published with the package.
+// to replace either, to write into a package folder, and to write into a
+// folder that holds anything but key files (a release's files, say): from
+// there a key would be published with the rest.
 bool WriteNewKeyFiles(const std::filesystem::path& base, std::string* error);
+
+// True when the file at path begins as a key file that keygen writes
+// (ReadsAsPrivateKeyText), whatever its name; false when it cannot be read.
+bool IsKeyFile(const std::filesystem::path& path);
+
+// The refusal of a folder to be published, naming the key file found in it.
+std::string PublishedKeyFault(const std::filesystem::path& key);
 
 // True when folder is, or lies inside, a folder that holds a package
 // (update.qdv, MD5.txt or update.sig).
