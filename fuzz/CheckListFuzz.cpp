@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "core/CheckListRecords.h"
+#include "core/UpdateFileEntry.h"
 #include "fuzz/FuzzCheck.h"
 #include "support/FormatText.h"
-#include "updater/CheckList.h"
-#include "updater/UpdateFileEntry.h"
 
 namespace {
 

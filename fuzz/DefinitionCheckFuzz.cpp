@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "core/DefinitionCheck.h"
+#include "core/InstalledState.h"
+#include "core/UpdateFileEntry.h"
 #include "fuzz/FuzzCheck.h"
 #include "support/ByteArea.h"
 #include "support/FormatText.h"
 #include "support/ProfileText.h"
-#include "updater/DefinitionCheck.h"
-#include "updater/InstalledState.h"
-#include "updater/UpdateFileEntry.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "core/SignedPackage.h"
 #include "fuzz/FuzzCheck.h"
 #include "support/ByteArea.h"
-#include "support/SignedPackage.h"
 
 namespace {
 

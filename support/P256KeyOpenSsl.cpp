@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "support/PlatformCrypto.h"
-#include "support/SigningKey.h"
 
 EVP_PKEY* ImportP256(const unsigned char* publicKey, const unsigned char* secret)
 {

@@ -10,6 +10,7 @@
 
 constexpr uint32_t kSha256Size = 32;
 constexpr uint32_t kPublicKeySize = 64;  // X then Y, big-endian, 32 bytes each
+constexpr uint32_t kSecretSize = 32;     // the scalar d, big-endian
 constexpr uint32_t kSignatureSize = 64;  // r then s, big-endian, 32 bytes each
 
 // SHA-256 fed in pieces. Order of calls: construct, Update any number of

@@ -5,6 +5,9 @@
 
 #include <cstring>
 
+#include "core/DefinitionCheck.h"
+#include "core/DefinitionPackage.h"
+#include "core/MessageLines.h"
 #include "support/ByteArea.h"
 #include "support/CMd5.h"
 #include "support/FileRoutines.h"
@@ -14,10 +17,7 @@
 #include "support/ProfileText.h"
 #include "support/TextRoutines.h"
 #include "updater/CReadmeDlg.h"
-#include "updater/DefinitionCheck.h"
-#include "updater/DefinitionPackage.h"
-#include "updater/InstalledState.h"
-#include "updater/MessageLines.h"
+#include "updater/InstalledStateWin.h"
 #include "updater/SigningKeys.h"
 #include "updater/resource.h"
 

@@ -4,13 +4,13 @@
 
 #include <cstdint>
 
+#include "core/SignedPackage.h"
+#include "core/UpdateFileEntry.h"
 #include "framework/CWinButton.h"
 #include "framework/CWinDialog.h"
 #include "framework/CWinEdit.h"
 #include "framework/CWinListBox.h"
 #include "framework/CWinListCtrl.h"
-#include "support/SignedPackage.h"
-#include "updater/UpdateFileEntry.h"
 
 class CInitUpdateTask;
 class CFernupTask;

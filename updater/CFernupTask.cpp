@@ -4,6 +4,11 @@
 
 #include <cstring>
 
+#include "core/EntryDigest.h"
+#include "core/MessageLines.h"
+#include "core/OsClass.h"
+#include "core/TargetPath.h"
+#include "core/UpdateFileEntry.h"
 #include "framework/CWinListBox.h"
 #include "framework/FinishedFlag.h"
 #include "support/ByteArea.h"
@@ -12,15 +17,10 @@
 #include "support/PathText.h"
 #include "support/TextRoutines.h"
 #include "updater/CheckList.h"
-#include "updater/EntryDigest.h"
 #include "updater/FileReplace.h"
 #include "updater/FineTimer.h"
 #include "updater/HttpFetch.h"
-#include "updater/InstalledState.h"
-#include "updater/MessageLines.h"
-#include "updater/OsClass.h"
-#include "updater/TargetPath.h"
-#include "updater/UpdateFileEntry.h"
+#include "updater/InstalledStateWin.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
 #include "updater/CInitUpdateTask.h"
 
+#include "core/CompanionAddress.h"
+#include "core/DefinitionPackage.h"
+#include "core/MessageLines.h"
+#include "core/SignedPackage.h"
 #include "framework/CWinListBox.h"
 #include "framework/FinishedFlag.h"
 #include "support/ByteArea.h"
-#include "support/SignedPackage.h"
 #include "support/TextRoutines.h"
-#include "updater/CompanionAddress.h"
-#include "updater/DefinitionPackage.h"
 #include "updater/FineTimer.h"
 #include "updater/HttpFetch.h"
-#include "updater/MessageLines.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "updater/CReadmeDlg.h"
 
+#include "core/MessageLines.h"
 #include "support/ByteArea.h"
 #include "support/TextRoutines.h"
-#include "updater/MessageLines.h"
 #include "updater/resource.h"
 
 CReadmeDlg::CReadmeDlg(HWND parent, const char* text, uint32_t length)

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "updater/OsClass.h"
+#include "core/OsClass.h"
 
 static_assert(sizeof(OSVERSIONINFOA) == 148, "plain version record");
 static_assert(sizeof(OSVERSIONINFOEXA) == 156, "extended version record");

@@ -3,6 +3,8 @@
 // releasing them. Everything here runs on the dialog's thread.
 #include "updater/CFernupDlg.h"
 
+#include "core/DefinitionPackage.h"
+#include "core/MessageLines.h"
 #include "framework/CWinThreadMaster.h"
 #include "support/ByteArea.h"
 #include "support/CMd5.h"
@@ -10,8 +12,6 @@
 #include "support/TextRoutines.h"
 #include "updater/CFernupTask.h"
 #include "updater/CInitUpdateTask.h"
-#include "updater/DefinitionPackage.h"
-#include "updater/MessageLines.h"
 #include "updater/resource.h"
 
 namespace {

@@ -2,12 +2,12 @@
 
 #include <cstring>
 
+#include "core/FetchLimits.h"
+#include "core/TargetPath.h"
+#include "core/UpdateFileEntry.h"
 #include "framework/CWinThreadMaster.h"
 #include "support/ByteArea.h"
 #include "support/TextRoutines.h"
-#include "updater/FetchLimits.h"
-#include "updater/TargetPath.h"
-#include "updater/UpdateFileEntry.h"
 
 uint32_t g_httpTimeoutMs = 30000;
 AttemptConnectProc g_attemptConnect = InternetAttemptConnect;

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "updater/FetchLimits.h"
+#include "core/FetchLimits.h"
 
 class CWinThreadMaster;
 

@@ -3,7 +3,7 @@
 #include "support/FileRoutines.h"
 #include "support/PathText.h"
 #include "support/TextRoutines.h"
-#include "updater/InstalledState.h"
+#include "updater/InstalledStateWin.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "support/SignedPackage.h"
+#include "core/SignedPackage.h"
 #include "updater/resource.h"
 
 namespace {

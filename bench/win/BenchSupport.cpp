@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/DefinitionCheck.h"
 #include "support/FileRoutines.h"
 #include "support/ProfileText.h"
-#include "updater/DefinitionCheck.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "core/UpdateFileEntry.h"
 #include "framework/CWinListBox.h"
 #include "support/NoCopy.h"
-#include "updater/UpdateFileEntry.h"
 
 // Shared pieces of the Windows benchmarks: a clock, memory samples, the
 // platform's measured pauses, the file entries of a definition on disk and a

@@ -24,9 +24,9 @@
 #include <vector>
 
 #include "bench/win/BenchSupport.h"
+#include "core/MessageLines.h"
 #include "updater/CFernupDlg.h"
 #include "updater/CFernupTask.h"
-#include "updater/MessageLines.h"
 #include "updater/resource.h"
 
 namespace {

@@ -39,6 +39,8 @@
 #include <vector>
 
 #include "bench/win/BenchSupport.h"
+#include "core/DefinitionCheck.h"
+#include "core/MessageLines.h"
 #include "framework/CWinThreadMaster.h"
 #include "support/ByteArea.h"
 #include "support/CMd5.h"
@@ -47,8 +49,6 @@
 #include "support/ProfileText.h"
 #include "support/TextRoutines.h"
 #include "updater/CFernupTask.h"
-#include "updater/DefinitionCheck.h"
-#include "updater/MessageLines.h"
 
 namespace {
 

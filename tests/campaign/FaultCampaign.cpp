@@ -21,23 +21,23 @@
 #include <string>
 #include <vector>
 
-#include "support/NoCopy.h"
-#include "tests/common/CannedHttpServer.h"
-#include "tests/common/ChildProcess.h"
 #include "FaultPlan.h"
-#include "tests/common/TaskTestSupport.h"
 #include "UpdateInvariants.h"
+#include "core/DefinitionCheck.h"
 #include "support/ByteArea.h"
 #include "support/CMd5.h"
+#include "support/NoCopy.h"
 #include "support/ProfileText.h"
 #include "support/TextRoutines.h"
-#include "tests/common/TestBytes.h"
+#include "tests/common/CannedHttpServer.h"
+#include "tests/common/ChildProcess.h"
 #include "tests/common/DialogDriver.h"
+#include "tests/common/TaskTestSupport.h"
+#include "tests/common/TestBytes.h"
 #include "updater/CFernupTask.h"
 #include "updater/CInitUpdateTask.h"
-#include "updater/DefinitionCheck.h"
 #include "updater/HttpFetch.h"
-#include "updater/InstalledState.h"
+#include "updater/InstalledStateWin.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "core/UpdateFileEntry.h"
 #include "framework/CWinListBox.h"
 #include "support/NoCopy.h"
 #include "tests/common/TestBytes.h"
-#include "updater/UpdateFileEntry.h"
 
 class CWinThreadMaster;
 

@@ -12,11 +12,11 @@
 
 #include "support/ByteArea.h"
 #include "support/FormatText.h"
-#include "support/SigningKey.h"
-#include "tests/common/TaskTestSupport.h"
 #include "tests/common/DialogDriver.h"
+#include "tests/common/TaskTestSupport.h"
 #include "tests/common/TestBytes.h"
 #include "tests/e2e/UpdateScenario.h"
+#include "tools/pack/SigningKey.h"
 
 using namespace DialogDriver;
 

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "support/FormatText.h"
-#include "support/SigningKey.h"
 #include "tests/common/DialogDriver.h"
 #include "tests/common/TestBytes.h"
 #include "tests/e2e/UpdateScenario.h"
+#include "tools/pack/SigningKey.h"
 
 using namespace DialogDriver;
 

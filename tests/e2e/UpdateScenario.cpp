@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "core/SignedPackage.h"
 #include "support/ByteArea.h"
 #include "support/FormatText.h"
 #include "support/PlatformCrypto.h"
-#include "support/SignedPackage.h"
-#include "support/SigningKey.h"
 #include "tests/common/DialogDriver.h"
 #include "tests/common/TestBytes.h"
+#include "tools/pack/SigningKey.h"
 
 using namespace DialogDriver;
 

@@ -3,12 +3,12 @@
 // must leave nothing behind.
 #include <gtest/gtest.h>
 
-#include "support/SigningKey.h"
 #include "tests/pack/PackTestFiles.h"
 #include "tools/pack/PackageBuilder.h"
 #include "tools/pack/PackagePaths.h"
 #include "tools/pack/PackageVerifier.h"
 #include "tools/pack/ShiftJis.h"
+#include "tools/pack/SigningKey.h"
 
 namespace fs = std::filesystem;
 

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "core/SignedPackage.h"
 #include "support/PlatformCrypto.h"
-#include "support/SignedPackage.h"
 #include "tests/common/TestBytes.h"
 
 namespace {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "core/MessageLines.h"
 #include "framework/FinishedFlag.h"
 #include "support/NoCopy.h"
 #include "tests/common/CannedHttpServer.h"
@@ -23,7 +24,6 @@
 #include "updater/CFernupDlg.h"
 #include "updater/CFernupTask.h"
 #include "updater/CReadmeDlg.h"
-#include "updater/MessageLines.h"
 #include "updater/resource.h"
 
 namespace {
@@ -605,8 +605,8 @@ TEST(FernupDialog, OfflineRefusalsWithoutAMatchingDigestFile)
         {"upper-case digest", {good, upper, "r", true}},
         {"digest of other bytes", {good, Md5Of(good + " "), "r", true}},
         // Read no further than a fetch would take it: its digest is of more.
-        {"a definition past its 64 KiB", {good + std::string(65536, ';'),
-                                          Md5Of(good + std::string(65536, ';')), "r", true}},
+        {"a definition past its 64 KiB",
+         {good + std::string(65536, ';'), Md5Of(good + std::string(65536, ';')), "r", true}},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -714,8 +714,7 @@ TEST(FernupDialog, ReadmeIsShownInAWindowOfItsOwnAndWrittenNowhere)
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
     const std::string planted = std::string(temp) + Md5Of(readme) + ".txt";
-    const bool linked =
-        RunUnixCommand({"/bin/ln", "-s", UnixPath(victim), UnixPath(planted)});
+    const bool linked = RunUnixCommand({"/bin/ln", "-s", UnixPath(victim), UnixPath(planted)});
 
     for (int press = 0; press < 2; ++press) {
         PostMessageA(GetDlgItem(run.Window(), IDC_README), BM_CLICK, 0, 0);

@@ -7,12 +7,12 @@
 #include <windows.h>
 #include <sddl.h>
 
-#include "tests/common/CannedHttpServer.h"
-#include "tests/common/ChildProcess.h"
-#include "tests/common/TaskTestSupport.h"
 #include "support/ByteArea.h"
 #include "support/PlatformCrypto.h"
 #include "support/TemporaryName.h"
+#include "tests/common/CannedHttpServer.h"
+#include "tests/common/ChildProcess.h"
+#include "tests/common/TaskTestSupport.h"
 #include "updater/CFernupTask.h"
 #include "updater/HttpFetch.h"
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/OsClass.h"
 #include "updater/CSystemReport.h"
-#include "updater/OsClass.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/common/CannedHttpServer.h"
-#include "tests/common/TaskTestSupport.h"
 #include "framework/CWinThreadMaster.h"
 #include "support/ByteArea.h"
+#include "tests/common/CannedHttpServer.h"
+#include "tests/common/TaskTestSupport.h"
 #include "updater/HttpFetch.h"
 
 namespace {

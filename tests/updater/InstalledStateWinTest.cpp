@@ -6,7 +6,7 @@
 #include <string>
 
 #include "tests/common/TaskTestSupport.h"
-#include "updater/InstalledState.h"
+#include "updater/InstalledStateWin.h"
 
 namespace {
 

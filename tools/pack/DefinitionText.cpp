@@ -2,10 +2,10 @@
 
 #include <cstring>
 
+#include "core/DefinitionCheck.h"
 #include "support/ByteArea.h"
 #include "support/FormatText.h"
 #include "support/ProfileText.h"
-#include "updater/DefinitionCheck.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "updater/InstalledState.h"
+#include "core/InstalledState.h"
 
 // The installed state of a game folder, read from its update.log as the
 // program reads it: a missing file, section or key reads as empty text, a base

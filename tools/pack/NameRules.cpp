@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "support/DeviceName.h"
+#include "core/DeviceName.h"
+#include "core/InstalledState.h"
+#include "core/TargetPath.h"
 #include "support/TextRoutines.h"
-#include "updater/InstalledState.h"
-#include "updater/TargetPath.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "updater/DefinitionPackage.h"
+#include "core/DefinitionPackage.h"
 
 // What a definition's texts must be for the program to take them and for a
 // player's update to succeed. Each check returns empty text when the value is

@@ -5,7 +5,9 @@
 #include <map>
 #include <set>
 
+#include "core/DefinitionCheck.h"
 #include "support/CMd5.h"
+#include "support/TextRoutines.h"
 #include "tools/pack/DefinitionText.h"
 #include "tools/pack/FileDigest.h"
 #include "tools/pack/NameRules.h"
@@ -14,8 +16,6 @@
 #include "tools/pack/PackageSigner.h"
 #include "tools/pack/ShiftJis.h"
 #include "tools/pack/StagingFolder.h"
-#include "support/TextRoutines.h"
-#include "updater/DefinitionCheck.h"
 
 namespace fs = std::filesystem;
 

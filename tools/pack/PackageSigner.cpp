@@ -14,12 +14,12 @@
 #include <unistd.h>
 #endif
 
+#include "core/DefinitionCheck.h"
 #include "support/ByteArea.h"
 #include "support/ProfileText.h"
 #include "tools/pack/FileDigest.h"
 #include "tools/pack/NameRules.h"
 #include "tools/pack/PackagePaths.h"
-#include "updater/DefinitionCheck.h"
 
 namespace fs = std::filesystem;
 

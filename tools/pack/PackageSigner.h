@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "support/SigningKey.h"
+#include "tools/pack/SigningKey.h"
 
 // fernup-pack keygen, sign and the key files: what a publisher needs to
 // make update.sig, with the layout and rules of support/SignedPackage.h.

@@ -4,11 +4,13 @@
 #include <cstring>
 #include <map>
 
+#include "core/DefinitionCheck.h"
+#include "core/DefinitionPackage.h"
+#include "core/SignedPackage.h"
 #include "support/ByteArea.h"
 #include "support/CMd5.h"
 #include "support/FormatText.h"
 #include "support/ProfileText.h"
-#include "support/SignedPackage.h"
 #include "support/TextRoutines.h"
 #include "tools/pack/DefinitionText.h"
 #include "tools/pack/FileDigest.h"
@@ -17,8 +19,6 @@
 #include "tools/pack/PackageReader.h"
 #include "tools/pack/PackageSigner.h"
 #include "tools/pack/ShiftJis.h"
-#include "updater/DefinitionCheck.h"
-#include "updater/DefinitionPackage.h"
 
 namespace fs = std::filesystem;
 

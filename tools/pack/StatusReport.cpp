@@ -3,23 +3,23 @@
 #include <cstring>
 #include <vector>
 
+#include "core/CompanionAddress.h"
+#include "core/DefinitionCheck.h"
+#include "core/DefinitionPackage.h"
+#include "core/EntryDigest.h"
+#include "core/MessageLines.h"
+#include "core/SignedPackage.h"
+#include "core/UpdateFileEntry.h"
 #include "support/ByteArea.h"
 #include "support/CMd5.h"
 #include "support/PlatformCrypto.h"
 #include "support/ProfileText.h"
-#include "support/SignedPackage.h"
 #include "tools/pack/FileDigest.h"
 #include "tools/pack/HttpClient.h"
 #include "tools/pack/InstalledLog.h"
 #include "tools/pack/PackagePaths.h"
 #include "tools/pack/PackageReader.h"
 #include "tools/pack/ShiftJis.h"
-#include "updater/CompanionAddress.h"
-#include "updater/DefinitionCheck.h"
-#include "updater/DefinitionPackage.h"
-#include "updater/EntryDigest.h"
-#include "updater/MessageLines.h"
-#include "updater/UpdateFileEntry.h"
 
 namespace fs = std::filesystem;
 
@@ -168,8 +168,7 @@ void TellOnline(const fs::path& game, const std::string& baseAddress,
         return;
     }
     PackageLocation location = {true, baseAddress, fs::path(), false};
-    const PackageBody signature =
-        ReadPackageBody(location, "update.sig", kSignatureTextCapacity);
+    const PackageBody signature = ReadPackageBody(location, "update.sig", kSignatureTextCapacity);
     UpdateFileEntry* entries = Judge(definition.bytes, installed, signature, result);
     if (result->counted)
         CountFetch(game, entries, signature, result);
@@ -192,8 +191,7 @@ bool TellOffline(const fs::path& game, const fs::path& folder, const InstalledSt
         result->lines.push_back(kLineDefinitionNotFetched);
         return true;
     }
-    const PackageBody signature =
-        ReadPackageBody(location, "update.sig", kSignatureTextCapacity);
+    const PackageBody signature = ReadPackageBody(location, "update.sig", kSignatureTextCapacity);
     UpdateFileEntry* entries = Judge(definition.bytes, installed, signature, result);
     if (result->counted)
         CountFetch(game, entries, signature, result);

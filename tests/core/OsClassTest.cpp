@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "updater/OsClass.h"
+#include "core/OsClass.h"
 
 namespace {
 

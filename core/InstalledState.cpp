@@ -1,4 +1,4 @@
-#include "updater/InstalledState.h"
+#include "core/InstalledState.h"
 
 #include "support/PathText.h"
 #include "support/TextRoutines.h"

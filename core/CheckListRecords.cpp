@@ -1,12 +1,12 @@
-#include "updater/CheckList.h"
+#include "core/CheckListRecords.h"
 
 #include <cstring>
 
+#include "core/UpdateFileEntry.h"
 #include "support/ByteArea.h"
 #include "support/CMd5.h"
 #include "support/FormatText.h"
 #include "support/TextRoutines.h"
-#include "updater/UpdateFileEntry.h"
 
 namespace {
 

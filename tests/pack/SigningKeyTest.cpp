@@ -7,7 +7,7 @@
 #include <string>
 
 #include "support/ByteArea.h"
-#include "support/SigningKey.h"
+#include "tools/pack/SigningKey.h"
 
 namespace {
 

@@ -2,12 +2,10 @@
 
 #include <cstdint>
 
-#include "support/SignedPackage.h"
+#include "core/SignedPackage.h"
 
 // The publisher's side of update.sig: a P-256 key pair, its file, and the
 // signing of a package. Never linked into Fernup.exe, which only verifies.
-
-constexpr uint32_t kSecretSize = 32;
 
 struct PrivateKey {
     PublicKey publicKey;

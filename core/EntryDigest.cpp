@@ -1,11 +1,11 @@
-#include "updater/EntryDigest.h"
+#include "core/EntryDigest.h"
 
 #include <cstring>
 #include <new>
 
+#include "core/UpdateFileEntry.h"
 #include "support/FileRoutines.h"
 #include "support/PlatformCrypto.h"
-#include "updater/UpdateFileEntry.h"
 
 CEntryDigest::CEntryDigest(bool checkSigned)
     // Only a build with keys pays for the second digest.

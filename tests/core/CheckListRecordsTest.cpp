@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "updater/CheckList.h"
-#include "updater/UpdateFileEntry.h"
+#include "core/CheckListRecords.h"
+#include "core/UpdateFileEntry.h"
 
 namespace {
 

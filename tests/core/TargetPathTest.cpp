@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "updater/TargetPath.h"
+#include "core/TargetPath.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "updater/DefinitionPackage.h"
+#include "core/DefinitionPackage.h"
 
 #include <gtest/gtest.h>
 

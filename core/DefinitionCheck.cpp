@@ -1,15 +1,15 @@
-#include "updater/DefinitionCheck.h"
+#include "core/DefinitionCheck.h"
 
 #include <cstring>
 
+#include "core/InstalledState.h"
+#include "core/MessageLines.h"
+#include "core/SignedPackage.h"
 #include "support/ByteArea.h"
 #include "support/CMd5.h"
 #include "support/FormatText.h"
 #include "support/ProfileText.h"
-#include "support/SignedPackage.h"
 #include "support/TextRoutines.h"
-#include "updater/InstalledState.h"
-#include "updater/MessageLines.h"
 
 namespace {
 

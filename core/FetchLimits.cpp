@@ -1,4 +1,4 @@
-#include "updater/FetchLimits.h"
+#include "core/FetchLimits.h"
 
 uint32_t TimeoutsMs(uint32_t count, uint32_t timeoutMs)
 {

@@ -1,6 +1,6 @@
-#include "updater/TargetPath.h"
+#include "core/TargetPath.h"
 
-#include "support/DeviceName.h"
+#include "core/DeviceName.h"
 #include "support/TextRoutines.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "updater/OsClass.h"
+#include "core/OsClass.h"
 
 namespace {
 

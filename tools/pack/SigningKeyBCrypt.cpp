@@ -1,4 +1,4 @@
-#include "support/SigningKey.h"
+#include "tools/pack/SigningKey.h"
 
 #include <windows.h>
 // windows.h first: bcrypt.h needs its types.

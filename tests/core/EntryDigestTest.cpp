@@ -5,10 +5,10 @@
 #include <cstring>
 #include <string>
 
+#include "core/EntryDigest.h"
+#include "core/UpdateFileEntry.h"
 #include "support/PlatformCrypto.h"
 #include "tests/common/TestBytes.h"
-#include "updater/EntryDigest.h"
-#include "updater/UpdateFileEntry.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "updater/UpdateFileEntry.h"
+#include "core/UpdateFileEntry.h"
 
 // The platform-free core of the definition check: the verdict on the
 // definition loaded in ProfileText, the message lines that report it, and the

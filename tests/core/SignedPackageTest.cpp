@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "core/SignedPackage.h"
 #include "support/ByteArea.h"
 #include "support/NoCopy.h"
-#include "support/SignedPackage.h"
 #include "tests/common/TestBytes.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "support/SignedPackage.h"
+#include "core/SignedPackage.h"
 
 #include <cstring>
 #include <ctime>

@@ -1,4 +1,4 @@
-#include "updater/CompanionAddress.h"
+#include "core/CompanionAddress.h"
 
 #include "support/TextRoutines.h"
 

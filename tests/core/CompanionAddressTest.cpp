@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "updater/CompanionAddress.h"
+#include "core/CompanionAddress.h"
 
 namespace {
 

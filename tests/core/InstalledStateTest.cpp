@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "updater/InstalledState.h"
+#include "core/InstalledState.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "support/SigningKey.h"
+#include "tools/pack/SigningKey.h"
 
 #include <cstring>
 

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "core/DefinitionCheck.h"
+#include "core/InstalledState.h"
 #include "support/ByteArea.h"
 #include "support/FormatText.h"
 #include "support/ProfileText.h"
-#include "updater/DefinitionCheck.h"
-#include "updater/InstalledState.h"
 
 namespace {
 
@@ -178,8 +178,9 @@ TEST(JudgeDefinition, VerdictsAndTheirLines)
         sha256[i] = static_cast<unsigned char>(0xA0 + i);
     const std::string hex = "a0a1a2a3a4a5a6a7a8a9aaabacadaeafb0b1b2b3b4b5b6b7b8b9babbbcbdbebf";
     EXPECT_FALSE(IsOtherDefinition(hex.c_str(), sha256));
-    for (const std::string& recorded : {std::string(), hex.substr(0, 63) + "e",
-                                        std::string("A0A1A2A3A4A5A6A7A8A9AAABACADAEAFB0B1B2B3B4B5B6B7B8B9BABBBCBDBEBF")})
+    for (const std::string& recorded :
+         {std::string(), hex.substr(0, 63) + "e",
+          std::string("A0A1A2A3A4A5A6A7A8A9AAABACADAEAFB0B1B2B3B4B5B6B7B8B9BABBBCBDBEBF")})
         EXPECT_TRUE(IsOtherDefinition(recorded.c_str(), sha256)) << recorded;
 }
 

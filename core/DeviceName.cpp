@@ -1,4 +1,4 @@
-#include "support/DeviceName.h"
+#include "core/DeviceName.h"
 
 #include "support/TextRoutines.h"
 
