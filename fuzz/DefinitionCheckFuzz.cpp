@@ -138,7 +138,7 @@ void CheckVerdict(const InstalledFacts& installed, const DefinitionVerdict& verd
     else if (number < installed.versionNumber)
         expected = kDefinitionOlder;
     else if (number == installed.versionNumber)
-        expected = kDefinitionSame;
+        expected = installed.otherDefinition ? kDefinitionOlder : kDefinitionSame;
     else
         expected = kDefinitionNewer;
     FUZZ_EXPECT_EQ(static_cast<int32_t>(expected), static_cast<int32_t>(verdict.outcome),
@@ -191,6 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     installed.version = kVersions[input.ConsumeIntegralInRange<size_t>(0, 5)];
     installed.day = "2026/11/01";
     installed.versionNumber = VersionNumber(installed.version);
+    installed.otherDefinition = input.ConsumeBool();
     const std::string line = input.ConsumeRandomLengthString(300);
     const std::string text = input.ConsumeRemainingBytesAsString();
 
