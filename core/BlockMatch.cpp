@@ -1,0 +1,401 @@
+#include "core/BlockMatch.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "support/ByteArea.h"
+
+// Two blocks in a row, block i and i + 1, are one pair. Pairs of equal weak
+// sums and equal strong hashes are one class (a file of many zero blocks has
+// one class for all of them), and a class is taken once: every block of it
+// is handed over at its first find. A pair key (both weak sums) leads to at
+// most kMostClassesPerKey classes; more could only come from an index made to
+// slow the scan, and their blocks are then fetched.
+struct CBlockScanner::PairClass {
+    uint32_t key;
+    uint32_t firstMember;  // in m_order
+    uint32_t memberCount;
+    bool taken;
+};
+
+struct CBlockScanner::KeySlot {
+    uint32_t key;
+    uint32_t firstClass;
+    uint32_t classCount;  // 0: an empty slot
+};
+
+namespace {
+
+constexpr uint32_t kMostClassesPerKey = 16;
+// Strong hashes that may find nothing before the scan gives up, beyond two
+// for each block's length of the other file seen.
+constexpr uint64_t kWastedAllowance = 4096;
+constexpr uint32_t kFeedRoom = 65536;
+
+uint32_t PairKey(uint32_t firstWeak, uint32_t secondWeak)
+{
+    return firstWeak << 16 | secondWeak;
+}
+
+uint32_t SlotHash(uint32_t key)
+{
+    return key * 0x9E3779B1u;
+}
+
+uint32_t FilterHash(uint32_t key)
+{
+    return key * 0x85EBCA6Bu;
+}
+
+uint32_t PowerOfTwoAtLeast(uint32_t value)
+{
+    uint32_t power = 1;
+    while (power < value)
+        power <<= 1;
+    return power;
+}
+
+}  // namespace
+
+CBlockScanner::CBlockScanner()
+    : m_index(), m_sink(nullptr), m_fullBlocks(0), m_inPlace(false), m_order(nullptr),
+      m_classes(nullptr), m_classCount(0), m_slots(nullptr), m_slotMask(0), m_filter(nullptr),
+      m_filterShift(0), m_found(nullptr), m_foundBlocks(0), m_foundBytes(0), m_window(nullptr),
+      m_windowCapacity(0), m_windowLength(0), m_windowStart(0), m_at(0), m_haveSums(false),
+      m_first(), m_second(), m_strongAt(0), m_strong(), m_haveStrong(false), m_tailAt(0),
+      m_tailPending(false), m_fed(0), m_wasted(0), m_gaveUp(false), m_stopped(true)
+{
+}
+
+CBlockScanner::~CBlockScanner()
+{
+    FreeArea(m_order);
+    FreeArea(m_classes);
+    FreeArea(m_slots);
+    FreeArea(m_filter);
+    FreeArea(m_found);
+    FreeArea(m_window);
+}
+
+bool CBlockScanner::Begin(const BlockIndexView& index, CBlockSink* sink)
+{
+    m_index = index;
+    m_sink = sink;
+    m_fullBlocks = index.fileSize >> index.shift;
+    m_inPlace = m_fullBlocks < 2;
+    m_stopped = true;
+    const uint32_t foundWords = index.blockCount / 32 + 1;
+    m_found = static_cast<uint32_t*>(AllocArea(4 * foundWords));
+    m_windowCapacity = 3 * index.blockSize + kFeedRoom;
+    m_window = static_cast<unsigned char*>(AllocArea(m_windowCapacity));
+    if (m_found == nullptr || m_window == nullptr)
+        return false;
+    std::memset(m_found, 0, 4 * foundWords);
+    if (!m_inPlace && !BuildTables())
+        return false;
+    m_stopped = false;
+    return true;
+}
+
+bool CBlockScanner::BuildTables()
+{
+    const uint32_t pairs = m_fullBlocks - 1;
+    m_order = static_cast<uint32_t*>(AllocArea(4 * pairs));
+    m_classes = static_cast<PairClass*>(AllocArea(sizeof(PairClass) * pairs));
+    if (m_order == nullptr || m_classes == nullptr)
+        return false;
+    const BlockIndexView& index = m_index;
+    auto keyOf = [&index](uint32_t i) {
+        return PairKey(BlockWeak(index, i), BlockWeak(index, i + 1));
+    };
+    // Both strong hashes of a pair, as one number to order by.
+    auto strongsOf = [&index](uint32_t i) {
+        const unsigned char* first = BlockStrong(index, i);
+        const unsigned char* second = BlockStrong(index, i + 1);
+        uint64_t both = 0;
+        for (uint32_t k = 0; k < kBlockStrongBytes; ++k)
+            both = both << 16 | static_cast<uint64_t>(first[k]) << 8 | second[k];
+        return both;
+    };
+    for (uint32_t i = 0; i < pairs; ++i)
+        m_order[i] = i;
+    std::sort(m_order, m_order + pairs, [&](uint32_t x, uint32_t y) {
+        const uint32_t kx = keyOf(x), ky = keyOf(y);
+        if (kx != ky)
+            return kx < ky;
+        const uint64_t sx = strongsOf(x), sy = strongsOf(y);
+        return sx != sy ? sx < sy : x < y;
+    });
+
+    uint32_t keys = 0;
+    for (uint32_t n = 0; n < pairs; ++n) {
+        const uint32_t i = m_order[n];
+        const bool sameKey = n > 0 && keyOf(m_order[n - 1]) == keyOf(i);
+        if (sameKey && strongsOf(m_order[n - 1]) == strongsOf(i)) {
+            ++m_classes[m_classCount - 1].memberCount;
+            continue;
+        }
+        keys += sameKey ? 0 : 1;
+        m_classes[m_classCount++] = {keyOf(i), n, 1, false};
+    }
+
+    const uint32_t slots = PowerOfTwoAtLeast(2 * keys + 16);
+    uint32_t filterBits = PowerOfTwoAtLeast(16 * keys);
+    filterBits = std::min(std::max(filterBits, 1u << 16), 1u << 24);
+    m_slots = static_cast<KeySlot*>(AllocArea(sizeof(KeySlot) * slots));
+    m_filter = static_cast<uint32_t*>(AllocArea(filterBits / 8));
+    if (m_slots == nullptr || m_filter == nullptr)
+        return false;
+    std::memset(m_slots, 0, sizeof(KeySlot) * slots);
+    std::memset(m_filter, 0, filterBits / 8);
+    m_slotMask = slots - 1;
+    m_filterShift = 32;
+    for (uint32_t bits = filterBits; bits > 1; bits >>= 1)
+        --m_filterShift;
+    for (uint32_t c = 0; c < m_classCount; ++c) {
+        const uint32_t key = m_classes[c].key;
+        uint32_t s = SlotHash(key) & m_slotMask;
+        while (m_slots[s].classCount != 0 && m_slots[s].key != key)
+            s = (s + 1) & m_slotMask;
+        if (m_slots[s].classCount == 0) {
+            m_slots[s] = {key, c, 1};
+            const uint32_t bit = FilterHash(key) >> m_filterShift;
+            m_filter[bit / 32] |= 1u << (bit % 32);
+        } else if (m_slots[s].classCount < kMostClassesPerKey) {
+            ++m_slots[s].classCount;
+        }
+    }
+    return true;
+}
+
+bool CBlockScanner::Found(uint32_t block) const
+{
+    return block < m_index.blockCount && m_found != nullptr &&
+           (m_found[block / 32] >> (block % 32) & 1u) != 0;
+}
+
+bool CBlockScanner::Feed(const unsigned char* data, uint32_t length)
+{
+    if (m_stopped)
+        return false;
+    m_fed += length;
+    while (length > 0 && !m_gaveUp && !m_stopped) {
+        if (m_inPlace) {
+            // Only the file's own place is looked at, which the window holds.
+            const uint32_t room = m_windowCapacity - m_windowLength;
+            const uint32_t take = std::min(length, room);
+            std::memcpy(m_window + m_windowLength, data, take);
+            m_windowLength += take;
+            return true;
+        }
+        const uint32_t take = std::min(length, m_windowCapacity - m_windowLength);
+        std::memcpy(m_window + m_windowLength, data, take);
+        m_windowLength += take;
+        data += take;
+        length -= take;
+        Process(false);
+        Compact();
+    }
+    return !m_stopped;
+}
+
+bool CBlockScanner::Finish()
+{
+    if (m_stopped)
+        return false;
+    if (m_inPlace) {
+        CheckInPlace();
+    } else if (!m_gaveUp) {
+        Process(true);
+        if (m_tailPending)
+            CheckTail(true);
+    }
+    return !m_stopped;
+}
+
+void CBlockScanner::Compact()
+{
+    if (m_at == 0)
+        return;
+    std::memmove(m_window, m_window + m_at, m_windowLength - m_at);
+    if (m_haveStrong && m_strongAt >= m_at)
+        m_strongAt -= m_at;
+    else
+        m_haveStrong = false;
+    m_windowStart += m_at;
+    m_windowLength -= m_at;
+    m_at = 0;
+}
+
+void CBlockScanner::Process(bool atEnd)
+{
+    const uint32_t size = m_index.blockSize;
+    const uint32_t shift = m_index.shift;
+    while (!m_stopped && !m_gaveUp) {
+        if (m_tailPending)
+            CheckTail(atEnd);
+        if (!m_haveSums) {
+            if (m_windowLength - m_at < 2 * size)
+                return;
+            m_first = SumsOf(m_window + m_at, size, shift);
+            m_second = SumsOf(m_window + m_at + size, size, shift);
+            m_haveSums = true;
+        }
+        const uint32_t key = PairKey(WeakOfSums(m_first), WeakOfSums(m_second));
+        const uint32_t bit = FilterHash(key) >> m_filterShift;
+        if ((m_filter[bit / 32] >> (bit % 32) & 1u) != 0 && Evaluate()) {
+            m_at += size;
+            m_haveSums = false;
+            continue;
+        }
+        // The next offset needs the byte after the second window.
+        if (m_windowLength - m_at <= 2 * size)
+            return;
+        const unsigned char* w = m_window + m_at;
+        RollSums(&m_first, w[0], w[size], shift);
+        RollSums(&m_second, w[size], w[2 * size], shift);
+        ++m_at;
+    }
+}
+
+const unsigned char* CBlockScanner::StrongAt(uint32_t at)
+{
+    if (!m_haveStrong || m_strongAt != at) {
+        StrongOf(m_window + at, m_index.blockSize, m_strong);
+        m_strongAt = at;
+        m_haveStrong = true;
+    }
+    return m_strong;
+}
+
+bool CBlockScanner::Evaluate()
+{
+    const uint32_t size = m_index.blockSize;
+    const uint32_t key = PairKey(WeakOfSums(m_first), WeakOfSums(m_second));
+    uint32_t s = SlotHash(key) & m_slotMask;
+    while (m_slots[s].classCount != 0 && m_slots[s].key != key)
+        s = (s + 1) & m_slotMask;
+    const KeySlot& slot = m_slots[s];
+    if (slot.classCount == 0)
+        return false;
+
+    // The first window's hash may be the one the last find computed.
+    const bool known = m_haveStrong && m_strongAt == m_at;
+    unsigned char first[kBlockStrongBytes];
+    std::memcpy(first, StrongAt(m_at), sizeof first);
+    unsigned char second[kBlockStrongBytes];
+    bool haveSecond = false;
+    bool hit = false;
+    for (uint32_t c = slot.firstClass; c < slot.firstClass + slot.classCount; ++c) {
+        const PairClass& pair = m_classes[c];
+        const uint32_t member = m_order[pair.firstMember];
+        if (std::memcmp(BlockStrong(m_index, member), first, sizeof first) != 0)
+            continue;
+        if (!haveSecond) {
+            std::memcpy(second, StrongAt(m_at + size), sizeof second);
+            haveSecond = true;
+        }
+        if (std::memcmp(BlockStrong(m_index, member + 1), second, sizeof second) != 0)
+            continue;
+        hit = true;
+        if (!TakeClass(m_classes[c], m_at))
+            return false;
+    }
+    if (!hit) {
+        m_wasted += (known ? 0 : 1) + (haveSecond ? 1 : 0);
+        if (m_wasted > kWastedAllowance + 2 * (m_fed >> m_index.shift))
+            m_gaveUp = true;
+    }
+    return hit;
+}
+
+bool CBlockScanner::TakeClass(PairClass& pair, uint32_t at)
+{
+    if (pair.taken)
+        return true;
+    pair.taken = true;
+    for (uint32_t n = pair.firstMember; n < pair.firstMember + pair.memberCount; ++n) {
+        const uint32_t block = m_order[n];
+        if (!Take(block, at) || !Take(block + 1, at + m_index.blockSize))
+            return false;
+    }
+    return true;
+}
+
+bool CBlockScanner::Take(uint32_t block, uint32_t at)
+{
+    if (Found(block))
+        return true;
+    const uint32_t length = BlockLength(m_index, block);
+    m_found[block / 32] |= 1u << (block % 32);
+    ++m_foundBlocks;
+    m_foundBytes += length;
+    if (!m_sink->Found(block, m_window + at, length)) {
+        m_stopped = true;
+        return false;
+    }
+    // The short last block, if any, is looked for right after this one.
+    if (block + 1 == m_fullBlocks && m_fullBlocks < m_index.blockCount && !m_tailPending &&
+        !Found(m_fullBlocks)) {
+        m_tailAt = m_windowStart + at + m_index.blockSize;
+        m_tailPending = true;
+    }
+    return true;
+}
+
+void CBlockScanner::CheckTail(bool atEnd)
+{
+    const uint32_t tail = m_fullBlocks;
+    const uint32_t length = BlockLength(m_index, tail);
+    if (m_tailAt < m_windowStart + m_at) {
+        m_tailPending = false;
+        return;
+    }
+    const uint64_t at = m_tailAt - m_windowStart;
+    if (at + length > m_windowLength) {
+        if (atEnd)
+            m_tailPending = false;
+        return;
+    }
+    m_tailPending = false;
+    unsigned char strong[kBlockStrongBytes];
+    StrongOf(m_window + at, length, strong);
+    if (std::memcmp(strong, BlockStrong(m_index, tail), sizeof strong) == 0)
+        Take(tail, static_cast<uint32_t>(at));
+    else
+        ++m_wasted;
+}
+
+void CBlockScanner::CheckInPlace()
+{
+    for (uint32_t block = 0; block < m_index.blockCount && !m_stopped; ++block) {
+        const uint32_t at = block << m_index.shift;
+        const uint32_t length = BlockLength(m_index, block);
+        if (static_cast<uint64_t>(at) + length > m_windowLength)
+            return;
+        unsigned char strong[kBlockStrongBytes];
+        StrongOf(m_window + at, length, strong);
+        if (std::memcmp(strong, BlockStrong(m_index, block), sizeof strong) == 0)
+            Take(block, at);
+    }
+}
+
+bool NextMissingRun(const CBlockScanner& scanner, const BlockIndexView& index, uint32_t fromBlock,
+                    BlockRun* run)
+{
+    uint32_t first = fromBlock;
+    while (first < index.blockCount && scanner.Found(first))
+        ++first;
+    if (first >= index.blockCount)
+        return false;
+    uint32_t end = first;
+    while (end < index.blockCount && !scanner.Found(end))
+        ++end;
+    run->firstBlock = first;
+    run->endBlock = end;
+    run->offset = first << index.shift;
+    const uint64_t stop = std::min(static_cast<uint64_t>(end) << index.shift,
+                                   static_cast<uint64_t>(index.fileSize));
+    run->length = static_cast<uint32_t>(stop - run->offset);
+    return true;
+}
