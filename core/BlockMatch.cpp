@@ -140,7 +140,7 @@ bool CBlockScanner::BuildTables()
     }
 
     const uint32_t slots = PowerOfTwoAtLeast(2 * keys + 16);
-    uint32_t filterBits = PowerOfTwoAtLeast(16 * keys);
+    uint32_t filterBits = PowerOfTwoAtLeast(64 * keys);
     filterBits = std::min(std::max(filterBits, 1u << 16), 1u << 24);
     m_slots = static_cast<KeySlot*>(AllocArea(sizeof(KeySlot) * slots));
     m_filter = static_cast<uint32_t*>(AllocArea(filterBits / 8));
@@ -241,17 +241,39 @@ void CBlockScanner::Process(bool atEnd)
             m_second = SumsOf(m_window + m_at + size, size, shift);
             m_haveSums = true;
         }
-        const uint32_t key = PairKey(WeakOfSums(m_first), WeakOfSums(m_second));
-        const uint32_t bit = FilterHash(key) >> m_filterShift;
-        if ((m_filter[bit / 32] >> (bit % 32) & 1u) != 0 && Evaluate()) {
+        // Most offsets end at the filter: the sums stay in registers from one
+        // to the next, and only an offset that passes goes further. While the
+        // short last block waits for its bytes, one offset at a time.
+        const unsigned char* w = m_window + m_at;
+        const unsigned char* last = m_window + m_windowLength - 2 * size;
+        if (m_tailPending && w < last)
+            last = w + 1;
+        RollingSums first = m_first, second = m_second;
+        bool passed = false;
+        for (;;) {
+            const uint32_t bit = FilterHash(PairKey(WeakOfSums(first), WeakOfSums(second))) >>
+                                 m_filterShift;
+            if ((m_filter[bit / 32] >> (bit % 32) & 1u) != 0) {
+                passed = true;
+                break;
+            }
+            // The next offset needs the byte after the second window.
+            if (w >= last)
+                break;
+            RollSums(&first, w[0], w[size], shift);
+            RollSums(&second, w[size], w[2 * size], shift);
+            ++w;
+        }
+        m_first = first;
+        m_second = second;
+        m_at = static_cast<uint32_t>(w - m_window);
+        if (passed && Evaluate()) {
             m_at += size;
             m_haveSums = false;
             continue;
         }
-        // The next offset needs the byte after the second window.
         if (m_windowLength - m_at <= 2 * size)
             return;
-        const unsigned char* w = m_window + m_at;
         RollSums(&m_first, w[0], w[size], shift);
         RollSums(&m_second, w[size], w[2 * size], shift);
         ++m_at;
