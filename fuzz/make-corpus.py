@@ -154,10 +154,29 @@ def md5_seed(sizes, data):
     return p.bytes()
 
 
+def block_index(data, shift):
+    """A block index of data as fernup-pack writes it (core/BlockIndex.h)."""
+    size = 1 << shift
+    out = b"FBIX" + bytes([1, shift, 2, 3]) + len(data).to_bytes(4, "little")
+    out += hashlib.md5(data).digest()
+    for start in range(0, len(data), size):
+        block = data[start:start + size]
+        a = sum(block) & 0xFFFF
+        b = sum((size - k) * x for k, x in enumerate(block)) & 0xFFFF
+        weak = (((a | (b << 16)) * 0x9E3779B1) & 0xFFFFFFFF) >> 16
+        out += weak.to_bytes(2, "little") + hashlib.md5(block).digest()[:3]
+    return out
+
+
+def block_seed(new, old, shift=10):
+    """The block target's input: an index, then the older copy it is matched in."""
+    return block_index(new, shift) + old
+
+
 def main():
     root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "corpus")
     seeds = {"profile_text": {}, "definition_check": {}, "check_list": {}, "format_text": {},
-             "md5": {}}
+             "md5": {}, "block_index": {}}
     for name, text in DEFINITIONS.items():
         seeds["profile_text"][name] = text
         seeds["definition_check"][name] = definition_seed(
@@ -183,6 +202,15 @@ def main():
     seeds["md5"]["definition.bin"] = md5_seed([1, 63, 64, 65], DEFINITIONS["demo.qdv"])
     seeds["md5"]["blocks.bin"] = md5_seed([55, 56, 0, 120], bytes(range(256)) * 3)
     seeds["md5"]["empty.bin"] = md5_seed([], b"")
+
+    base = bytes((i * 7 + i // 251) & 0xFF for i in range(5000))
+    seeds["block_index"] = {
+        "unchanged.bin": block_seed(base, base),
+        "inserted.bin": block_seed(base[:1500] + b"new bytes" * 30 + base[1500:], base),
+        "zeros.bin": block_seed(bytes(4096), bytes(6000)),
+        "empty.bin": block_seed(b"", base[:100]),
+        "one-block.bin": block_seed(base[:700], base[:800]),
+    }
 
     for target, files in seeds.items():
         folder = os.path.join(root, target)

@@ -4,6 +4,7 @@
 # them one after the other, for the given number of seconds each.
 # usage: scripts/fuzz.sh TARGET|all SECONDS
 #   targets: profile_text definition_check check_list format_text md5 signature_text
+#            block_index
 # New inputs go to build/fuzz/corpus/TARGET (fuzz/corpus/TARGET holds the
 # seeds and is only read); an input that breaks a target is kept in
 # build/fuzz/artifacts/TARGET/. Exits non-zero when any target fails.
@@ -11,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-targets=(profile_text definition_check check_list format_text md5 signature_text)
+targets=(profile_text definition_check check_list format_text md5 signature_text block_index)
 if [ $# -ne 2 ] || ! [[ $2 =~ ^[0-9]+$ ]]; then
   echo "usage: scripts/fuzz.sh TARGET|all SECONDS (targets: ${targets[*]})" >&2
   exit 2
