@@ -3,6 +3,7 @@
 // must leave nothing behind.
 #include <gtest/gtest.h>
 
+#include "tests/common/TestBlocks.h"
 #include "tests/pack/PackTestFiles.h"
 #include "tools/pack/PackageBuilder.h"
 #include "tools/pack/PackagePaths.h"
@@ -259,6 +260,10 @@ TEST(PackBuild, RefusesWhatThePlayersUpdateWouldTripOverAndWritesNothing)
          {{"md5.TXT", "x"}},
          [](const CScratchFolder&, BuildOptions* o) { o->prefix = ""; },
          "package's own md5.TXT"},
+        {"a file where a block index goes",
+         {{"big.pak", std::string(1 << 20, 'b')}, {"big.pak.fbi", "x"}},
+         none,
+         "big.pak.fbi: lies where the block index of big.pak is published"},
         {"bad prefix", oneFile, [](const CScratchFolder&, BuildOptions* o) { o->prefix = "/abs/"; },
          "--prefix"},
         {"output exists", oneFile,
@@ -304,4 +309,31 @@ TEST(PackBuild, RefusesWhatThePlayersUpdateWouldTripOverAndWritesNothing)
         EXPECT_EQ(Joined(before), Joined(Listing(scratch.Path(), true)))
             << c.name << ": the refusal left something behind";
     }
+}
+
+TEST(PackBuild, FilesOfAMiBAndMoreGetTheirBlockIndexBesideThemOnline)
+{
+    CScratchFolder scratch("build-blocks");
+    const std::string big = Pattern(1 << 20, 40);
+    const std::string bigger = Pattern((3 << 20) + 5, 41);
+    WriteRelease(scratch, "new",
+                 {{"data/big.pak", big},
+                  {u8"data/表示/大.pak", bigger},
+                  {"data/small.pak", Pattern((1 << 20) - 1, 42)}});
+    ASSERT_TRUE(BuildRelease(scratch, scratch / "pkg", kTitle));
+    EXPECT_EQ(BlockIndexOf(big), ReadBytes(scratch / "pkg/files/data/big.pak.fbi"));
+    EXPECT_EQ(BlockIndexOf(bigger), ReadBytes(scratch / u8"pkg/files/data/表示/大.pak.fbi"));
+    EXPECT_EQ(Joined({"MD5.txt", "files", "files/data", "files/data/big.pak",
+                      "files/data/big.pak.fbi", "files/data/small.pak", u8"files/data/表示",
+                      u8"files/data/表示/大.pak", u8"files/data/表示/大.pak.fbi", "readme.txt",
+                      "update.qdv"}),
+              Joined(Listing(scratch / "pkg", true)));
+    VerifyResult verified = Verify(scratch / "pkg", false);
+    EXPECT_EQ("", Joined(verified.problems));
+    EXPECT_EQ(2u, verified.indexes);
+
+    // Offline the package is on disk: no index.
+    ASSERT_TRUE(BuildRelease(scratch, scratch / "offline", kTitle, true));
+    EXPECT_EQ(Joined({"MD5.txt", "big.pak", "readme.txt", "small.pak", "update.qdv", u8"大.pak"}),
+              Joined(Listing(scratch / "offline", false)));
 }

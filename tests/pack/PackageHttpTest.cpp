@@ -115,3 +115,89 @@ TEST(PackHttp, StatusFetchesAsTheProgramDoes)
               Readable(Joined(Status(scratch, "").lines)))
         << "without a URL the program fetches \"update.qdv\" alone";
 }
+
+TEST(PackHttp, BlockIndexesAreCheckedAndCountedAsTheProgramUsesThem)
+{
+    CScratchFolder scratch("http-blocks");
+    const std::string big = Pattern(2 << 20, 30);
+    WriteBytes(scratch / "new/data/big.pak", big);
+    WriteBytes(scratch / "new/data/small.dat", Pattern(5000, 31));
+    const fs::path served = ServedFolder() / "www" / "blocks";
+    ASSERT_TRUE(BuildRelease(scratch, served, u8"フェルンの冒険"));
+    const std::string base = BaseAddress("blocks");
+    const fs::path index = served / "files/data/big.pak.fbi";
+    const std::string published = ReadBytes(index);
+    const uint64_t indexSize = published.size();
+    ASSERT_EQ(28u + 5 * 512, indexSize);
+
+    // status: the older big.pak edited in three blocks of 4 KiB, apart.
+    WriteLog(scratch, base);
+    WriteBytes(scratch / "game/data/small.dat", Pattern(5000, 31));
+    std::string edited = big;
+    for (size_t at : {100000u, 700000u, 1500000u})
+        edited[at] = static_cast<char>(edited[at] ^ 1);
+    struct Installed {
+        const char* name;
+        std::string bytes;  // of game/data/big.pak; "" leaves it out
+        uint64_t fetched;
+        int32_t byBlocks;
+        uint32_t requests;
+    };
+    const std::vector<Installed> installed = {
+        {"three blocks edited", edited, indexSize + 3 * 4096, 1, 4},
+        // The first block stands alone before the inserted bytes.
+        {"a KiB inserted", big.substr(0, 4096) + Pattern(1024, 32) + big.substr(4096),
+         indexSize + 4096, 1, 2},
+        {"the listed file", big, 0, 0, 0},
+        {"none", "", big.size(), 0, 0},
+        {"smaller than its index", Pattern(1000, 33), big.size(), 0, 0},
+    };
+    for (const Installed& row : installed) {
+        SCOPED_TRACE(row.name);
+        fs::remove(scratch / "game/data/big.pak");
+        if (!row.bytes.empty())
+            WriteBytes(scratch / "game/data/big.pak", row.bytes);
+        const StatusResult result = Status(scratch, base);
+        EXPECT_EQ(row.fetched, result.bytesToFetch);
+        EXPECT_EQ(row.byBlocks, result.filesByBlocks);
+        EXPECT_EQ(row.requests, result.blockRequests);
+    }
+    // Offline, nothing is fetched: the whole file is copied.
+    WriteBytes(scratch / "game/data/big.pak", edited);
+    ASSERT_TRUE(BuildRelease(scratch, scratch / "offline", u8"フェルンの冒険", true));
+    EXPECT_EQ(0, Status(scratch, Utf8OfPath(scratch / "offline")).filesByBlocks);
+
+    // verify: each index against its file, as served.
+    struct Spoilt {
+        const char* name;
+        std::string index;    // "" removes it
+        const char* problem;  // "" for none
+        size_t checked;       // indexes compared with their file's blocks
+    };
+    std::string flipped = published;
+    flipped[28 + 5 * 100 + 3] = static_cast<char>(flipped[28 + 5 * 100 + 3] ^ 1);
+    std::string otherFile = published;
+    otherFile[12] = static_cast<char>(otherFile[12] ^ 1);
+    const std::vector<Spoilt> spoilt = {
+        {"as built", published, "", 1},
+        {"a strong hash changed", flipped, "its block index does not hold the blocks of", 1},
+        {"another file's MD5", otherFile, "is the index of another file", 0},
+        {"cut", published.substr(0, published.size() - 1), "is not a block index the program", 0},
+        {"missing", "", "", 0},
+    };
+    for (const Spoilt& row : spoilt) {
+        SCOPED_TRACE(row.name);
+        fs::remove(index);
+        if (!row.index.empty())
+            WriteBytes(index, row.index);
+        const VerifyResult result = VerifyAt(base);
+        if (row.problem[0] == '\0') {
+            EXPECT_EQ("", Joined(result.problems));
+        } else {
+            ASSERT_EQ(1u, result.problems.size()) << Joined(result.problems);
+            EXPECT_NE(std::string::npos, result.problems[0].find(row.problem)) << result.problems[0];
+        }
+        EXPECT_EQ(row.checked, result.indexes);
+        EXPECT_EQ(row.index.empty() ? 1u : 0u, result.notes.size()) << Joined(result.notes);
+    }
+}

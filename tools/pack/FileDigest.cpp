@@ -8,6 +8,7 @@
 #include <memory>
 #include <thread>
 
+#include "core/BlockIndex.h"
 #include "support/CMd5.h"
 #include "support/PlatformCrypto.h"
 #include "tools/pack/HttpClient.h"
@@ -57,7 +58,10 @@ private:
 // Adds bytes to a digest and a count, up to the job's limit.
 class CDigestSink : public CBodySink, NoCopy {
 public:
-    explicit CDigestSink(DigestJob* job) : m_job(job) {}
+    explicit CDigestSink(DigestJob* job) : m_job(job)
+    {
+        m_indexing = job->blockShift != 0 && m_index.Begin(job->indexedSize, job->blockShift);
+    }
     // The digest's block buffer is released here when Finish was never reached.
     ~CDigestSink()
     {
@@ -75,6 +79,8 @@ public:
         m_digest.Update(data, static_cast<uint32_t>(size));
         if (m_job->wantSha256)
             m_sha256.Update(data, static_cast<uint32_t>(size));
+        if (m_indexing)
+            m_index.Feed(data, static_cast<uint32_t>(size));
         m_job->size += size;
         return !m_job->overLimit;
     }
@@ -85,6 +91,12 @@ public:
         m_digest.Release();
         if (m_job->wantSha256 && !m_sha256.Final(m_job->sha256))
             m_job->md5[0] = '\0';  // no digest then, and no match with anything
+        unsigned char md5[16];
+        if (m_indexing && DigestTextBytes(m_job->md5, md5)) {
+            std::string index(BlockIndexSizeOf(m_job->indexedSize, m_job->blockShift), '\0');
+            if (m_index.Finish(md5, reinterpret_cast<unsigned char*>(&index[0])))
+                m_job->blockIndex.swap(index);
+        }
         m_finished = true;
     }
 
@@ -92,6 +104,8 @@ private:
     DigestJob* m_job;
     CMd5 m_digest;
     CSha256 m_sha256;
+    CBlockIndexWriter m_index;
+    bool m_indexing = false;
     bool m_finished = false;
 };
 
@@ -204,6 +218,7 @@ void RunDigestJobs(std::vector<DigestJob>* jobs, unsigned threads)
         job.md5[0] = '\0';
         job.httpStatus = 0;
         job.error.clear();
+        job.blockIndex.clear();
     }
     std::atomic<size_t> next(0);
     auto work = [jobs, &next]() {

@@ -20,6 +20,11 @@ struct DigestJob {
     // counts its input in 32 bits.
     uint64_t readLimit;
     bool wantSha256;  // a SHA-256 too, in the same pass (for update.sig)
+    // With blockShift set (core/BlockIndex.h), the block index of the bytes at
+    // that shift, for a file of indexedSize bytes, in the same pass: into
+    // blockIndex when done and the bytes were that many.
+    uint32_t blockShift;
+    uint32_t indexedSize;
 
     // Results, written by RunDigestJobs.
     bool done;                 // read to its end (and copied) without a failure
@@ -28,6 +33,7 @@ struct DigestJob {
     uint64_t size;             // bytes read
     char md5[33];              // digest of those bytes, 32 lower-case characters; valid when done
     unsigned char sha256[32];  // their SHA-256 when wanted; valid when done
+    std::string blockIndex;
     long httpStatus;
     std::string error;  // why not done
 };

@@ -80,6 +80,10 @@ int RunBuild(const BuildOptions& options)
                           (options.previous.empty()
                                ? std::string()
                                : ", " + std::to_string(result.unchanged) + " unchanged left out") +
+                          (result.indexes == 0
+                               ? std::string()
+                               : ", " + std::to_string(result.indexes) + " block indexes of " +
+                                     std::to_string(result.indexBytes) + " bytes") +
                           "; update.qdv digest " + result.digest);
     if (options.signKey.empty())
         return kFine;
@@ -98,6 +102,8 @@ int RunVerify(const VerifyOptions& options)
     std::string error;
     if (!VerifyPackage(options, &result, &error))
         return Unusable(error);
+    for (const std::string& note : result.notes)
+        PrintLine(stderr, "note: " + note);
     for (const std::string& problem : result.problems)
         PrintLine(stdout, problem);
     if (!result.problems.empty()) {
@@ -105,7 +111,10 @@ int RunVerify(const VerifyOptions& options)
         return kRefused;
     }
     PrintLine(stderr, "package sound: " + std::to_string(result.files) + " files, " +
-                          std::to_string(result.bytes) + " bytes");
+                          std::to_string(result.bytes) + " bytes" +
+                          (result.indexes == 0 ? std::string()
+                                               : ", " + std::to_string(result.indexes) +
+                                                     " block indexes"));
     return kFine;
 }
 
@@ -121,6 +130,11 @@ int RunStatus(const StatusOptions& options)
         PrintLine(stderr, "an update would fetch " + std::to_string(result.filesToFetch) + " of " +
                               std::to_string(result.filesListed) + " files, " +
                               std::to_string(result.bytesToFetch) + " bytes" +
+                              (result.filesByBlocks == 0
+                                   ? std::string()
+                                   : " (" + std::to_string(result.filesByBlocks) +
+                                         " by their blocks, in " +
+                                         std::to_string(result.blockRequests) + " requests)") +
                               (result.signedHashes ? " (update.sig's SHA-256 compared too)" : ""));
     return result.offerUpdate ? kFine : kRefused;
 }

@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 
+#include "core/BlockIndex.h"
 #include "core/DefinitionCheck.h"
 #include "support/CMd5.h"
 #include "support/TextRoutines.h"
@@ -305,6 +306,43 @@ void CheckWorkFolderNames(const std::vector<ReleaseFile>& files, BuildResult* re
     }
 }
 
+// The block index of a listed file beside its copy, under the file's address
+// and kBlockIndexSuffix, so that it follows wherever the file is published.
+void WriteBlockIndex(const fs::path& package, const ReleaseFile& file, const std::string& index,
+                     BuildResult* result)
+{
+    fs::path path;
+    std::string error = "its block index could not be made";
+    if (index.empty() || !ServedFilePath(package, file.source + kBlockIndexSuffix, &path) ||
+        !WriteLocalFile(path, index, &error)) {
+        result->errors.push_back(file.file.relative + ": " + error);
+        return;
+    }
+    ++result->indexes;
+    result->indexBytes += index.size();
+}
+
+// A block index lies at its file's address and a suffix: no listed file may
+// lie there.
+void CheckIndexAddresses(const BuildOptions& options, const std::vector<ReleaseFile>& files,
+                         BuildResult* result)
+{
+    if (options.offline)
+        return;
+    std::map<std::string, const ReleaseFile*> bySource;
+    for (const ReleaseFile& file : files)
+        if (file.changed)
+            bySource[file.source] = &file;
+    for (const ReleaseFile& file : files) {
+        if (!file.changed || file.file.size < kBlockIndexLeastFileSize)
+            continue;
+        auto found = bySource.find(file.source + kBlockIndexSuffix);
+        if (found != bySource.end())
+            result->errors.push_back(found->second->file.relative + ": lies where the block index of " +
+                                     file.file.relative + " is published; rename it");
+    }
+}
+
 // Copies every listed file into the package while digesting it.
 void CopyListedFiles(const BuildOptions& options, const fs::path& package,
                      std::vector<ReleaseFile>* files, BuildResult* result)
@@ -330,6 +368,12 @@ void CopyListedFiles(const BuildOptions& options, const fs::path& package,
             continue;
         }
         jobs.push_back(LocalDigestJob(file.file.path, copy, file.file.size + 1));
+        // A large file online gets its block index, made in the same pass.
+        if (!options.offline && file.file.size >= kBlockIndexLeastFileSize &&
+            file.file.size <= static_cast<uint64_t>(kMaxFileSize)) {
+            jobs.back().blockShift = BlockShiftFor(static_cast<uint32_t>(file.file.size));
+            jobs.back().indexedSize = static_cast<uint32_t>(file.file.size);
+        }
         copied.push_back(&file);
     }
     RunDigestJobs(&jobs, DigestThreadCount(options.threads));
@@ -342,6 +386,8 @@ void CopyListedFiles(const BuildOptions& options, const fs::path& package,
             continue;
         }
         file.md5 = jobs[i].md5;
+        if (jobs[i].blockShift != 0)
+            WriteBlockIndex(package, file, jobs[i].blockIndex, result);
     }
 }
 
@@ -402,6 +448,7 @@ bool BuildPackage(const BuildOptions& options, BuildResult* result)
         estimate.push_back({file.source, file.target, static_cast<uint32_t>(file.file.size),
                             std::string(32, '0')});
     }
+    CheckIndexAddresses(options, release, result);
     if (listed > static_cast<size_t>(kMaxFileLines))
         errors.push_back(std::to_string(listed) + " files to list; a definition holds at most 999");
     size_t definitionSize = ComposeDefinition(head, estimate).size();

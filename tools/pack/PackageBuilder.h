@@ -29,6 +29,8 @@ struct BuildResult {
     size_t listed = 0;                // files in the definition
     size_t unchanged = 0;             // files left out because the previous release has them
     uint64_t bytes = 0;               // bytes of the listed files
+    size_t indexes = 0;               // block indexes published beside large files
+    uint64_t indexBytes = 0;
     std::string digest;               // MD5 text of update.qdv
 };
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 
+#include "core/BlockIndex.h"
 #include "core/DefinitionCheck.h"
 #include "core/DefinitionPackage.h"
 #include "core/SignedPackage.h"
@@ -66,6 +67,7 @@ struct ListedFile {
     int64_t declaredSize;
     bool fetch;  // its names are sound enough to look for the file
     long job;    // index of its digest job, or -1
+    std::string index;  // its block index as published, when it reads as one
 };
 
 class CVerifier : NoCopy {
@@ -377,11 +379,15 @@ private:
                 Problem("update.sig: binds " + std::to_string(m_signed->fileCount) +
                         " files; the definition lists " + std::to_string(m_files.size()));
         }
+        for (ListedFile& file : m_files)
+            if (file.job >= 0)
+                ReadBlockIndexOf(&file, &jobs[static_cast<size_t>(file.job)]);
         RunDigestJobs(&jobs, DigestThreadCount(m_options.threads));
         for (const ListedFile& file : m_files) {
             if (file.job < 0)
                 continue;
             const DigestJob& job = jobs[static_cast<size_t>(file.job)];
+            CompareBlockIndex(file, job);
             std::string place = job.address.empty() ? Utf8OfPath(job.source) : job.address;
             bool answered = job.httpStatus == 0 || job.httpStatus == 200;
             if (!answered || (!job.done && !job.overLimit)) {
@@ -407,6 +413,62 @@ private:
                             "; the program would refuse it");
             }
         }
+    }
+
+    // The block index published beside a large file online: read, and when it
+    // reads as the index of this file, its blocks are made again from the
+    // file's bytes in the same pass as its digest (CompareBlockIndex).
+    void ReadBlockIndexOf(ListedFile* file, DigestJob* job)
+    {
+        if (m_options.offline || file->declaredSize < kBlockIndexLeastFileSize ||
+            file->declaredSize > kMaxFileSize)
+            return;
+        const std::string name = file->raw.field[0] + kBlockIndexSuffix;
+        const PackageBody body = ReadPackageBody(m_location, name, kMaxBlockIndexSize);
+        const std::string where = Where(*file) + ": its block index " + Readable(name);
+        if (body.outcome == BodyOutcome::Missing || (m_location.online && body.httpStatus == 404)) {
+            m_result->notes.push_back(where +
+                                      " is missing; the program fetches the whole file when "
+                                      "an installed copy differs");
+            return;
+        }
+        if (body.outcome != BodyOutcome::Done || (m_location.online && body.httpStatus != 200)) {
+            Problem(where + " cannot be read: " +
+                    (body.outcome != BodyOutcome::Done
+                         ? body.error
+                         : "HTTP status " + std::to_string(body.httpStatus)));
+            return;
+        }
+        BlockIndexView view;
+        if (body.totalSize > body.bytes.size() ||
+            !ReadBlockIndex(reinterpret_cast<const unsigned char*>(body.bytes.data()),
+                            static_cast<uint32_t>(body.bytes.size()), &view)) {
+            Problem(where + " is not a block index the program reads; it would fetch the "
+                            "whole file");
+            return;
+        }
+        unsigned char md5[16];
+        if (view.fileSize != static_cast<uint64_t>(file->declaredSize) ||
+            !DigestTextBytes(file->raw.field[3].c_str(), md5) ||
+            std::memcmp(md5, view.md5, sizeof md5) != 0) {
+            Problem(where + " is the index of another file (its size or MD5 differs); the "
+                            "program would fetch the whole file");
+            return;
+        }
+        file->index = body.bytes;
+        job->blockShift = view.shift;
+        job->indexedSize = view.fileSize;
+    }
+
+    void CompareBlockIndex(const ListedFile& file, const DigestJob& job)
+    {
+        if (file.index.empty() || !job.done)
+            return;
+        ++m_result->indexes;
+        if (job.blockIndex != file.index)
+            Problem(Where(file) + ": its block index does not hold the blocks of " +
+                    (job.address.empty() ? Utf8OfPath(job.source) : job.address) +
+                    "; an update would fetch blocks it has, then the whole file");
     }
 
     const VerifyOptions& m_options;

@@ -18,8 +18,10 @@ struct VerifyOptions {
 
 struct VerifyResult {
     std::vector<std::string> problems;  // one English line each
+    std::vector<std::string> notes;     // worth knowing, but the package is sound
     size_t files = 0;                   // files the definition lists
     uint64_t bytes = 0;                 // their declared sizes
+    size_t indexes = 0;                 // block indexes checked against their files
 };
 
 // False (with *error) only when the package argument cannot be used at all;

@@ -1,8 +1,12 @@
 #include "tools/pack/StatusReport.h"
 
 #include <cstring>
+#include <fstream>
+#include <memory>
 #include <vector>
 
+#include "core/BlockIndex.h"
+#include "core/BlockMatch.h"
 #include "core/CompanionAddress.h"
 #include "core/DefinitionCheck.h"
 #include "core/DefinitionPackage.h"
@@ -78,11 +82,63 @@ UpdateFileEntry* Judge(const std::string& definition, const InstalledState& inst
     return entries;
 }
 
+// Counts blocks; the tool only needs to know which were found.
+class CBlockCount : public CBlockSink {
+public:
+    bool Found(uint32_t, const unsigned char*, uint32_t) override { return true; }
+};
+
+// What the program fetches for an entry whose installed file (path, of
+// installedSize bytes) is not the listed one, when the file's block index can
+// be had: the index and the ranges of the blocks the installed file lacks.
+// False when the program would fetch the whole file.
+bool CountBlockFetch(const std::string& baseAddress, const UpdateFileEntry& entry,
+                     const fs::path& path, uint64_t installedSize, uint64_t* bytes,
+                     uint32_t* requests)
+{
+    if (baseAddress.empty() || installedSize >= kWholeFile ||
+        !BlockPathWorthTrying(static_cast<uint32_t>(entry.size),
+                              static_cast<uint32_t>(installedSize)))
+        return false;
+    const PackageBody index = FetchBody(
+        RequestAddress(baseAddress, std::string(entry.sourcePath) + kBlockIndexSuffix),
+        kMaxBlockIndexSize);
+    BlockIndexView view;
+    if (index.outcome != BodyOutcome::Done || index.httpStatus != 200 ||
+        index.totalSize > index.bytes.size() ||
+        !ReadBlockIndex(reinterpret_cast<const unsigned char*>(index.bytes.data()),
+                        static_cast<uint32_t>(index.bytes.size()), &view) ||
+        !BlockIndexFitsEntry(view, entry))
+        return false;
+    CBlockCount count;
+    CBlockScanner scanner;
+    std::ifstream input(path, std::ios::binary);
+    if (!input || !scanner.Begin(view, &count))
+        return false;
+    const size_t chunk = 1 << 20;
+    std::unique_ptr<unsigned char[]> buffer(new unsigned char[chunk]);
+    while (input) {
+        input.read(reinterpret_cast<char*>(buffer.get()), chunk);
+        if (input.gcount() > 0)
+            scanner.Feed(buffer.get(), static_cast<uint32_t>(input.gcount()));
+    }
+    if (!scanner.Finish())
+        return false;
+    *bytes = index.bytes.size();
+    *requests = 1;
+    BlockRun run;
+    for (uint32_t from = 0; NextMissingRun(scanner, view, from, &run); from = run.endBlock) {
+        *bytes += run.length;
+        ++*requests;
+    }
+    return true;
+}
+
 // Counts what an update of the listed entries would fetch into the game
 // folder. With an update.sig that reads as one, its hashes are bound to the
 // entries as the program binds them and compared too.
-void CountFetch(const fs::path& game, UpdateFileEntry* entries, const PackageBody& signature,
-                StatusResult* result)
+void CountFetch(const fs::path& game, const std::string& baseAddress, UpdateFileEntry* entries,
+                const PackageBody& signature, StatusResult* result)
 {
     SignedFacts* facts = AllocSignedFacts();
     const bool checkSigned = ReadsAsSignature(signature, facts);
@@ -90,6 +146,8 @@ void CountFetch(const fs::path& game, UpdateFileEntry* entries, const PackageBod
     // the reading is the tool's own, the judging the program's.
     std::vector<DigestJob> jobs;
     std::vector<UpdateFileEntry*> read;
+    // Installed files that are not the listed ones: their blocks may be.
+    std::vector<std::pair<UpdateFileEntry*, fs::path>> older;
     int32_t index = 0;
     for (UpdateFileEntry* entry = entries; entry != nullptr; entry = entry->next, ++index) {
         if (checkSigned) {
@@ -106,8 +164,10 @@ void CountFetch(const fs::path& game, UpdateFileEntry* entries, const PackageBod
         if (!DiskPathOfName(game, entry->targetPath, &path) || !fs::is_regular_file(path, code))
             continue;
         const uintmax_t size = fs::file_size(path, code);
-        if (code || size >= kWholeFile ||
-            !InstalledSizeMayMatch(static_cast<uint32_t>(size), *entry))
+        if (code)
+            continue;
+        older.push_back({entry, path});
+        if (size >= kWholeFile || !InstalledSizeMayMatch(static_cast<uint32_t>(size), *entry))
             continue;
         jobs.push_back(LocalDigestJob(path, fs::path(), size));
         jobs.back().wantSha256 = checkSigned;
@@ -122,7 +182,23 @@ void CountFetch(const fs::path& game, UpdateFileEntry* entries, const PackageBod
                                      checkSigned ? job.sha256 : nullptr)) {
             --result->filesToFetch;
             result->bytesToFetch -= static_cast<uint64_t>(entry.size);
+            for (auto& pair : older)
+                if (pair.first == read[i])
+                    pair.first = nullptr;
         }
+    }
+    for (const auto& pair : older) {
+        uint64_t bytes = 0;
+        uint32_t requests = 0;
+        std::error_code code;
+        if (pair.first == nullptr ||
+            !CountBlockFetch(baseAddress, *pair.first, pair.second, fs::file_size(pair.second, code),
+                             &bytes, &requests))
+            continue;
+        ++result->filesByBlocks;
+        result->bytesToFetch -= static_cast<uint64_t>(pair.first->size);
+        result->bytesToFetch += bytes;
+        result->blockRequests += requests;
     }
     result->signedHashes = checkSigned;
     FreeArea(facts);
@@ -171,7 +247,7 @@ void TellOnline(const fs::path& game, const std::string& baseAddress,
     const PackageBody signature = ReadPackageBody(location, "update.sig", kSignatureTextCapacity);
     UpdateFileEntry* entries = Judge(definition.bytes, installed, signature, result);
     if (result->counted)
-        CountFetch(game, entries, signature, result);
+        CountFetch(game, baseAddress, entries, signature, result);
     FreeEntryChain(entries);
 }
 
@@ -193,8 +269,9 @@ bool TellOffline(const fs::path& game, const fs::path& folder, const InstalledSt
     }
     const PackageBody signature = ReadPackageBody(location, "update.sig", kSignatureTextCapacity);
     UpdateFileEntry* entries = Judge(definition.bytes, installed, signature, result);
+    // Offline the package is on disk: no blocks, every file copied whole.
     if (result->counted)
-        CountFetch(game, entries, signature, result);
+        CountFetch(game, std::string(), entries, signature, result);
     FreeEntryChain(entries);
     return true;
 }

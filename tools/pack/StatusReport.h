@@ -22,7 +22,12 @@ struct StatusResult {
     bool counted = false;
     int32_t filesListed = 0;
     int32_t filesToFetch = 0;
-    uint64_t bytesToFetch = 0;
+    uint64_t bytesToFetch = 0;  // block indexes and ranges included
+    // Of those, the files whose installed copy is brought up to date with
+    // its blocks (online, with the file's block index), and the requests of
+    // theirs: one for each index and one for each run of missing blocks.
+    int32_t filesByBlocks = 0;
+    uint32_t blockRequests = 0;
     // update.sig read as a signature: its SHA-256 were compared as well, as a
     // Fernup.exe built with keys compares them (one without keys would fetch
     // no more than counted here).
