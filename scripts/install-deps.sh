@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64
   wine wine64 wine32:i386 xvfb xauth x11-utils imagemagick
   locales fonts-ipafont-gothic nginx-light curl openssl python3 libcurl4-openssl-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev zsync
 )
 
 missing=()

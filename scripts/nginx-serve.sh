@@ -4,7 +4,8 @@
 #   nginx-serve.sh start DIR [ROOT] [--tls CERT KEY]
 #                                    serve ROOT (default DIR/www) on a free port
 #                                    of 127.0.0.1 in the background; config,
-#                                    logs and state go to DIR; writes DIR/port
+#                                    logs (access.log; ranges.log with each
+#                                    request's Range) and state go to DIR; writes DIR/port
 #                                    and DIR/nginx.pid, prints "PORT PID".
 #                                    With --tls, HTTPS only, with the
 #                                    certificate chain CERT and its key KEY
@@ -68,6 +69,10 @@ error_log $dir/error.log warn;
 events { worker_connections 64; }
 http {
   access_log $dir/access.log;
+  # Beside it, each request with the range it asked for: the combined format
+  # of access.log has no room for it.
+  log_format ranges '\$request_uri \$status \$body_bytes_sent "\$http_range" "\$http_user_agent"';
+  access_log $dir/ranges.log ranges;
   client_body_temp_path $dir/temp/body;
   proxy_temp_path $dir/temp/proxy;
   fastcgi_temp_path $dir/temp/fastcgi;
