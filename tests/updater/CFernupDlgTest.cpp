@@ -108,11 +108,12 @@ public:
         m_thread = CreateThread(nullptr, 0, RunDialog, this, 0, &threadId);
         // Looked for on the dialog's own thread: another program's dialog of
         // the same title may be open on the same desktop.
-        for (DWORD start = GetTickCount(); GetTickCount() - start < kSettleMs; Sleep(10)) {
-            EnumThreadWindows(threadId, FindDialog, reinterpret_cast<LPARAM>(&m_window));
-            if (m_window != nullptr)
-                break;
-        }
+        DialogDriver::WaitUntil(
+            [&] {
+                EnumThreadWindows(threadId, FindDialog, reinterpret_cast<LPARAM>(&m_window));
+                return m_window != nullptr;
+            },
+            kSettleMs);
         // A sent message is handled only once WM_INITDIALOG has returned.
         if (m_window != nullptr)
             SendMessageA(m_window, WM_NULL, 0, 0);
@@ -136,55 +137,17 @@ public:
     const ScratchFolder& Game() const { return m_game; }
 
     // "UERB": Update, Exit, Readme, Browse; "-" for a disabled one.
-    std::string Buttons() const
-    {
-        const int ids[] = {IDC_UPDATE, IDC_EXIT, IDC_README, IDC_BROWSE};
-        const char letters[] = "UERB";
-        std::string state;
-        for (int i = 0; i < 4; ++i)
-            state += IsWindowEnabled(GetDlgItem(m_window, ids[i])) ? letters[i] : '-';
-        return state;
-    }
+    std::string Buttons() const { return DialogDriver::Buttons(m_window); }
 
     std::string WaitForButtons(const std::string& expected) const
     {
-        std::string state = Buttons();
-        for (DWORD start = GetTickCount(); state != expected && GetTickCount() - start < kSettleMs;
-             state = Buttons())
-            Sleep(20);
-        return state;
+        DialogDriver::WaitForButtons(m_window, expected, kSettleMs);
+        return Buttons();
     }
 
-    std::vector<std::string> Lines() const
-    {
-        HWND list = GetDlgItem(m_window, IDC_MESSAGES);
-        std::vector<std::string> lines;
-        LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
-        for (LRESULT i = 0; i < count; ++i) {
-            char text[512] = {};
-            SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
-            lines.push_back(text);
-        }
-        return lines;
-    }
-
-    int Rows() const
-    {
-        return static_cast<int>(
-            SendMessageA(GetDlgItem(m_window, IDC_FILE_LIST), LVM_GETITEMCOUNT, 0, 0));
-    }
-
-    std::string Cell(int row, int column) const
-    {
-        char text[256] = {};
-        LVITEMA item = {};
-        item.iSubItem = column;
-        item.pszText = text;
-        item.cchTextMax = sizeof text;
-        SendMessageA(GetDlgItem(m_window, IDC_FILE_LIST), LVM_GETITEMTEXTA,
-                     static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-        return text;
-    }
+    std::vector<std::string> Lines() const { return DialogDriver::Lines(m_window); }
+    int Rows() const { return DialogDriver::RowCount(m_window); }
+    std::string Cell(int row, int column) const { return DialogDriver::Cell(m_window, row, column); }
 
     std::vector<std::vector<std::string>> Table() const
     {
@@ -840,7 +803,6 @@ TEST(FernupDialog, TimerPaintsEachStepAndScrollsToItOnce)
     EXPECT_EQ(" 42%", run.Cell(20, 2));
     StoreProgress(entry->downloadPercent, 57);
     tick();
-    Sleep(250);
     tick();
     EXPECT_EQ(" 57%", run.Cell(20, 2));
     EXPECT_EQ(1, scrollsTo(20));
@@ -901,9 +863,9 @@ TEST(FernupDialog, NothingIsTakenUpOrStartedAfterAnUpdate)
         WritePackage(packages, "second",
                      GoodPackage(Definition("Quill", "1.03", {"b.dat,b.dat,1," + Md5Of("y")})));
     EXPECT_EQ(0, run.Dialog().OpenOfflineDefinition(second.c_str()));
+    // Handled by the time SendMessage returns: an update would exist by then.
     SendMessageA(run.Window(), WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(run.Window(), IDC_UPDATE)));
-    Sleep(500);
     EXPECT_EQ(nullptr, run.Dialog().m_updateTask);
     EXPECT_EQ(lines, run.Lines());
     EXPECT_EQ("-ER-", run.Buttons());
