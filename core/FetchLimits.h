@@ -22,6 +22,11 @@ constexpr uint32_t kAddressTimeouts = 2;
 // before it may show anything.
 constexpr uint32_t kDefinitionTimeouts = 4;
 
+// A large file's block index (at most 1.25 MiB) within four time-outs, as the
+// definition package: it saves a download only when it comes quickly, and
+// past them the file is fetched whole.
+constexpr uint32_t kBlockIndexTimeouts = 4;
+
 // A body that brings fewer bytes than this in a window of one time-out has
 // stalled. 16 KiB in 30 s is about 550 bytes a second: a fifteenth of a
 // 64 kbit/s line (8,000 bytes a second), so a slow line shared with other

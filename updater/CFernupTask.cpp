@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/BlockIndex.h"
 #include "core/CheckListRecords.h"
 #include "core/EntryDigest.h"
 #include "core/MessageLines.h"
@@ -12,6 +13,7 @@
 #include "support/PathText.h"
 #include "support/ScopedHandle.h"
 #include "support/TextRoutines.h"
+#include "updater/BlockFetch.h"
 #include "updater/CheckList.h"
 #include "updater/FineTimer.h"
 #include "updater/InstalledStateWin.h"
@@ -187,6 +189,16 @@ void CFernupTask::FetchPhase()
                 entry->installedMatched = 1;
         } else if (CopyMatchingInstalled(entry)) {
             PauseAfterStep(entry);
+        } else if (CopyFromBlocks(entry)) {
+            PauseAfterStep(entry);
+            // The ordinary check of the copy; one that fails it is fetched
+            // whole, once, and checked again below.
+            if (CopyPassesCheck(entry)) {
+                PauseAfterStep(entry);
+                continue;
+            }
+            if (DownloadFile(entry) == 0)
+                PauseAfterStep(entry);
         } else if (DownloadFile(entry) == 0) {
             PauseAfterStep(entry);
         }
@@ -324,6 +336,41 @@ bool CFernupTask::CopyMatchingInstalled(UpdateFileEntry* entry)
     StoreProgress(entry->downloadState, kStateRunning);
     StoreProgress(entry->downloadPercent, 85);
     return true;
+}
+
+// Online, in place of the download, for an installed file of another
+// version: the copy is made from its blocks and ranges of the file
+// (BlockFetch.h). False when the entry must be downloaded whole; the download
+// then replaces whatever was written.
+bool CFernupTask::CopyFromBlocks(UpdateFileEntry* entry)
+{
+    char path[kPathCapacity];
+    JoinPath(path, sizeof path, m_settings.gameFolder, entry->targetPath);
+    CFileHandle installed(m_reader.Open(path));
+    if (!installed.IsValid() || entry->size < 0)
+        return false;
+    const uint32_t installedSize = OpenFileSize(installed.Get());
+    if (installedSize == kNoFileSize ||
+        !BlockPathWorthTrying(static_cast<uint32_t>(entry->size), installedSize))
+        return false;
+    HANDLE copy = WorkCopy(entry, true);
+    if (copy == INVALID_HANDLE_VALUE)
+        return false;
+    char address[kAddressCapacity];
+    CopyText(address, sizeof(address), m_baseAddress);
+    AppendText(address, sizeof(address), entry->sourcePath);
+    return AssembleFromBlocks(this, m_session.Get(), address, *entry, installed.Get(),
+                              installedSize, &m_reader, copy, entry->downloadState,
+                              entry->downloadPercent);
+}
+
+// The check of a copy made from blocks, as VerifyDownloaded checks it, but a
+// failure is no failure of the update: the file is then downloaded whole.
+bool CFernupTask::CopyPassesCheck(UpdateFileEntry* entry)
+{
+    HANDLE copy = WorkCopy(entry, false);
+    return m_reader.Check(copy, copy != INVALID_HANDLE_VALUE ? OpenFileSize(copy) : kNoFileSize,
+                          *entry, CheckSigned(), entry->downloadState, entry->downloadPercent);
 }
 
 // Offline, in place of the copy into the game folder for an entry whose

@@ -53,7 +53,9 @@ public:
     // An entry whose installed file already is its file is not downloaded:
     // its copy in the work folder is made from the installed file, and the
     // install goes on as for any other (online); offline it is not copied
-    // over the installed file at all.
+    // over the installed file at all. Online, an installed file of another
+    // version gives the copy the blocks it shares with the entry's file when
+    // the file's block index can be had, and only the rest is fetched.
     int32_t DownloadFile(UpdateFileEntry* entry);
     int32_t VerifyDownloaded(UpdateFileEntry* entry);
     int32_t TransferFile(UpdateFileEntry* entry);
@@ -88,6 +90,8 @@ private:
     bool Check(HANDLE file, const char* path, UpdateFileEntry* entry, bool installed);
     bool InstalledFileMatches(UpdateFileEntry* entry, HANDLE copy);
     bool CopyMatchingInstalled(UpdateFileEntry* entry);
+    bool CopyFromBlocks(UpdateFileEntry* entry);
+    bool CopyPassesCheck(UpdateFileEntry* entry);
     int32_t KeepInstalled(UpdateFileEntry* entry);
     uint32_t EntryIndex(const UpdateFileEntry* entry) const;
     HANDLE WorkCopy(const UpdateFileEntry* entry, bool create);

@@ -1,5 +1,6 @@
 #include "updater/FileReader.h"
 
+#include "core/BlockMatch.h"
 #include "core/EntryDigest.h"
 #include "core/OsClass.h"
 #include "core/UpdateFileEntry.h"
@@ -103,6 +104,23 @@ uint32_t CFileReader::ReadThrough(HANDLE file, uint32_t expected, CEntryDigest* 
             StoreProgress(*percent, CheckPercent(hashed, expected));
     }
     return hashed;
+}
+
+bool CFileReader::Scan(HANDLE file, uint32_t expected, CBlockScanner* scanner)
+{
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    uint32_t read = 0;
+    while (read < expected) {
+        DWORD got = 0;
+        if (m_buffer == nullptr || !ReadFile(file, m_buffer, m_size, &got, nullptr) || got == 0)
+            break;
+        // A file that grew since its size was taken is read no further.
+        const uint32_t take = got < expected - read ? got : expected - read;
+        if (!scanner->Feed(m_buffer, take))
+            return false;
+        read += take;
+    }
+    return true;
 }
 
 bool CFileReader::Check(HANDLE file, uint32_t expected, const UpdateFileEntry& entry,

@@ -6,6 +6,7 @@
 
 #include "support/NoCopy.h"
 
+class CBlockScanner;
 class CEntryDigest;
 struct UpdateFileEntry;
 
@@ -33,6 +34,11 @@ public:
     // whether every write was whole. percent (when given) goes from 85 to 99.
     uint32_t ReadThrough(HANDLE file, uint32_t expected, CEntryDigest* digest, HANDLE copy,
                          bool* copyWhole, int32_t* percent);
+
+    // Reads file from its start through the buffer, as ReadThrough reads, into
+    // scanner until expected bytes, a failed read or its end; false when the
+    // scanner stopped.
+    bool Scan(HANDLE file, uint32_t expected, CBlockScanner* scanner);
 
     // The check of one file (open, or INVALID_HANDLE_VALUE: then no bytes)
     // from its start against the entry, its progress in state and percent:

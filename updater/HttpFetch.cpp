@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/ByteRange.h"
 #include "core/FetchLimits.h"
 #include "core/TargetPath.h"
 #include "core/UpdateFileEntry.h"
@@ -27,6 +28,8 @@ constexpr DWORD kOpenFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_RAW_DATA |
 // be opened; a moved host needs one.
 constexpr int kMostRedirects = 10;
 constexpr DWORD kRedirectAddressSize = INTERNET_MAX_URL_LENGTH;
+// Room for the request's own header lines (a Range).
+constexpr size_t kHeadersSize = 64;
 
 // One opened address: the request and, for HTTP, the connection it runs on.
 struct OpenedAddress {
@@ -46,7 +49,8 @@ void CloseAddress(const OpenedAddress& opened)
 // WinINet does not pass a session's receive time-out on to its requests, and
 // applies a request's only when it begins to read the response. Other schemes
 // are left to InternetOpenUrlA and the platform's time-outs.
-bool SendRequest(HINTERNET session, const char* address, OpenedAddress* opened)
+bool SendRequest(HINTERNET session, const char* address, const char* headers,
+                 OpenedAddress* opened)
 {
     opened->connection = nullptr;
     opened->request = nullptr;
@@ -71,7 +75,9 @@ bool SendRequest(HINTERNET session, const char* address, OpenedAddress* opened)
     if (!InternetCrackUrlA(address, 0, 0, &parts))
         return false;
     if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
-        opened->request = InternetOpenUrlA(session, address, nullptr, 0, kOpenFlags, 0);
+        opened->request =
+            InternetOpenUrlA(session, address, headers[0] != '\0' ? headers : nullptr,
+                             headers[0] != '\0' ? static_cast<DWORD>(-1) : 0, kOpenFlags, 0);
         return opened->request != nullptr;
     }
 
@@ -92,7 +98,8 @@ bool SendRequest(HINTERNET session, const char* address, OpenedAddress* opened)
         DWORD timeout = g_httpTimeoutMs;
         InternetSetOptionA(opened->request, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout,
                            sizeof(timeout));
-        if (HttpSendRequestA(opened->request, nullptr, 0, nullptr, 0))
+        if (HttpSendRequestA(opened->request, headers[0] != '\0' ? headers : nullptr,
+                             headers[0] != '\0' ? static_cast<DWORD>(-1) : 0, nullptr, 0))
             return true;
         InternetCloseHandle(opened->request);
         opened->request = nullptr;
@@ -107,6 +114,7 @@ bool SendRequest(HINTERNET session, const char* address, OpenedAddress* opened)
 struct PendingSend {
     HINTERNET session;
     char address[kRedirectAddressSize];
+    char headers[kHeadersSize];
     OpenedAddress opened;
     bool sent;
     volatile LONG holders;  // 2 while both hold it
@@ -115,7 +123,8 @@ struct PendingSend {
 DWORD WINAPI SendOnItsOwn(void* context)
 {
     auto* pending = static_cast<PendingSend*>(context);
-    pending->sent = SendRequest(pending->session, pending->address, &pending->opened);
+    pending->sent =
+        SendRequest(pending->session, pending->address, pending->headers, &pending->opened);
     if (InterlockedDecrement(&pending->holders) == 0) {
         // The waiter gave up on this send: what it opened is closed here.
         if (pending->sent)
@@ -131,8 +140,8 @@ DWORD WINAPI SendOnItsOwn(void* context)
 // keeps the connection open, time-outs or not. A send that overruns is left
 // to end on its thread, which closes what it opened then, and counts as a
 // failure to open now.
-bool SendRequestWithin(HINTERNET session, const char* address, uint32_t allowedMs,
-                       OpenedAddress* opened)
+bool SendRequestWithin(HINTERNET session, const char* address, const char* headers,
+                       uint32_t allowedMs, OpenedAddress* opened)
 {
     opened->connection = nullptr;
     opened->request = nullptr;
@@ -143,7 +152,8 @@ bool SendRequestWithin(HINTERNET session, const char* address, uint32_t allowedM
     pending->opened = *opened;
     pending->sent = false;
     pending->holders = 2;
-    if (!CopyText(pending->address, sizeof(pending->address), address)) {
+    if (!CopyText(pending->address, sizeof(pending->address), address) ||
+        !CopyText(pending->headers, sizeof(pending->headers), headers)) {
         FreeArea(pending);
         return false;
     }
@@ -167,19 +177,28 @@ enum RedirectKind { kNoRedirect, kRedirect, kUnfollowable };
 // Whether the response of request sends the fetch elsewhere, with the
 // absolute address it names in next (kRedirectAddressSize bytes). A redirect
 // status without a Location is answered as it stands, like any other status.
-RedirectKind RedirectTarget(HINTERNET request, const char* address, char* next)
+// The HTTP status of an opened request; 0 when it has none (another scheme).
+DWORD StatusOf(HINTERNET request)
 {
     DWORD status = 0;
     DWORD size = sizeof(status);
     if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
                         nullptr))
+        return 0;
+    return status;
+}
+
+RedirectKind RedirectTarget(HINTERNET request, const char* address, char* next)
+{
+    const DWORD status = StatusOf(request);
+    if (status == 0)
         return kNoRedirect;
     if (status != HTTP_STATUS_MOVED && status != HTTP_STATUS_REDIRECT &&
         status != HTTP_STATUS_REDIRECT_METHOD && status != HTTP_STATUS_REDIRECT_KEEP_VERB &&
         status != HTTP_STATUS_PERMANENT_REDIRECT)
         return kNoRedirect;
     char location[kRedirectAddressSize];
-    size = sizeof(location);
+    DWORD size = sizeof(location);
     if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location, &size, nullptr))
         return kNoRedirect;
     // A relative Location is taken from the address that answered.
@@ -191,8 +210,9 @@ RedirectKind RedirectTarget(HINTERNET request, const char* address, char* next)
 
 // Opens the address, following at most kMostRedirects redirects in a row,
 // all of them within the address's budget and what is left of the fetch's.
-bool OpenAddress(HINTERNET session, const char* address, const TimeBudget& fetchBudget,
-                 OpenedAddress* opened)
+// The header lines (empty: none) go with every hop.
+bool OpenAddress(HINTERNET session, const char* address, const char* headers,
+                 const TimeBudget& fetchBudget, OpenedAddress* opened)
 {
     char current[kRedirectAddressSize];
     if (!CopyText(current, sizeof(current), address))
@@ -202,7 +222,7 @@ bool OpenAddress(HINTERNET session, const char* address, const TimeBudget& fetch
     for (int redirects = 0;; ++redirects) {
         const DWORD now = GetTickCount();
         const uint32_t leftMs = LesserMs(addressBudget.LeftMs(now), fetchBudget.LeftMs(now));
-        if (leftMs == 0 || !SendRequestWithin(session, current, leftMs, opened))
+        if (leftMs == 0 || !SendRequestWithin(session, current, headers, leftMs, opened))
             return false;
         char next[kRedirectAddressSize];
         RedirectKind kind = RedirectTarget(opened->request, current, next);
@@ -275,9 +295,8 @@ FetchOutcome PumpBody(CWinThreadMaster* task, HINTERNET request, const TimeBudge
     return outcome;
 }
 
-// 85 parts of the hundred are the download's; more than 85 means the server
-// sent more than declared. Held at 100, the most a percentage cell shows, so
-// that a tiny declared size cannot overflow the conversion.
+}  // namespace
+
 int32_t DownloadPercent(uint32_t received, uint32_t declaredSize)
 {
     if (declaredSize == 0)
@@ -285,8 +304,6 @@ int32_t DownloadPercent(uint32_t received, uint32_t declaredSize)
     double percent = 85.0 * static_cast<double>(received) / static_cast<double>(declaredSize);
     return percent >= 100.0 ? 100 : static_cast<int32_t>(percent);
 }
-
-}  // namespace
 
 bool CheckInternet()
 {
@@ -307,15 +324,20 @@ HINTERNET OpenSession(const char* agent)
 }
 
 FetchOutcome FetchToMemory(CWinThreadMaster* task, HINTERNET session, const char* address,
-                           uint32_t capacity, uint32_t withinMs, char** area, uint32_t* received)
+                           uint32_t capacity, uint32_t withinMs, char** area, uint32_t* received,
+                           uint32_t* status)
 {
     *area = nullptr;
     *received = 0;
+    if (status != nullptr)
+        *status = 0;
     const TimeBudget fetchBudget = {GetTickCount(), withinMs};
     OpenedAddress opened;
-    if (!OpenAddress(session, address, fetchBudget, &opened))
+    if (!OpenAddress(session, address, "", fetchBudget, &opened))
         return FetchCannotOpen;
     HINTERNET request = opened.request;
+    if (status != nullptr)
+        *status = StatusOf(request);
 
     // Both freed below except the destination, which goes to the caller.
     char* destination = static_cast<char*>(AllocArea(capacity));
@@ -353,7 +375,7 @@ FetchOutcome FetchToFile(CWinThreadMaster* task, HINTERNET session, const char* 
     // No budget of its own: a large file on a slow but live line must finish.
     const TimeBudget unbounded = {0, kNoTimeLimit};
     OpenedAddress opened;
-    if (!OpenAddress(session, address, unbounded, &opened))
+    if (!OpenAddress(session, address, "", unbounded, &opened))
         return FetchCannotOpen;
     HINTERNET request = opened.request;
 
@@ -377,4 +399,56 @@ FetchOutcome FetchToFile(CWinThreadMaster* task, HINTERNET session, const char* 
     CloseAddress(opened);
     FreeArea(buffer);
     return outcome;
+}
+
+FetchOutcome FetchRange(CWinThreadMaster* task, HINTERNET session, const char* address,
+                        uint32_t offset, uint32_t length, uint32_t total, HANDLE file,
+                        uint32_t assembled, int32_t& downloadPercent)
+{
+    char headers[kHeadersSize];
+    if (!RangeRequestHeader(headers, sizeof headers, offset, length))
+        return FetchRefused;
+    // No budget of its own, as a whole file has none; the least pace holds.
+    const TimeBudget unbounded = {0, kNoTimeLimit};
+    OpenedAddress opened;
+    if (!OpenAddress(session, address, headers, unbounded, &opened))
+        return FetchCannotOpen;
+    // Anything but the range asked for ends here, before a byte of the body
+    // is taken: a server that ignores Range answers 200 with the whole file.
+    char contentRange[96];
+    DWORD size = sizeof contentRange;
+    LARGE_INTEGER at;
+    at.QuadPart = offset;
+    if (StatusOf(opened.request) != HTTP_STATUS_PARTIAL_CONTENT ||
+        !HttpQueryInfoA(opened.request, HTTP_QUERY_CONTENT_RANGE, contentRange, &size, nullptr) ||
+        !ContentRangeAnswers(contentRange, offset, length, total) ||
+        !SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) {
+        CloseAddress(opened);
+        return FetchRefused;
+    }
+    auto* buffer = static_cast<unsigned char*>(AllocArea(kFileTransferSize));  // freed below
+    if (buffer == nullptr) {
+        CloseAddress(opened);
+        return FetchBrokenOff;
+    }
+    uint32_t received = 0;
+    bool written = true;
+    const FetchOutcome outcome =
+        PumpBody(task, opened.request, unbounded, buffer, kFileTransferSize, [&](DWORD got) {
+            // Bytes past the range are not the range's.
+            const DWORD keep = got < length - received ? got : length - received;
+            DWORD wrote = 0;
+            if (!WriteFile(file, buffer, keep, &wrote, nullptr) || wrote != keep) {
+                written = false;
+                return false;
+            }
+            received += keep;
+            StoreProgress(downloadPercent, DownloadPercent(assembled + received, total));
+            return received < length;
+        });
+    CloseAddress(opened);
+    FreeArea(buffer);
+    if (outcome != FetchDone)
+        return outcome;
+    return written && received == length ? FetchDone : FetchRefused;
 }

@@ -27,6 +27,9 @@ enum FetchOutcome : int32_t {
     FetchDone = 0,
     FetchCannotOpen = 1,
     FetchBrokenOff = 2,
+    // A range: the server answered, but not with the bytes asked for (another
+    // status, another Content-Range, fewer bytes), or they could not be kept.
+    FetchRefused = 3,
 };
 
 // Capacities of the fetch buffers.
@@ -57,9 +60,11 @@ HINTERNET OpenSession(const char* agent);
 // the capacity are dropped and end the fetch as FetchDone. The fetch gives
 // up once withinMs have passed since it began (kNoTimeLimit: never): still
 // opening the address, as FetchCannotOpen; in the body, as FetchBrokenOff,
-// at the first read that returns after it.
+// at the first read that returns after it. *status (when given) is the
+// answer's HTTP status, 0 without one.
 FetchOutcome FetchToMemory(CWinThreadMaster* task, HINTERNET session, const char* address,
-                           uint32_t capacity, uint32_t withinMs, char** area, uint32_t* received);
+                           uint32_t capacity, uint32_t withinMs, char** area, uint32_t* received,
+                           uint32_t* status = nullptr);
 
 // Both fetches: redirects (301, 302, 303, 307, 308 with a Location) are
 // followed, at most 10 in a row and never from https to http; past that, or
@@ -77,3 +82,21 @@ FetchOutcome FetchToMemory(CWinThreadMaster* task, HINTERNET session, const char
 FetchOutcome FetchToFile(CWinThreadMaster* task, HINTERNET session, const char* address,
                          HANDLE file, uint32_t declaredSize, int32_t& downloadState,
                          int32_t& downloadPercent);
+
+// Fetches bytes offset to offset + length of the file at address, a file of
+// total bytes, with one Range request, into file at the same offset. Done only
+// for a 206 whose Content-Range is exactly that range of that file and whose
+// body brings all length bytes; FetchRefused for any other answer, before its
+// body is read (a 200 with the whole file from a server that ignores Range),
+// or for a body that ends short. The reads are paced as FetchToFile's, and
+// the download percentage counts assembled bytes before it and those it
+// brings, of total.
+FetchOutcome FetchRange(CWinThreadMaster* task, HINTERNET session, const char* address,
+                        uint32_t offset, uint32_t length, uint32_t total, HANDLE file,
+                        uint32_t assembled, int32_t& downloadPercent);
+
+// 85 parts of the hundred are the download's: received bytes of declaredSize
+// as the download cell shows them; more than 85 means the server sent more
+// than declared. Held at 100, the most a percentage cell shows, so that a
+// tiny declared size cannot overflow the conversion.
+int32_t DownloadPercent(uint32_t received, uint32_t declaredSize);

@@ -122,6 +122,19 @@ CannedHttpServer::Reply CannedHttpServer::Ok(const std::string& body, int64_t de
     return reply;
 }
 
+CannedHttpServer::Reply CannedHttpServer::Partial(const std::string& body,
+                                                  const std::string& contentRange,
+                                                  int64_t declaredLength)
+{
+    Reply reply;
+    int64_t length = declaredLength < 0 ? static_cast<int64_t>(body.size()) : declaredLength;
+    reply.bytes = "HTTP/1.1 206 Partial Content\r\nContent-Type: application/octet-stream\r\n"
+                  "Content-Range: " +
+                  contentRange + "\r\nContent-Length: " + std::to_string(length) +
+                  "\r\nConnection: close\r\n\r\n" + body;
+    return reply;
+}
+
 CannedHttpServer::Reply CannedHttpServer::Redirect(const std::string& location, int status)
 {
     const std::string page = "<html><body>moved</body></html>";
@@ -136,6 +149,13 @@ void CannedHttpServer::SetReply(const std::string& path, const Reply& reply)
 {
     EnterCriticalSection(&m_lock);
     m_replies[path] = reply;
+    LeaveCriticalSection(&m_lock);
+}
+
+void CannedHttpServer::SetRangeReply(const std::string& path, const Reply& reply)
+{
+    EnterCriticalSection(&m_lock);
+    m_rangeReplies[path] = reply;
     LeaveCriticalSection(&m_lock);
 }
 
@@ -208,8 +228,12 @@ void CannedHttpServer::Answer(SOCKET client)
     Reply reply;
     EnterCriticalSection(&m_lock);
     m_requests.push_back(head);
+    const bool ranged = head.find("\r\nRange:") != std::string::npos;
     auto found = m_replies.find(path);
-    if (found != m_replies.end()) {
+    auto rangeFound = m_rangeReplies.find(path);
+    if (ranged && rangeFound != m_rangeReplies.end()) {
+        reply = rangeFound->second;
+    } else if (found != m_replies.end()) {
         reply = found->second;
     } else {
         std::string page = "<html><body>404 Not Found</body></html>";

@@ -49,11 +49,18 @@ public:
     static Reply Ok(const std::string& body, int64_t declaredLength = -1,
                     Ending ending = Ending::Close, uint32_t stallMs = 0);
 
+    // A 206 reply with the Content-Range value given, Content-Length
+    // (declaredLength, or the body's length when negative) and the body.
+    static Reply Partial(const std::string& body, const std::string& contentRange,
+                         int64_t declaredLength = -1);
+
     // A redirect (301 unless told) to location, with a small page.
     static Reply Redirect(const std::string& location, int status = 301);
 
     // Paths not set answer 404 with a small page.
     void SetReply(const std::string& path, const Reply& reply);
+    // A request for path that asks for a Range gets this reply instead.
+    void SetRangeReply(const std::string& path, const Reply& reply);
     // path answers with hops redirects in a row, each hopMs late, to path~1,
     // path~2 ... and reply.
     void SetReplyBehindRedirects(const std::string& path, int hops, uint32_t hopMs,
@@ -76,5 +83,6 @@ private:
     HANDLE m_stopEvent;  // manual reset; ends stalls and the accept loop
     CRITICAL_SECTION m_lock;
     std::map<std::string, Reply> m_replies;
+    std::map<std::string, Reply> m_rangeReplies;
     std::vector<std::string> m_requests;
 };
