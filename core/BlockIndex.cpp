@@ -129,12 +129,16 @@ uint32_t BlockLength(const BlockIndexView& view, uint32_t block)
 
 RollingSums SumsOf(const unsigned char* bytes, uint32_t length, uint32_t shift)
 {
+    // b weighs each byte by its distance from the window's end: the sum of
+    // the running sums of a, and for the zeros that pad a short block, a
+    // added once for each.
     RollingSums sums = {0, 0};
     const uint32_t size = 1u << shift;
     for (uint32_t k = 0; k < length; ++k) {
         sums.a += bytes[k];
-        sums.b += (size - k) * static_cast<uint32_t>(bytes[k]);
+        sums.b += sums.a;
     }
+    sums.b += (size - length) * sums.a;
     return sums;
 }
 

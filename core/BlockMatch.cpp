@@ -31,6 +31,7 @@ constexpr uint32_t kMostClassesPerKey = 16;
 // for each block's length of the other file seen.
 constexpr uint64_t kWastedAllowance = 4096;
 constexpr uint32_t kFeedRoom = 65536;
+constexpr uint32_t kNoBlock = 0xFFFFFFFFu;
 
 uint32_t PairKey(uint32_t firstWeak, uint32_t secondWeak)
 {
@@ -62,7 +63,8 @@ CBlockScanner::CBlockScanner()
       m_classes(nullptr), m_classCount(0), m_slots(nullptr), m_slotMask(0), m_filter(nullptr),
       m_filterShift(0), m_found(nullptr), m_foundBlocks(0), m_foundBytes(0), m_window(nullptr),
       m_windowCapacity(0), m_windowLength(0), m_windowStart(0), m_at(0), m_haveSums(false),
-      m_first(), m_second(), m_strongAt(0), m_strong(), m_haveStrong(false), m_tailAt(0),
+      m_first(), m_second(), m_strongAt(0), m_strong(), m_haveStrong(false), m_next(kNoBlock),
+      m_tailAt(0),
       m_tailPending(false), m_fed(0), m_wasted(0), m_gaveUp(false), m_stopped(true)
 {
 }
@@ -237,6 +239,21 @@ void CBlockScanner::Process(bool atEnd)
         if (!m_haveSums) {
             if (m_windowLength - m_at < 2 * size)
                 return;
+            // Right after a found block the next one is looked for first, by
+            // its strong hash alone: in a run of unchanged blocks that is all
+            // the work, one hash a block.
+            if (m_next < m_fullBlocks && !m_stopped) {
+                const uint32_t block = m_next;
+                m_next = kNoBlock;
+                if (std::memcmp(StrongAt(m_at + size), BlockStrong(m_index, block),
+                                kBlockStrongBytes) == 0) {
+                    if (!Take(block, m_at + size))
+                        return;
+                    m_next = block + 1;
+                    m_at += size;
+                    continue;
+                }
+            }
             m_first = SumsOf(m_window + m_at, size, shift);
             m_second = SumsOf(m_window + m_at + size, size, shift);
             m_haveSums = true;
@@ -322,6 +339,8 @@ bool CBlockScanner::Evaluate()
         hit = true;
         if (!TakeClass(m_classes[c], m_at))
             return false;
+        if (m_next == kNoBlock)
+            m_next = member + 2;
     }
     if (!hit) {
         m_wasted += (known ? 0 : 1) + (haveSecond ? 1 : 0);

@@ -98,6 +98,10 @@ private:
     unsigned char m_strong[kBlockStrongBytes];
     bool m_haveStrong;
 
+    // The block looked for first at m_at + blockSize: the one after the last
+    // found at m_at, while a run of found blocks goes on.
+    uint32_t m_next;
+
     uint64_t m_tailAt;  // where the short last block is looked for, once
     bool m_tailPending;
 
