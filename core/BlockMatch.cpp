@@ -31,6 +31,10 @@ constexpr uint32_t kMostClassesPerKey = 16;
 // for each block's length of the other file seen.
 constexpr uint64_t kWastedAllowance = 4096;
 constexpr uint32_t kFeedRoom = 65536;
+// The filter of pair keys: 512 KiB, 64 bits a key for a file of 2^16 blocks
+// (256 MiB), 16 for the most a reader takes; a fixed size keeps its shift a
+// constant in the scan's loop.
+constexpr uint32_t kFilterBitsShift = 22;
 constexpr uint32_t kNoBlock = 0xFFFFFFFFu;
 
 uint32_t PairKey(uint32_t firstWeak, uint32_t secondWeak)
@@ -61,9 +65,9 @@ uint32_t PowerOfTwoAtLeast(uint32_t value)
 CBlockScanner::CBlockScanner()
     : m_index(), m_sink(nullptr), m_fullBlocks(0), m_inPlace(false), m_order(nullptr),
       m_classes(nullptr), m_classCount(0), m_slots(nullptr), m_slotMask(0), m_filter(nullptr),
-      m_filterShift(0), m_found(nullptr), m_foundBlocks(0), m_foundBytes(0), m_window(nullptr),
+      m_found(nullptr), m_foundBlocks(0), m_foundBytes(0), m_window(nullptr),
       m_windowCapacity(0), m_windowLength(0), m_windowStart(0), m_at(0), m_haveSums(false),
-      m_first(), m_second(), m_strongAt(0), m_strong(), m_haveStrong(false), m_next(kNoBlock),
+      m_weaks(nullptr), m_lead(), m_strongAt(0), m_strong(), m_haveStrong(false), m_next(kNoBlock),
       m_tailAt(0),
       m_tailPending(false), m_fed(0), m_wasted(0), m_gaveUp(false), m_stopped(true)
 {
@@ -77,6 +81,7 @@ CBlockScanner::~CBlockScanner()
     FreeArea(m_filter);
     FreeArea(m_found);
     FreeArea(m_window);
+    FreeArea(m_weaks);
 }
 
 bool CBlockScanner::Begin(const BlockIndexView& index, CBlockSink* sink)
@@ -90,7 +95,8 @@ bool CBlockScanner::Begin(const BlockIndexView& index, CBlockSink* sink)
     m_found = static_cast<uint32_t*>(AllocArea(4 * foundWords));
     m_windowCapacity = 3 * index.blockSize + kFeedRoom;
     m_window = static_cast<unsigned char*>(AllocArea(m_windowCapacity));
-    if (m_found == nullptr || m_window == nullptr)
+    m_weaks = static_cast<uint16_t*>(AllocArea(2 * index.blockSize));
+    if (m_found == nullptr || m_window == nullptr || m_weaks == nullptr)
         return false;
     std::memset(m_found, 0, 4 * foundWords);
     if (!m_inPlace && !BuildTables())
@@ -142,8 +148,7 @@ bool CBlockScanner::BuildTables()
     }
 
     const uint32_t slots = PowerOfTwoAtLeast(2 * keys + 16);
-    uint32_t filterBits = PowerOfTwoAtLeast(64 * keys);
-    filterBits = std::min(std::max(filterBits, 1u << 16), 1u << 24);
+    const uint32_t filterBits = 1u << kFilterBitsShift;
     m_slots = static_cast<KeySlot*>(AllocArea(sizeof(KeySlot) * slots));
     m_filter = static_cast<uint32_t*>(AllocArea(filterBits / 8));
     if (m_slots == nullptr || m_filter == nullptr)
@@ -151,9 +156,6 @@ bool CBlockScanner::BuildTables()
     std::memset(m_slots, 0, sizeof(KeySlot) * slots);
     std::memset(m_filter, 0, filterBits / 8);
     m_slotMask = slots - 1;
-    m_filterShift = 32;
-    for (uint32_t bits = filterBits; bits > 1; bits >>= 1)
-        --m_filterShift;
     for (uint32_t c = 0; c < m_classCount; ++c) {
         const uint32_t key = m_classes[c].key;
         uint32_t s = SlotHash(key) & m_slotMask;
@@ -161,7 +163,7 @@ bool CBlockScanner::BuildTables()
             s = (s + 1) & m_slotMask;
         if (m_slots[s].classCount == 0) {
             m_slots[s] = {key, c, 1};
-            const uint32_t bit = FilterHash(key) >> m_filterShift;
+            const uint32_t bit = FilterHash(key) >> (32 - kFilterBitsShift);
             m_filter[bit / 32] |= 1u << (bit % 32);
         } else if (m_slots[s].classCount < kMostClassesPerKey) {
             ++m_slots[s].classCount;
@@ -254,35 +256,43 @@ void CBlockScanner::Process(bool atEnd)
                     continue;
                 }
             }
-            m_first = SumsOf(m_window + m_at, size, shift);
-            m_second = SumsOf(m_window + m_at + size, size, shift);
+            FillWeaks();
             m_haveSums = true;
         }
-        // Most offsets end at the filter: the sums stay in registers from one
-        // to the next, and only an offset that passes goes further. While the
-        // short last block waits for its bytes, one offset at a time.
+        // Most offsets end at the filter. The window at an offset is the one
+        // that led a block before, so only the leading window rolls, and the
+        // weak sums it had wait in a ring of a block's length. While the short
+        // last block waits for its bytes, one offset at a time.
         const unsigned char* w = m_window + m_at;
         const unsigned char* last = m_window + m_windowLength - 2 * size;
         if (m_tailPending && w < last)
             last = w + 1;
-        RollingSums first = m_first, second = m_second;
+        const uint32_t mask = size - 1;
+        uint16_t* const weaks = m_weaks;
+        uint32_t at = static_cast<uint32_t>(m_windowStart) + m_at;
+        RollingSums lead = m_lead;
         bool passed = false;
         for (;;) {
-            const uint32_t bit = FilterHash(PairKey(WeakOfSums(first), WeakOfSums(second))) >>
-                                 m_filterShift;
+            const uint32_t leading = WeakOfSums(lead);
+            const uint32_t bit =
+                FilterHash(PairKey(weaks[at & mask], leading)) >> (32 - kFilterBitsShift);
             if ((m_filter[bit / 32] >> (bit % 32) & 1u) != 0) {
                 passed = true;
                 break;
             }
-            // The next offset needs the byte after the second window.
+            // The next offset needs the byte after the leading window.
             if (w >= last)
                 break;
-            RollSums(&first, w[0], w[size], shift);
-            RollSums(&second, w[size], w[2 * size], shift);
+            weaks[at & mask] = static_cast<uint16_t>(leading);
+            // RollSums, with the block's size as a factor: no shift by a
+            // count in a register in the loop every byte goes through.
+            const uint32_t out = w[size];
+            lead.a += static_cast<uint32_t>(w[2 * size]) - out;
+            lead.b += lead.a - out * size;
             ++w;
+            ++at;
         }
-        m_first = first;
-        m_second = second;
+        m_lead = lead;
         m_at = static_cast<uint32_t>(w - m_window);
         if (passed && Evaluate()) {
             m_at += size;
@@ -291,10 +301,31 @@ void CBlockScanner::Process(bool atEnd)
         }
         if (m_windowLength - m_at <= 2 * size)
             return;
-        RollSums(&m_first, w[0], w[size], shift);
-        RollSums(&m_second, w[size], w[2 * size], shift);
+        m_weaks[at & mask] = static_cast<uint16_t>(WeakOfSums(m_lead));
+        RollSums(&m_lead, w[size], w[2 * size], shift);
         ++m_at;
     }
+}
+
+// The weak sums of the windows at m_at and the block's length after it, into
+// the ring, and the leading window's sums: the one a block after m_at.
+void CBlockScanner::FillWeaks()
+{
+    const uint32_t size = m_index.blockSize;
+    const uint32_t at = static_cast<uint32_t>(m_windowStart) + m_at;
+    const unsigned char* w = m_window + m_at;
+    RollingSums sums = SumsOf(w, size, m_index.shift);
+    for (uint32_t k = 0; k < size; ++k) {
+        m_weaks[(at + k) & (size - 1)] = static_cast<uint16_t>(WeakOfSums(sums));
+        RollSums(&sums, w[k], w[k + size], m_index.shift);
+    }
+    m_lead = sums;
+}
+
+uint32_t CBlockScanner::KeyAt() const
+{
+    const uint32_t at = static_cast<uint32_t>(m_windowStart) + m_at;
+    return PairKey(m_weaks[at & (m_index.blockSize - 1)], WeakOfSums(m_lead));
 }
 
 const unsigned char* CBlockScanner::StrongAt(uint32_t at)
@@ -310,7 +341,7 @@ const unsigned char* CBlockScanner::StrongAt(uint32_t at)
 bool CBlockScanner::Evaluate()
 {
     const uint32_t size = m_index.blockSize;
-    const uint32_t key = PairKey(WeakOfSums(m_first), WeakOfSums(m_second));
+    const uint32_t key = KeyAt();
     uint32_t s = SlotHash(key) & m_slotMask;
     while (m_slots[s].classCount != 0 && m_slots[s].key != key)
         s = (s + 1) & m_slotMask;

@@ -60,6 +60,8 @@ private:
     bool BuildTables();
     void Process(bool atEnd);
     bool Evaluate();
+    void FillWeaks();
+    uint32_t KeyAt() const;
     bool TakeClass(PairClass& pair, uint32_t at);
     bool Take(uint32_t block, uint32_t at);
     void CheckTail(bool atEnd);
@@ -78,7 +80,6 @@ private:
     KeySlot* m_slots;  // owned; m_slotMask + 1 of them
     uint32_t m_slotMask;
     uint32_t* m_filter;  // owned; bits of the pair keys present
-    uint32_t m_filterShift;
     uint32_t* m_found;  // owned; a bit per block
     uint32_t m_foundBlocks;
     uint64_t m_foundBytes;
@@ -89,8 +90,11 @@ private:
     uint64_t m_windowStart;  // offset in the other file of m_window[0]
     uint32_t m_at;           // the offset looked at, in the window
     bool m_haveSums;
-    RollingSums m_first;   // the block-long window at m_at
-    RollingSums m_second;  // the one after it
+    // With m_haveSums: the weak sums of the block-long windows at m_at and
+    // the block's length after it, by offset in the other file modulo the
+    // block size (owned), and the sums of the window a block after m_at.
+    uint16_t* m_weaks;
+    RollingSums m_lead;
 
     // The strong hash of the block-long window at m_strongAt (window offset),
     // kept from the pair that found it, which the next pair begins with.
