@@ -558,22 +558,23 @@ TEST_F(FernupTaskTest, InstallFailureKeepsEarlierFilesAndRecordsNothing)
     EXPECT_EQ(kStateNotBegun, entries.At(2)->transferState);
 }
 
-TEST_F(FernupTaskTest, SharedWorkFileNameFailsBeforeAnythingIsInstalled)
+// Two files of one name for two folders each get a work-folder copy of their
+// own, whether their bytes differ or not.
+TEST_F(FernupTaskTest, FilesOfOneNameForTwoFoldersEachHaveTheirOwnCopy)
 {
     const std::string first = Pattern(1500, 60), second = Pattern(1500, 61);
     m_server.SetReply("/first.dat", CannedHttpServer::Ok(first));
     m_server.SetReply("/second.dat", CannedHttpServer::Ok(second));
     ASSERT_TRUE(CreateDirectoryA((m_game / "other").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((m_game / "third").c_str(), nullptr));
     EntryChain entries;
     entries.Add("first.dat", "data\\same.dat", 1500, Md5Of(first));
     entries.Add("second.dat", "other\\same.dat", 1500, Md5Of(second));
-    Outcome outcome = Update(m_server.Address("/"), entries, false);
-    // A copy is never made over another: the second cannot be had.
-    EXPECT_EQ(Failed(21, kCannotOpen), outcome);
-    EXPECT_FALSE(PathExists(m_game / "data\\same.dat"));
-    EXPECT_FALSE(PathExists(m_game / "other\\same.dat"));
-    EXPECT_EQ(kLog, Installed("update.log"));
-    EXPECT_FALSE(PathExists(m_workFolder)) << "work folder left";
+    entries.Add("first.dat", "third\\SAME.dat", 1500, Md5Of(first));
+    EXPECT_EQ(Done(), Update(m_server.Address("/"), entries, false));
+    EXPECT_TRUE(InstalledAre(
+        {{"data\\same.dat", first}, {"other\\same.dat", second}, {"third\\SAME.dat", first}}));
+    EXPECT_EQ(Lines{}, WorkFoldersLeft());
 }
 
 TEST_F(FernupTaskTest, EmptyFileListGoesStraightToRecord)
