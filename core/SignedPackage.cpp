@@ -3,6 +3,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "core/DefinitionPackage.h"
 #include "support/ByteArea.h"
 #include "support/FormatText.h"
 #include "support/ProfileText.h"
@@ -209,8 +210,8 @@ uint32_t WriteSignedPart(const SignedFacts& facts, char* out, uint32_t capacity)
            PutHexLine(out, capacity, &length, "DEFINITION", facts.definitionHash, kSha256Size) &&
            PutHexLine(out, capacity, &length, "README", facts.readmeHash, kSha256Size);
     for (int32_t i = 0; fits && i < facts.fileCount && i < kMaxSignedFiles; ++i) {
-        char key[16];
-        FormatText(key, sizeof key, "FILE%z3", i + 1);
+        char key[kFileKeyCapacity];
+        FormatFileKey(key, i + 1);
         fits = PutHexLine(out, capacity, &length, key, facts.fileHashes[i], kSha256Size);
     }
     return fits ? length : 0;
@@ -265,8 +266,8 @@ SignatureVerdict ReadSignatureText(const char* text, uint32_t length, SignedFact
     }
     facts->fileCount = 0;
     while (read && facts->fileCount < kMaxSignedFiles) {
-        char key[16];
-        FormatText(key, sizeof key, "FILE%z3", facts->fileCount + 1);
+        char key[kFileKeyCapacity];
+        FormatFileKey(key, facts->fileCount + 1);
         if (ProfileText::GetValue(kSection, key, "", value, kValueLimit) == 0)
             break;
         if (!ReadHexValue(key, facts->fileHashes[facts->fileCount], kSha256Size))

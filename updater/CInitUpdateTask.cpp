@@ -93,15 +93,15 @@ int32_t CInitUpdateTask::Run()
             char address[kAddressCapacity];
             if (FetchInto(session.Get(), budget, m_definitionAddress, kDefinitionAreaSize,
                           &package.definition) == 0) {
-                CompanionAddress(address, sizeof(address), m_definitionAddress, "MD5.txt");
+                CompanionAddress(address, sizeof(address), m_definitionAddress, kDigestFileName);
                 FetchInto(session.Get(), budget, address, kDigestAreaSize, &digest);
             }
             if (m_failureCode == 0) {
-                CompanionAddress(address, sizeof(address), m_definitionAddress, "readme.txt");
+                CompanionAddress(address, sizeof(address), m_definitionAddress, kReadmeFileName);
                 FetchInto(session.Get(), budget, address, kReadmeAreaSize, &package.readme);
             }
             if (m_failureCode == 0 && m_fetchSignature) {
-                CompanionAddress(address, sizeof(address), m_definitionAddress, "update.sig");
+                CompanionAddress(address, sizeof(address), m_definitionAddress, kSignatureFileName);
                 FetchInto(session.Get(), budget, address, kSignatureTextCapacity,
                           &package.signature);
             }
