@@ -71,7 +71,9 @@ TEST(PackHttp, VerifiesAServedPackageAndReportsWhatTheServerLacks)
     EXPECT_EQ(3u, result.files);
 
     fs::path served = ServedFolder() / "www" / "verify";
-    fs::remove(served / PathOfUtf8(u8"files/data/表示/マップ.dat"));
+    const std::string target = Sjis(u8"data\\表示\\マップ.dat");
+    const std::string source = SourceOf(served, target);
+    fs::remove(CopyOf(served, target));
     WriteBytes(served / "MD5.txt", std::string(32, 'f'));
     fs::remove(served / "readme.txt");
     result = VerifyAt(base);
@@ -81,9 +83,7 @@ TEST(PackHttp, VerifiesAServedPackageAndReportsWhatTheServerLacks)
         "readme.txt: missing (HTTP status 404); the program would take the server's error "
         "page for it",
         result.problems[1]);
-    EXPECT_EQ(base +
-                  "files/data/%E8%A1%A8%E7%A4%BA/%E3%83%9E%E3%83%83%E3%83%97.dat answered with "
-                  "HTTP status 404",
+    EXPECT_EQ(base + source + " answered with HTTP status 404",
               result.problems[2].substr(result.problems[2].find("http://")));
 }
 
