@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "core/ReleaseAgreement.h"
 #include "tools/pack/CommandLine.h"
 #include "tools/pack/FileDigest.h"
 #include "tools/pack/HttpClient.h"
@@ -115,6 +116,10 @@ int RunStatus(const StatusOptions& options)
     std::string error;
     if (!TellStatus(options, &result, &error))
         return Unusable(error);
+    if (result.fetchedAgain)
+        PrintLine(stderr, "the definition files were of two releases; fetched again after " +
+                              std::to_string(kDisagreementWaitMs / 1000) +
+                              " s, as the program does");
     for (const std::string& line : result.lines)
         PrintLine(stdout, Readable(line));
     if (result.counted)
