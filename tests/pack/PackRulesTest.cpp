@@ -305,6 +305,16 @@ TEST(CommandLine, ReadsEachCommandAndRefusesWhatItDoesNotKnow)
     EXPECT_EQ("game", request.status.game);
     EXPECT_EQ("https://h/", request.status.package);
 
+    ASSERT_TRUE(ParseCommandLine({"publish", "pkg", "site", "--threads=2"}, &request, &error))
+        << error;
+    EXPECT_EQ(PackCommand::Publish, request.command);
+    EXPECT_EQ("pkg", Utf8OfPath(request.publish.package));
+    EXPECT_EQ("site", Utf8OfPath(request.publish.site));
+    ASSERT_TRUE(ParseCommandLine({"prune", "site"}, &request, &error)) << error;
+    EXPECT_FALSE(request.prune.remove) << "a dry run unless told";
+    ASSERT_TRUE(ParseCommandLine({"prune", "--delete", "site"}, &request, &error)) << error;
+    EXPECT_TRUE(request.prune.remove);
+
     struct Refusal {
         std::vector<std::string> arguments;
         const char* error;
@@ -325,6 +335,10 @@ TEST(CommandLine, ReadsEachCommandAndRefusesWhatItDoesNotKnow)
         {{"digest"}, "at least one file"},
         {{"digest", "--sha1", "a"}, "does not know --sha1"},
         {{"build", "stray", "--files", "a"}, "does not know stray"},
+        {{"publish", "pkg"}, "a package folder and the site folder"},
+        {{"publish", "--force", "pkg", "site"}, "does not know --force"},
+        {{"prune"}, "one site folder"},
+        {{"prune", "--delete=yes", "site"}, "does not know --delete"},
     };
     for (const Refusal& refusal : refusals) {
         EXPECT_FALSE(ParseCommandLine(refusal.arguments, &request, &error))
