@@ -5,16 +5,16 @@
 # programs find them in the page cache, then times each program three times.
 # usage: scripts/bench-pack.sh [TOTAL_MIB] [COUNT]
 set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/lib.sh"
+cd "$FERNUP_ROOT"
 total_mib=${1:-1024}
 count=${2:-8}
 
-cmake --preset release >/dev/null
-cmake --build --preset release --target fernup_pack -j 2 >/dev/null
-tool=$PWD/build/release/bin/fernup-pack
+build_pack_tool
+tool=$PACK_TOOL
 
 data=$(mktemp -d)
-trap 'rm -rf "$data"' EXIT
+on_exit rm -rf "$data"
 each=$((total_mib * 1048576 / count))
 for i in $(seq 1 "$count"); do
   head -c "$each" /dev/urandom > "$data/part$i.bin"

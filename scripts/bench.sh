@@ -23,8 +23,9 @@
 # SIGNED=1 (each check also compares the SHA-256 that update.sig binds, as a
 # Fernup.exe built with keys does).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-root=$PWD
+source "$(dirname "$0")/lib.sh"
+cd "$FERNUP_ROOT"
+root=$FERNUP_ROOT
 preset=${PRESET:-win64}
 build=$root/${BENCH_BUILD:-build/bench-$preset}
 large_mib=${LARGE_MIB:-64}
@@ -36,25 +37,16 @@ bash scripts/install-deps.sh
 
 data=$build/bench-data
 nginx_dir=$data/nginx
-xvfb_pid=""
-cleanup() {
-  bash scripts/nginx-serve.sh stop "$nginx_dir" >/dev/null 2>&1 || true
-  [ -d "$build/wineprefix" ] && WINEPREFIX="$build/wineprefix" wineserver -k 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-}
-trap cleanup EXIT
-if [ -z "${DISPLAY:-}" ]; then
-  read -r display_number xvfb_pid < <(bash scripts/start-xvfb.sh)
-  export DISPLAY=":$display_number"
-fi
+use_private_display if-none
+stop_wine_on_exit "$build/wineprefix"
+on_exit bash scripts/nginx-serve.sh stop "$nginx_dir"
 
 echo "=== build ($preset, $build)" >&2
 cmake --preset "$preset" -B "$build" >/dev/null
 cmake --build "$build" --target update_bench dialog_bench -j 2 >/dev/null
 # The packages are built by the publisher's tool, from the release preset.
-cmake --preset release >/dev/null
-cmake --build --preset release --target fernup_pack -j 2 >/dev/null
-pack_tool=$root/build/release/bin/fernup-pack
+build_pack_tool
+pack_tool=$PACK_TOOL
 
 echo "=== package and server" >&2
 # A server left by an interrupted run would outlive its folder.

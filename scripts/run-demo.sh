@@ -5,29 +5,24 @@
 # Fernup.exe under Wine. Without a display it runs on a private
 # Xvfb, presses Update itself and saves screenshots in demo-run/.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-root=$PWD
+source "$(dirname "$0")/lib.sh"
+cd "$FERNUP_ROOT"
+root=$FERNUP_ROOT
 bash scripts/install-deps.sh
 
 cmake --preset win64 >/dev/null
 cmake --build --preset win64 --target Fernup fernup_driver -j "$(nproc)" >/dev/null
-cmake --preset release >/dev/null
-cmake --build --preset release --target fernup_pack -j "$(nproc)" >/dev/null
+build_pack_tool
 
 demo=$root/demo-run
 rm -rf "$demo"
 mkdir -p "$demo/www"
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  bash scripts/nginx-serve.sh stop "$demo/nginx"
-  WINEPREFIX="$demo/wineprefix" wineserver -k 2>/dev/null || true
-}
-trap cleanup EXIT
+stop_wine_on_exit "$demo/wineprefix"
+on_exit bash scripts/nginx-serve.sh stop "$demo/nginx"
 
 read -r port nginx_pid < <(bash scripts/nginx-serve.sh start "$demo/nginx" "$demo/www")
 python3 scripts/make-demo.py "$demo" "http://127.0.0.1:$port/demo/"
-build/release/bin/fernup-pack build --files "$demo/release-1.01" --out "$demo/www/demo" \
+"$PACK_TOOL" build --files "$demo/release-1.01" --out "$demo/www/demo" \
   --title "フェルンの冒険" --version 1.01 --day 2026/12/07 --readme "$demo/readme.txt"
 cp build/win64/bin/Fernup.exe "$demo/game/"
 # Fernup would only show that the definition cannot be fetched; say why.
@@ -40,12 +35,11 @@ if [ -n "${DISPLAY:-}" ]; then
   echo "Starting Fernup.exe on $DISPLAY; close its window to end the demo."
   (cd "$demo/game" && "$wine_run" "$demo/wineprefix" Fernup.exe)
 else
-  read -r display_number xvfb_pid < <(bash scripts/start-xvfb.sh)
-  pids+=("$xvfb_pid")
-  export DISPLAY=":$display_number"
+  use_private_display
   echo "No display: running on Xvfb $DISPLAY and pressing Update automatically."
   (cd "$demo/game" && "$wine_run" "$demo/wineprefix" Fernup.exe) &
-  pids+=("$!")
+  program_pid=$!
+  on_exit kill "$program_pid"
   # The virtual desktop is one colour around the dialog: trim it away.
   shot() {
     import -display "$DISPLAY" -window root -trim +repage "$demo/$1"
@@ -68,7 +62,7 @@ else
   shot done.png
   driver lines
   driver close
-  wait "${pids[-1]}" || true
+  wait "$program_pid" || true
   echo "Installed files:"; (cd "$demo/game" && find . -type f ! -name '*.exe' | sort)
   [ "$verdict" -eq 0 ] || { echo "The demo update failed: the program's messages are above." >&2; exit 1; }
   python3 scripts/make-demo.py --check "$demo"

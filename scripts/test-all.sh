@@ -2,22 +2,17 @@
 # Installs what is missing, builds the native, win64 and win32 configurations
 # and runs every test. Exits non-zero on any failure.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-root=$PWD
+source "$(dirname "$0")/lib.sh"
+cd "$FERNUP_ROOT"
 
 bash scripts/install-deps.sh
 
-# A private X display for the tests that open windows; stopped on exit.
-xvfb_pid=""
-cleanup() {
-  for p in native win64 win32; do
-    [ -d "build/$p/wineprefix" ] && WINEPREFIX="$root/build/$p/wineprefix" wineserver -k 2>/dev/null || true
-  done
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-}
-trap cleanup EXIT
-read -r display_number xvfb_pid < <(bash scripts/start-xvfb.sh)
-export DISPLAY=":$display_number"
+# A private X display for the tests that open windows; it and each build's
+# Wine prefix end with the script.
+use_private_display
+for p in native win64 win32; do
+  stop_wine_on_exit "$FERNUP_ROOT/build/$p/wineprefix"
+done
 
 jobs=$(nproc)
 status=0

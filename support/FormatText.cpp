@@ -249,6 +249,135 @@ bool IsUpper(unsigned char letter)
     return letter >= 'A' && letter <= 'Z';
 }
 
+
+// The text of one numeric conversion: at most 99 width positions, ".", and
+// 99 precision digits, so it always fits.
+constexpr size_t kFieldSize = 256;
+
+// "%s" and "%S" with the width that follows them: the text (null reads as
+// empty), cut or filled with blanks to the width when one is given; "%S"
+// writes it full-width, two bytes a position.
+void PutTextConversion(Output& output, const unsigned char*& f, const char* text, bool fullWidth)
+{
+    const int width = ReadTwoDigits(f);
+    if (text == nullptr) {
+        text = "";
+    }
+    if (!fullWidth) {
+        if (width == 0) {
+            output.Put(text, std::strlen(text));
+            return;
+        }
+        int i = 0;
+        for (; i < width && text[i] != 0; ++i) {
+            output.Put(text[i]);
+        }
+        for (; i < width; ++i) {
+            output.Put(' ');
+        }
+    } else if (width == 0) {
+        output.PutFullWidth(text, static_cast<size_t>(-1));
+    } else {
+        const size_t span = 2 * static_cast<size_t>(width);
+        for (size_t i = output.PutFullWidth(text, span); i < span; ++i) {
+            output.Put(' ');
+        }
+    }
+}
+
+// "%d": the sign mark and width, then the value right-aligned in the width
+// with the sign before its first digit, or as many digits as it has.
+void PutSignedConversion(Output& output, const unsigned char*& f, int32_t value, bool fullWidth)
+{
+    const char mark = ReadSignMark(f);
+    const int width = ReadTwoDigits(f);
+    char field[kFieldSize];
+    const bool negative = value < 0;
+    const uint32_t magnitude =
+        negative ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    const char sign = SignFor(mark, negative);
+    int length = width;
+    bool signPlaced = false;
+    if (width == 0) {
+        length = PlainDigits(field, magnitude);
+    } else {
+        FixedDigits(field, width, magnitude, 10, ' ');
+        signPlaced = sign != 0 && PlaceSign(field, width, sign);
+    }
+    if (sign != 0 && !signPlaced) {
+        output.Put(sign);
+    }
+    PutField(output, field, length, fullWidth);
+}
+
+// "%u" and "%t": an unsigned value right-aligned in the width, filled with
+// blanks, or as many digits as it has; a sign mark is read and ignored.
+void PutUnsignedConversion(Output& output, const unsigned char*& f, uint64_t value, bool fullWidth)
+{
+    ReadSignMark(f);
+    const int width = ReadTwoDigits(f);
+    char field[kFieldSize];
+    int length = width;
+    if (width == 0) {
+        length = PlainDigits(field, value);
+    } else {
+        FixedDigits(field, width, value, 10, ' ');
+    }
+    PutField(output, field, length, fullWidth);
+}
+
+// "%z", "%x" and "%o": exactly width digits in base, filled with zeros.
+void PutZeroFilledConversion(Output& output, const unsigned char*& f, uint32_t value, unsigned base,
+                             bool fullWidth)
+{
+    ReadSignMark(f);
+    const int width = ReadTwoDigits(f);
+    char field[kFieldSize];
+    FixedDigits(field, width, value, base, '0');
+    PutField(output, field, width, fullWidth);
+}
+
+// "%f": the sign mark, the width and, after ".", the precision.
+void PutFloatConversion(Output& output, const unsigned char*& f, double value, bool fullWidth)
+{
+    const char mark = ReadSignMark(f);
+    const int width = ReadTwoDigits(f);
+    int precision = 0;
+    if (*f == '.') {
+        ++f;
+        precision = ReadTwoDigits(f);
+    }
+    char field[kFieldSize];
+    const bool negative = value < 0;
+    const int length = FixedPoint(field, negative ? -value : value, width, precision);
+    const char sign = SignFor(mark, negative);
+    if (sign != 0 && !PlaceSign(field, width, sign)) {
+        output.Put(sign);
+    }
+    PutField(output, field, length, fullWidth);
+}
+
+// The conversion letter after "%" (and after "%l", which only the integer
+// letters take); 0 when the format ends, as it does after a lone "%" or
+// "%l", and 1 for a "%l" before any other letter, which is passed over.
+unsigned char ReadConversionLetter(const unsigned char*& f)
+{
+    unsigned char letter = *f;
+    if (letter == 0) {
+        return 0;
+    }
+    ++f;
+    if (letter != 'l') {
+        return letter;
+    }
+    const unsigned char next = *f;
+    if (next == 0) {
+        return 0;
+    }
+    ++f;
+    return std::strchr("duxoDUXO", next) != nullptr ? next : 1;
+}
+
 }  // namespace
 
 void FormatTextV(char* out, size_t capacity, const char* format, va_list args)
@@ -257,151 +386,38 @@ void FormatTextV(char* out, size_t capacity, const char* format, va_list args)
         return;
     }
     Output output(out, capacity);
-    // The text of one numeric conversion: at most 99 width positions, ".",
-    // and 99 precision digits, so it always fits.
-    char field[256];
     const unsigned char* f = reinterpret_cast<const unsigned char*>(format);
-
     while (*f != 0) {
         if (*f != '%') {
             output.Put(static_cast<char>(*f++));
             continue;
         }
         ++f;
-        unsigned char letter = *f;
+        const unsigned char letter = ReadConversionLetter(f);
         if (letter == 0) {
-            break;  // a lone '%' ends the format
-        }
-        ++f;
-        if (letter == 'l') {
-            const unsigned char next = *f;
-            if (next == 0) {
-                break;  // so does '%l'
-            }
-            ++f;
-            if (std::strchr("duxoDUXO", next) == nullptr) {
-                continue;
-            }
-            letter = next;
+            break;
         }
         const bool fullWidth = IsUpper(letter);
-
         switch (letter) {
         case '%': output.Put('%'); break;
-
         case 'c': output.Put(static_cast<char>(va_arg(args, int))); break;
-
         case 's':
-        case 'S': {
-            const int width = ReadTwoDigits(f);
-            const char* text = va_arg(args, const char*);
-            if (text == nullptr) {
-                text = "";
-            }
-            if (letter == 's') {
-                if (width == 0) {
-                    output.Put(text, std::strlen(text));
-                } else {
-                    int i = 0;
-                    for (; i < width && text[i] != 0; ++i) {
-                        output.Put(text[i]);
-                    }
-                    for (; i < width; ++i) {
-                        output.Put(' ');
-                    }
-                }
-            } else if (width == 0) {
-                output.PutFullWidth(text, static_cast<size_t>(-1));
-            } else {
-                const size_t span = 2 * static_cast<size_t>(width);
-                for (size_t i = output.PutFullWidth(text, span); i < span; ++i) {
-                    output.Put(' ');
-                }
-            }
-            break;
-        }
-
+        case 'S': PutTextConversion(output, f, va_arg(args, const char*), fullWidth); break;
         case 'd':
-        case 'D': {
-            const char mark = ReadSignMark(f);
-            const int width = ReadTwoDigits(f);
-            const int32_t value = va_arg(args, int32_t);
-            const bool negative = value < 0;
-            const uint32_t magnitude =
-                negative ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-            const char sign = SignFor(mark, negative);
-            int length = width;
-            bool signPlaced = false;
-            if (width == 0) {
-                length = PlainDigits(field, magnitude);
-            } else {
-                FixedDigits(field, width, magnitude, 10, ' ');
-                signPlaced = sign != 0 && PlaceSign(field, width, sign);
-            }
-            if (sign != 0 && !signPlaced) {
-                output.Put(sign);
-            }
-            PutField(output, field, length, fullWidth);
-            break;
-        }
-
+        case 'D': PutSignedConversion(output, f, va_arg(args, int32_t), fullWidth); break;
         case 'u':
-        case 'U':
+        case 'U': PutUnsignedConversion(output, f, va_arg(args, uint32_t), fullWidth); break;
         case 't':
-        case 'T': {
-            ReadSignMark(f);
-            const int width = ReadTwoDigits(f);
-            const uint64_t value =
-                (letter == 't' || letter == 'T') ? va_arg(args, uint64_t) : va_arg(args, uint32_t);
-            int length = width;
-            if (width == 0) {
-                length = PlainDigits(field, value);
-            } else {
-                FixedDigits(field, width, value, 10, ' ');
-            }
-            PutField(output, field, length, fullWidth);
-            break;
-        }
-
+        case 'T': PutUnsignedConversion(output, f, va_arg(args, uint64_t), fullWidth); break;
         case 'z':
-        case 'Z':
+        case 'Z': PutZeroFilledConversion(output, f, va_arg(args, uint32_t), 10, fullWidth); break;
         case 'x':
-        case 'X':
+        case 'X': PutZeroFilledConversion(output, f, va_arg(args, uint32_t), 16, fullWidth); break;
         case 'o':
-        case 'O': {
-            ReadSignMark(f);
-            const int width = ReadTwoDigits(f);
-            const uint32_t value = va_arg(args, uint32_t);
-            const unsigned base = (letter == 'z' || letter == 'Z')   ? 10
-                                  : (letter == 'x' || letter == 'X') ? 16
-                                                                     : 8;
-            FixedDigits(field, width, value, base, '0');
-            PutField(output, field, width, fullWidth);
-            break;
-        }
-
+        case 'O': PutZeroFilledConversion(output, f, va_arg(args, uint32_t), 8, fullWidth); break;
         case 'f':
-        case 'F': {
-            const char mark = ReadSignMark(f);
-            const int width = ReadTwoDigits(f);
-            int precision = 0;
-            if (*f == '.') {
-                ++f;
-                precision = ReadTwoDigits(f);
-            }
-            const double value = va_arg(args, double);
-            const bool negative = value < 0;
-            const int length = FixedPoint(field, negative ? -value : value, width, precision);
-            const char sign = SignFor(mark, negative);
-            if (sign != 0 && !PlaceSign(field, width, sign)) {
-                output.Put(sign);
-            }
-            PutField(output, field, length, fullWidth);
-            break;
-        }
-
+        case 'F': PutFloatConversion(output, f, va_arg(args, double), fullWidth); break;
         case 'r': output.SkipToZero(); break;
-
         default: break;  // unknown letters are consumed and take no argument
         }
     }

@@ -13,3 +13,10 @@ bool EndWithBackslash(char* folder, size_t capacity);
 // out empty, when the whole path does not fit capacity: a cut path would
 // name some other file.
 bool JoinPath(char* out, size_t capacity, const char* folder, const char* name);
+
+// The last component of a path: what follows its last "\", or all of it.
+const char* LastComponent(const char* path);
+
+// The length of a path's folder part, through its last "\" or "/"; 0 when
+// it has none.
+size_t FolderPartLength(const char* path);

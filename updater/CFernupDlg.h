@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "core/InstalledState.h"
 #include "core/SignedPackage.h"
 #include "core/UpdateFileEntry.h"
 #include "framework/CWinButton.h"
@@ -11,9 +12,10 @@
 #include "framework/CWinEdit.h"
 #include "framework/CWinListBox.h"
 #include "framework/CWinListCtrl.h"
+#include "support/ByteArea.h"
+#include "updater/CFernupTask.h"
 
 class CInitUpdateTask;
-class CFernupTask;
 
 // Asks the user for an offline definition file; true with the full path in
 // path (capacity bytes) when the user confirmed one.
@@ -21,8 +23,13 @@ typedef bool (*OfflineChooser)(HWND owner, char* path, uint32_t capacity);
 // Shows the readme (length bytes, no terminating zero) over owner.
 typedef void (*ReadmeViewer)(HWND owner, HINSTANCE instance, const char* text, uint32_t length);
 
-// The program's only window: the file list, the message list, the offline path
-// box and four buttons, and the controller of the two worker tasks.
+// The program's only window and the controller of the whole update: the file
+// list, the message list, the offline path box and four buttons; it takes a
+// definition package (fetched or opened from disk), shows its verdict, and
+// starts and polls the two worker tasks. Its code lies in four files that
+// call one way: CFernupDlg.cpp (messages, start, offline packages, readme)
+// -> FernupDlgTasks.cpp (the two tasks) -> FernupDlgPackage.cpp (taking a
+// package) -> FernupDlgView.cpp (what the controls show).
 class CFernupDlg final : public CWinDialog {
 public:
     CFernupDlg();
@@ -41,25 +48,7 @@ public:
     // not exist, does not fit, a task owns the file entries or an update has
     // started: nothing changed.
     int OpenOfflineDefinition(const char* path);
-    void FillFileList();
-    void FreeFileEntries();
     void OnDestroy();
-    // Takes text over (an area from AllocArea, or null) whatever the outcome;
-    // true when the Update button may be offered.
-    bool CheckDefinition(char* text, uint32_t length);
-    // Appends the entries of the loaded definition; false when they could not
-    // all be had, in which case none are added.
-    bool ReadFileEntries();
-    // In a build with keys, before anything of a package is shown: the facts
-    // of its update.sig (from AllocSignedFacts, the caller frees them) when
-    // the signature, its last day and the bytes of the definition and the
-    // readme all pass; null when the package is to be refused.
-    SignedFacts* CheckSignature(const char* definition, uint32_t definitionLength,
-                                const char* signature, uint32_t signatureLength);
-    // Gives each entry the SHA-256 that the signature binds to its file.
-    void BindSignedHashes(const SignedFacts& facts);
-    // What a refused signature leaves: no definition, no readme, no Update.
-    void RefuseSignature();
 
     // The task handling (FernupDlgTasks.cpp).
     void StartFetch();
@@ -70,6 +59,21 @@ public:
     // file entries and the message list: then none of them may be released.
     bool HasTask() const;
 
+    // Taking a package (FernupDlgPackage.cpp). A package whose MD5.txt held
+    // its definition's digest, fetched (online) or read from its folder:
+    // checks its signature in a build with keys, judges its definition and
+    // shows the verdict and its files.
+    void AcceptPackage(CByteArea definition, CByteArea readme, CByteArea signature, bool offline);
+    // Takes text over (an area from AllocArea, or null) whatever the outcome;
+    // true when the Update button may be offered.
+    bool CheckDefinition(char* text, uint32_t length);
+    // Appends the entries of the loaded definition; false when they could not
+    // all be had, in which case none are added.
+    bool ReadFileEntries();
+
+    // What the controls show (FernupDlgView.cpp).
+    void FillFileList();
+    void FreeFileEntries();
     // What the buttons offer the user (Update, Exit, Readme, Browse):
     enum class DialogState {
         kBusy,            // ----  a task fetches or updates
@@ -80,22 +84,44 @@ public:
     };
     // Also records whether Update is offered: StartUpdate acts only then.
     void ShowState(DialogState state);
-    // Frees the readme held and takes text (an AllocArea area, or null) instead.
-    void ReplaceReadme(char* text, uint32_t length);
+
+    CWinListCtrl m_fileList;
+    CInitUpdateTask* m_fetchTask;  // owned; null when none
+    CFernupTask* m_updateTask;     // owned; null when none
+    UpdateFileEntry* m_entries;    // owned chain; borrowed by a running update task
+    CByteArea m_readme;            // the readme text, no terminating zero; empty when none
+    InstalledState m_installed;    // update.log as it was read at the start
+    char m_logPath[1024];
+    // What the update is handed whole: the game folder, and what the shown
+    // definition settled (offline folder, digests, new version and day).
+    UpdateSettings m_update;
+
+    // Stand-ins for the file chooser and the readme window, so tests can
+    // drive the dialog without a modal chooser or a second modal window.
+    OfflineChooser m_chooseFile;
+    ReadmeViewer m_showReadme;
+
+private:
+    // In a build with keys, before anything of a package is shown: the facts
+    // of its update.sig (from AllocSignedFacts, the caller frees them) when
+    // the signature, its last day and the bytes of the definition and the
+    // readme all pass; null when the package is to be refused.
+    SignedFacts* CheckSignature(const CByteArea& definition, const CByteArea& signature);
+    // Gives each entry the SHA-256 that the signature binds to its file.
+    void BindSignedHashes(const SignedFacts& facts);
+    // What a refused signature leaves: no definition, no readme, no Update.
+    void RefuseSignature();
+    // The update task's per-file progress, into the two percentage columns.
+    void PaintProgress();
     // The whole client area, without erasing it.
     void Repaint();
 
-    CWinListCtrl m_fileList;
     CWinListBox m_messageList;
     CWinButton m_updateButton;
     CWinButton m_exitButton;
     CWinButton m_readmeButton;
     CWinButton m_browseButton;
     CWinEdit m_offlinePath;
-    CInitUpdateTask* m_fetchTask;  // owned; null when none
-    CFernupTask* m_updateTask;     // owned; null when none
-    UpdateFileEntry* m_entries;    // owned chain; borrowed by a running update task
-    int32_t m_offline;
     // True only while an accepted definition waits for Update; an Update
     // command that comes otherwise (a synthetic click, an automation tool)
     // is ignored, as the disabled button would ignore the user.
@@ -103,31 +129,8 @@ public:
     // Set once an update has started: one run of the program installs one
     // update, and no definition is taken up after it.
     bool m_updateStarted;
-    uint32_t m_installedVersionNumber;
-    char m_installedVersion[64];
-    char m_installedDay[64];
-    char* m_readmeText;  // owned area from AllocArea, no terminating zero; null when none
-    uint32_t m_readmeLength;
-    char m_gameFolder[1024];
-    char m_logPath[1024];
-    char m_offlineFolder[1024];
-    char m_definitionDigest[64];
-    char m_baseAddress[128];
-    char m_newVersion[64];
-    char m_newDay[64];
-    char m_installedTitle[64];
-    // In a build with keys: the SHA-256 of the installed definition that
-    // update.log records (empty when it records none), and that of the
-    // definition now shown, which the update records when it completes.
-    char m_installedDefinition[65];
-    char m_definitionSha256[65];
     // The built-in public keys; m_keyCount 0 in a build without keys (no
     // signature is checked), -1 when they cannot be read (nothing passes).
     PublicKey m_signingKeys[kMaxPublicKeys];
     int32_t m_keyCount;
-
-    // Stand-ins for the file chooser and the readme window, so tests can
-    // drive the dialog without a modal chooser or a second modal window.
-    OfflineChooser m_chooseFile;
-    ReadmeViewer m_showReadme;
 };

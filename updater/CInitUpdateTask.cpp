@@ -1,5 +1,7 @@
 #include "updater/CInitUpdateTask.h"
 
+#include <utility>
+
 #include "core/CompanionAddress.h"
 #include "core/DefinitionPackage.h"
 #include "core/MessageLines.h"
@@ -23,43 +25,19 @@ constexpr size_t kAddressCapacity = 272;
 
 }  // namespace
 
-CInitUpdateTask::CInitUpdateTask(const char* definitionAddress)
-    : m_failureCode(0),
-      m_finished(0),
-      m_definitionText(nullptr),
-      m_definitionLength(0),
-      m_readmeText(nullptr),
-      m_readmeLength(0),
-      m_fetchSignature(0),
-      m_signatureText(nullptr),
-      m_signatureLength(0),
-      m_messageList(nullptr)
+CInitUpdateTask::CInitUpdateTask(const char* definitionAddress, CWinListBox* messageList,
+                                 bool fetchSignature)
+    : m_messageList(messageList), m_fetchSignature(fetchSignature), m_failureCode(0), m_finished(0)
 {
     CopyText(m_definitionAddress, sizeof(m_definitionAddress), definitionAddress);
 }
 
-CInitUpdateTask::~CInitUpdateTask()
-{
-    // Only what the dialog has not taken over.
-    FreeArea(m_definitionText);
-    FreeArea(m_readmeText);
-    FreeArea(m_signatureText);
-}
+// Only what the dialog has not taken over goes with the package's areas.
+CInitUpdateTask::~CInitUpdateTask() {}
 
 void CInitUpdateTask::TakePackage(FetchedPackage* package)
 {
-    package->definitionText = m_definitionText;
-    package->definitionLength = m_definitionLength;
-    package->readmeText = m_readmeText;
-    package->readmeLength = m_readmeLength;
-    package->signatureText = m_signatureText;
-    package->signatureLength = m_signatureLength;
-    m_definitionText = nullptr;
-    m_definitionLength = 0;
-    m_readmeText = nullptr;
-    m_readmeLength = 0;
-    m_signatureText = nullptr;
-    m_signatureLength = 0;
+    *package = std::move(m_package);
 }
 
 void CInitUpdateTask::AppendMessage(const char* line)
@@ -69,10 +47,13 @@ void CInitUpdateTask::AppendMessage(const char* line)
 }
 
 int32_t CInitUpdateTask::FetchInto(void* session, const TimeBudget& budget, const char* address,
-                                   uint32_t capacity, char** area, uint32_t* length)
+                                   uint32_t capacity, CByteArea* area)
 {
+    char* bytes = nullptr;
+    uint32_t length = 0;
     FetchOutcome outcome = FetchToMemory(this, session, address, capacity,
-                                         budget.LeftMs(GetTickCount()), area, length);
+                                         budget.LeftMs(GetTickCount()), &bytes, &length);
+    *area = CByteArea(bytes, length);
     // Out of the package's time the fetch was cut short, as by a stall, even
     // when it was still opening an address the server may well have.
     if (outcome == FetchCannotOpen && budget.LeftMs(GetTickCount()) == 0)
@@ -94,73 +75,47 @@ int32_t CInitUpdateTask::Run()
     // Until the finished flag: the pauses between reads are as short as meant.
     CFineTimer fineTimer;
 
-    // Areas of this run; the definition and the readme go to the members at
-    // the end, the digest text is always freed here.
-    char* definition = nullptr;
-    uint32_t definitionLength = 0;
-    char* digest = nullptr;
-    uint32_t digestLength = 0;
-    char* readme = nullptr;
-    uint32_t readmeLength = 0;
-    char* signature = nullptr;
-    uint32_t signatureLength = 0;
-
+    // The digest text is only looked at; the others go to the dialog.
+    FetchedPackage package;
+    CByteArea digest;
     if (!CheckInternet()) {
         AppendMessage(kLineNoInternet);
         m_failureCode = kFailNoInternet;
     } else {
         AppendMessage(kLineFetchingDefinition);
-        HINTERNET session = OpenSession("Fernup");
-        if (session == nullptr) {
+        CInternetHandle session(OpenSession("Fernup"));
+        if (!session.IsValid()) {
             AppendMessage(kLineDefinitionNotFetched);
             m_failureCode = kFailNotFetched;
         } else {
             const TimeBudget budget = {GetTickCount(),
                                        TimeoutsMs(kDefinitionTimeouts, g_httpTimeoutMs)};
             char address[kAddressCapacity];
-            if (FetchInto(session, budget, m_definitionAddress, kDefinitionAreaSize, &definition,
-                          &definitionLength) == 0) {
+            if (FetchInto(session.Get(), budget, m_definitionAddress, kDefinitionAreaSize,
+                          &package.definition) == 0) {
                 CompanionAddress(address, sizeof(address), m_definitionAddress, "MD5.txt");
-                FetchInto(session, budget, address, kDigestAreaSize, &digest, &digestLength);
+                FetchInto(session.Get(), budget, address, kDigestAreaSize, &digest);
             }
             if (m_failureCode == 0) {
                 CompanionAddress(address, sizeof(address), m_definitionAddress, "readme.txt");
-                FetchInto(session, budget, address, kReadmeAreaSize, &readme, &readmeLength);
+                FetchInto(session.Get(), budget, address, kReadmeAreaSize, &package.readme);
             }
-            if (m_failureCode == 0 && m_fetchSignature == 1) {
+            if (m_failureCode == 0 && m_fetchSignature) {
                 CompanionAddress(address, sizeof(address), m_definitionAddress, "update.sig");
-                FetchInto(session, budget, address, kSignatureTextCapacity, &signature,
-                          &signatureLength);
-            }
-            InternetCloseHandle(session);
-        }
-
-        if (m_failureCode == 0) {
-            if (!DigestTextAccepts(definition, definitionLength, digest, digestLength)) {
-                AppendMessage(kLineDefinitionNotFetched);
-                m_failureCode = kFailNotFetched;
+                FetchInto(session.Get(), budget, address, kSignatureTextCapacity,
+                          &package.signature);
             }
         }
+        if (m_failureCode == 0 &&
+            !DigestTextAccepts(package.definition.Bytes(), package.definition.Length(),
+                               digest.Bytes(), digest.Length())) {
+            AppendMessage(kLineDefinitionNotFetched);
+            m_failureCode = kFailNotFetched;
+        }
     }
-
-    if (m_failureCode != 0) {
-        FreeArea(definition);
-        FreeArea(readme);
-        FreeArea(signature);
-        definition = nullptr;
-        readme = nullptr;
-        signature = nullptr;
-        definitionLength = 0;
-        readmeLength = 0;
-        signatureLength = 0;
-    }
-    m_definitionText = definition;
-    m_definitionLength = definitionLength;
-    m_readmeText = readme;
-    m_readmeLength = readmeLength;
-    m_signatureText = signature;
-    m_signatureLength = signatureLength;
-    FreeArea(digest);
+    // A failed fetch hands over nothing.
+    if (m_failureCode == 0)
+        m_package = std::move(package);
 
     fineTimer.Release();
     RaiseFinished(m_finished);

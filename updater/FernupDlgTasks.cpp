@@ -1,15 +1,14 @@
 // The main dialog's side of its two worker tasks: starting them, polling them
-// from timer 1, taking over their results, painting the update's progress and
-// releasing them. Everything here runs on the dialog's thread.
+// from timer 1, handing a fetched package on, and releasing them. Everything
+// here runs on the dialog's thread.
 #include "updater/CFernupDlg.h"
 
-#include "core/DefinitionPackage.h"
+#include <utility>
+
 #include "core/MessageLines.h"
 #include "framework/CWinThreadMaster.h"
-#include "support/ByteArea.h"
 #include "support/CMd5.h"
 #include "support/FormatText.h"
-#include "support/TextRoutines.h"
 #include "updater/CFernupTask.h"
 #include "updater/CInitUpdateTask.h"
 #include "updater/resource.h"
@@ -33,28 +32,6 @@ void ReleaseFinishedTask(Task*& task)
     task = nullptr;
 }
 
-void PaintStep(CWinListCtrl& list, UpdateFileEntry& entry, int column, int32_t& state,
-               const int32_t& percent)
-{
-    const int32_t seen = LoadProgress(state);
-    if (seen != kStateRunning && seen != kStateEnded)
-        return;
-    char cell[8];
-    FormatText(cell, sizeof cell, "%d3%c", LoadProgress(percent), '%');
-    list.SetCellText(entry.row, column, cell);
-    if (entry.scrolled == 0) {
-        list.ScrollIntoView(entry.row, 0);
-        entry.scrolled = 1;
-    }
-    if (seen == kStateEnded) {
-        FormatText(cell, sizeof cell, "%d3%c", 100, '%');
-        list.SetCellText(entry.row, column, cell);
-        // The task does not touch this step of this entry once it wrote 2.
-        StoreProgress(state, kStateShown);
-        entry.scrolled = 0;
-    }
-}
-
 // Starts the task's thread; false when there is none, and then the task
 // would never finish: the caller deletes it and reports a failure.
 bool StartTask(CWinThreadMaster* task)
@@ -72,10 +49,8 @@ void CFernupDlg::StartFetch()
     SetTimer(m_hWnd, kHeartbeatTimer, kHeartbeatMs, nullptr);
 
     char address[256];
-    FormatText(address, sizeof address, "%supdate.qdv", m_baseAddress);
-    m_fetchTask = new CInitUpdateTask(address);
-    m_fetchTask->m_messageList = &m_messageList;
-    m_fetchTask->m_fetchSignature = m_keyCount != 0 ? 1 : 0;
+    FormatText(address, sizeof address, "%supdate.qdv", m_installed.baseAddress);
+    m_fetchTask = new CInitUpdateTask(address, &m_messageList, m_keyCount != 0);
 
     if (!StartTask(m_fetchTask)) {
         // Without its thread the task would never finish and the dialog would
@@ -92,34 +67,17 @@ void CFernupDlg::OnTimer()
     if (m_fetchTask != nullptr && m_fetchTask->IsFinished()) {
         FetchedPackage package;
         m_fetchTask->TakePackage(&package);
-        char* definition = package.definitionText;
-        const uint32_t definitionLength = package.definitionLength;
-        char* signature = package.signatureText;
-        const uint32_t signatureLength = package.signatureLength;
-        ReplaceReadme(package.readmeText, package.readmeLength);
         const int32_t failure = m_fetchTask->GetFailureCode();
         ReleaseFinishedTask(m_fetchTask);
-
-        SignedFacts* facts = nullptr;
-        if (failure != 0 || definition == nullptr) {
-            FreeArea(definition);
+        if (failure != 0 || package.definition.Bytes() == nullptr) {
+            m_readme = std::move(package.readme);
             ShowState(DialogState::kFetchFailed);
-        } else if (m_keyCount != 0 &&
-                   (facts = CheckSignature(definition, definitionLength, signature,
-                                           signatureLength)) == nullptr) {
-            FreeArea(definition);
-            RefuseSignature();
         } else {
-            Md5Hex(definition, definitionLength, m_definitionDigest);
-            const bool offer = CheckDefinition(definition, definitionLength);
-            if (facts != nullptr)
-                BindSignedHashes(*facts);
-            // Online, a definition that offers nothing is shown as no
-            // definition at all: its readme is not offered either.
-            ShowState(offer ? DialogState::kReady : DialogState::kFetchFailed);
+            Md5Hex(package.definition.Bytes(), package.definition.Length(),
+                   m_update.definitionDigest);
+            AcceptPackage(std::move(package.definition), std::move(package.readme),
+                          std::move(package.signature), false);
         }
-        FreeArea(facts);
-        FreeArea(signature);
         Repaint();
     }
 
@@ -129,13 +87,8 @@ void CFernupDlg::OnTimer()
         FillFileList();
         return;
     }
-
-    if (m_updateTask != nullptr) {
-        for (UpdateFileEntry* entry = m_entries; entry != nullptr; entry = entry->next) {
-            PaintStep(m_fileList, *entry, 2, entry->downloadState, entry->downloadPercent);
-            PaintStep(m_fileList, *entry, 3, entry->transferState, entry->transferPercent);
-        }
-    }
+    if (m_updateTask != nullptr)
+        PaintProgress();
 }
 
 void CFernupDlg::StartUpdate()
@@ -148,18 +101,8 @@ void CFernupDlg::StartUpdate()
     m_updateOffered = false;
     m_updateStarted = true;
 
-    m_updateTask = new CFernupTask(m_baseAddress, m_entries);
-    UpdateSettings settings;
-    settings.gameFolder = m_gameFolder;
-    settings.offlineFolder = m_offlineFolder;
-    settings.definitionDigest = m_definitionDigest;
-    settings.newVersion = m_newVersion;
-    settings.newDay = m_newDay;
-    settings.definitionSha256 = m_definitionSha256;
-    settings.offline = m_offline;
-    settings.checkSignedHashes = m_keyCount != 0 ? 1 : 0;
-    settings.messageList = &m_messageList;
-    m_updateTask->ApplySettings(settings);
+    m_updateTask = new CFernupTask(m_installed.baseAddress, m_entries);
+    m_updateTask->ApplySettings(m_update);
 
     if (!StartTask(m_updateTask)) {
         delete m_updateTask;

@@ -8,6 +8,7 @@
 #include "framework/CWinThreadMaster.h"
 #include "support/ByteArea.h"
 #include "support/TextRoutines.h"
+#include "updater/TestSeams.h"
 
 uint32_t g_httpTimeoutMs = 30000;
 AttemptConnectProc g_attemptConnect = InternetAttemptConnect;

@@ -6,8 +6,18 @@
 #include <cstdint>
 
 #include "core/FetchLimits.h"
+#include "support/ScopedHandle.h"
 
 class CWinThreadMaster;
+
+// A session, connection or request of WinINet's, closed once.
+struct InternetHandleTraits {
+    using Handle = HINTERNET;
+    static Handle None() { return nullptr; }
+    static bool IsValid(Handle handle) { return handle != nullptr; }
+    static void Close(Handle handle) { InternetCloseHandle(handle); }
+};
+using CInternetHandle = ScopedHandle<InternetHandleTraits>;
 
 // HTTP over WinINet for both worker tasks. Every call is made on the worker
 // thread of the task that owns the session; the task is passed in only for
@@ -32,22 +42,6 @@ constexpr uint32_t kReadPauseMs = 2;
 // when a session opens, when an address is opened (the receive time-out goes
 // on each request) and when a body begins.
 extern uint32_t g_httpTimeoutMs;
-
-// The reachability probe behind CheckInternet. Wine's InternetAttemptConnect
-// always reports success, so tests put a failing probe here.
-using AttemptConnectProc = DWORD(WINAPI*)(DWORD);
-extern AttemptConnectProc g_attemptConnect;
-
-// The session opener behind OpenSession, replaceable by tests for the same
-// reason (InternetOpenA practically never fails).
-using InternetOpenProc = HINTERNET(WINAPI*)(LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD);
-extern InternetOpenProc g_internetOpen;
-
-// The available-data query behind both fetches, replaceable by tests: the
-// platform's answers (nothing yet, or a failure without an error code) do
-// not come on demand.
-using QueryDataAvailableProc = BOOL(WINAPI*)(HINTERNET, LPDWORD, DWORD, DWORD_PTR);
-extern QueryDataAvailableProc g_queryDataAvailable;
 
 // True when the platform says the Internet can be reached.
 bool CheckInternet();

@@ -118,7 +118,8 @@ void MeasureTicks()
     g_rows = static_cast<int>(SendMessageA(g_dialog->m_fileList.m_hWnd, LVM_GETITEMCOUNT, 0, 0));
     // An update task that exists and has not finished makes OnTimer paint
     // progress; this one is never started, so it never finishes.
-    auto* task = new CFernupTask(g_dialog->m_baseAddress, g_dialog->m_entries);  // deleted below
+    auto* task =
+        new CFernupTask(g_dialog->m_installed.baseAddress, g_dialog->m_entries);  // deleted below
     g_dialog->m_updateTask = task;
     ResetProgress();
 

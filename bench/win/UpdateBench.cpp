@@ -53,7 +53,6 @@
 namespace {
 
 constexpr uint32_t kStepPauseMs = 10;
-constexpr uint32_t kReadPauseMs = 2;
 constexpr double kMemoryEveryMs = 10;
 constexpr double kPumpEveryMs = 20;
 
@@ -218,31 +217,10 @@ bool BindSignedHashes(UpdateFileEntry* entries, const char* definition, const ch
 
 int RunDirect(UpdateFileEntry* entries, CFernupTask* task, bool online, uint32_t pauseMs)
 {
-    GetTempPathA(sizeof task->m_tempFolder, task->m_tempFolder);
-    task->m_osClass = task->m_systemReport.GetOsClass();
-    // Released by the task's destructor, as the buffer Run makes: plain on
-    // Windows 2000 (OS class 4), else sixteen sectors of pages, locked.
-    if (task->m_osClass == 4) {
-        task->m_readBufferSize = 8192;
-        task->m_readBuffer = static_cast<unsigned char*>(AllocArea(task->m_readBufferSize));
-    } else {
-        DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
-        GetDiskFreeSpaceA(task->m_tempFolder, &sectorsPerCluster, &bytesPerSector, &freeClusters,
-                          &clusters);
-        task->m_readBufferSize = 16 * (bytesPerSector != 0 ? bytesPerSector : 512);
-        task->m_readBuffer = static_cast<unsigned char*>(VirtualAlloc(
-            nullptr, task->m_readBufferSize, MEM_COMMIT, PAGE_READWRITE | PAGE_NOCACHE));
-        VirtualLock(task->m_readBuffer, task->m_readBufferSize);
-    }
-    if (online) {
-        CopyText(task->m_workFolder, sizeof task->m_workFolder, task->m_tempFolder);
-        AppendText(task->m_workFolder, sizeof task->m_workFolder, task->m_definitionDigest);
-        CreateDirectoryA(task->m_workFolder, nullptr);
-        AppendText(task->m_workFolder, sizeof task->m_workFolder, "\\");
-        task->m_session =
-            InternetOpenA("FernupTask", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    } else {
-        CopyText(task->m_workFolder, sizeof task->m_workFolder, task->m_offlineFolder);
+    if (!task->BeginSteps()) {
+        std::fprintf(stderr, "update_bench: the steps cannot begin (code %d)\n",
+                     task->GetFailureCode());
+        return 1;
     }
 
     // By kind of step and by size: up to 64 KiB, up to 4 MiB, larger.
@@ -261,21 +239,21 @@ int RunDirect(UpdateFileEntry* entries, CFernupTask* task, bool online, uint32_t
         if (pauseMs > 0)
             Sleep(pauseMs);
     };
-    for (UpdateFileEntry* e = entries; e != nullptr && task->m_failureCode == 0; e = e->next) {
+    for (UpdateFileEntry* e = entries; e != nullptr && task->GetFailureCode() == 0; e = e->next) {
         if (online)
             timed(kDownload, e, &CFernupTask::DownloadFile);
-        if (task->m_failureCode == 0)
+        if (task->GetFailureCode() == 0)
             timed(kCheckCopy, e, &CFernupTask::VerifyDownloaded);
     }
-    for (UpdateFileEntry* e = entries; e != nullptr && task->m_failureCode == 0; e = e->next) {
+    for (UpdateFileEntry* e = entries; e != nullptr && task->GetFailureCode() == 0; e = e->next) {
         timed(kInstall, e, &CFernupTask::TransferFile);
-        if (task->m_failureCode == 0)
+        if (task->GetFailureCode() == 0)
             timed(kCheckInstalled, e, &CFernupTask::VerifyInstalled);
     }
     double record[5] = {};
     const char* const recordNames[5] = {"WriteInstalledState", "ReadCheckList", "MergeCheckList",
                                         "WriteCheckList", "RemoveWorkFolder"};
-    if (task->m_failureCode == 0) {
+    if (task->GetFailureCode() == 0) {
         double at = NowMs();
         auto lap = [&](int i) {
             const double now = NowMs();
@@ -294,11 +272,9 @@ int RunDirect(UpdateFileEntry* entries, CFernupTask* task, bool online, uint32_t
             task->RemoveWorkFolder();
         lap(4);
     }
-    if (task->m_session != nullptr)
-        InternetCloseHandle(static_cast<HINTERNET>(task->m_session));
-    task->m_session = nullptr;
-    if (task->m_failureCode != 0) {
-        std::fprintf(stderr, "update_bench: a step failed (code %d)\n", task->m_failureCode);
+    task->EndSteps();
+    if (task->GetFailureCode() != 0) {
+        std::fprintf(stderr, "update_bench: a step failed (code %d)\n", task->GetFailureCode());
         return 1;
     }
 
@@ -384,25 +360,27 @@ int main(int argc, char** argv)
 
     StampedMessageList messages;
     auto* task = new CFernupTask(online ? base : "", entries);  // deleted below
-    CopyText(task->m_gameFolder, sizeof task->m_gameFolder, game);
+    UpdateSettings settings = {};
+    CopyText(settings.gameFolder, sizeof settings.gameFolder, game);
     if (!online)
-        CopyText(task->m_offlineFolder, sizeof task->m_offlineFolder, offline);
-    CopyText(task->m_definitionDigest, sizeof task->m_definitionDigest,
+        CopyText(settings.offlineFolder, sizeof settings.offlineFolder, offline);
+    CopyText(settings.definitionDigest, sizeof settings.definitionDigest,
              DefinitionDigest(definition).c_str());
-    CopyText(task->m_newVersion, sizeof task->m_newVersion,
+    CopyText(settings.newVersion, sizeof settings.newVersion,
              DefinitionValue(definition, "UPDATE_VER", "VER").c_str());
-    CopyText(task->m_newDay, sizeof task->m_newDay,
+    CopyText(settings.newDay, sizeof settings.newDay,
              DefinitionValue(definition, "UPDATE_VER", "DAY").c_str());
-    task->m_offline = online ? 0 : 1;
-    task->m_messageList = messages.List();
+    settings.offline = online ? 0 : 1;
+    settings.messageList = messages.List();
     if (Option(argc, argv, "--signed", nullptr) != nullptr) {
         if (!BindSignedHashes(entries, definition, online ? nullptr : offline)) {
             delete task;
             FreeEntryChain(entries);
             return 1;
         }
-        task->m_checkSignedHashes = 1;
+        settings.checkSignedHashes = 1;
     }
+    task->ApplySettings(settings);
 
     if (Option(argc, argv, "--direct", nullptr) != nullptr) {
         const auto pauseMs = static_cast<uint32_t>(std::atoi(Option(argc, argv, "--direct", "0")));

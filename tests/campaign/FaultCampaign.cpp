@@ -323,8 +323,7 @@ RunResult RunOne(const Options& options, const std::string& game, const RunPlan&
 
     // The definition fetch, and the dialog's check of what it brought.
     MessageListWindow messages;
-    CInitUpdateTask fetch((base + "update.qdv").c_str());
-    fetch.m_messageList = messages.List();
+    CInitUpdateTask fetch((base + "update.qdv").c_str(), messages.List(), false);
     if (!RunTask(&fetch, kTaskLimitMs)) {
         result.hung = true;
         result.violations.push_back("the definition fetch did not end");
@@ -333,11 +332,13 @@ RunResult RunOne(const Options& options, const std::string& game, const RunPlan&
     UpdateFileEntry* entries = nullptr;
     char digest[CMd5::kHexSize] = "";
     bool offered = false;
-    if (fetch.GetFailureCode() == 0 && fetch.m_definitionText != nullptr) {
-        Md5Hex(fetch.m_definitionText, fetch.m_definitionLength, digest);
+    FetchedPackage package;
+    fetch.TakePackage(&package);
+    if (fetch.GetFailureCode() == 0 && package.definition.Bytes() != nullptr) {
+        Md5Hex(package.definition.Bytes(), package.definition.Length(), digest);
         // Taken over as the dialog does: LoadText releases the area.
-        ProfileText::LoadText(fetch.m_definitionText, fetch.m_definitionLength);
-        fetch.m_definitionText = nullptr;
+        const uint32_t length = package.definition.Length();
+        ProfileText::LoadText(package.definition.Release(), length);
         InstalledState installed;
         ReadInstalledState((game + "update.log").c_str(), &installed);
         InstalledFacts facts = {installed.title, installed.version, installed.day,
@@ -373,11 +374,13 @@ RunResult RunOne(const Options& options, const std::string& game, const RunPlan&
             server.Stop();
 
         CFernupTask update(base.c_str(), entries);
-        CopyText(update.m_gameFolder, sizeof update.m_gameFolder, game.c_str());
-        CopyText(update.m_definitionDigest, sizeof update.m_definitionDigest, digest);
-        CopyText(update.m_newVersion, sizeof update.m_newVersion, plan.version.c_str());
-        CopyText(update.m_newDay, sizeof update.m_newDay, plan.day.c_str());
-        update.m_messageList = messages.List();
+        UpdateSettings settings = {};
+        CopyText(settings.gameFolder, sizeof settings.gameFolder, game.c_str());
+        CopyText(settings.definitionDigest, sizeof settings.definitionDigest, digest);
+        CopyText(settings.newVersion, sizeof settings.newVersion, plan.version.c_str());
+        CopyText(settings.newDay, sizeof settings.newDay, plan.day.c_str());
+        settings.messageList = messages.List();
+        update.ApplySettings(settings);
         if (!RunTask(&update, kTaskLimitMs)) {
             // The task still runs on the entries; nothing more can be judged.
             result.hung = true;

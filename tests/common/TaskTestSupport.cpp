@@ -13,6 +13,7 @@
 #include "support/CMd5.h"
 #include "support/TextRoutines.h"
 #include "tests/common/CannedHttpServer.h"
+#include "tests/common/DialogDriver.h"
 #include "updater/FineTimer.h"
 
 MessageListWindow::MessageListWindow()
@@ -256,9 +257,7 @@ bool RunUnixCommand(const std::vector<std::string>& arguments)
     if (!CreateProcessA("Z:\\bin\\sh", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &startup, &info))
         return false;
-    const DWORD start = GetTickCount();
-    while (!PathExists(marker) && GetTickCount() - start < 30000)
-        Sleep(10);
+    DialogDriver::WaitUntil([&] { return PathExists(marker); }, 30000);
     return DeleteFileA(marker.c_str()) != FALSE;
 }
 

@@ -28,6 +28,25 @@ TEST(PathText, EndWithBackslashCountsOnlyWholeCharacters)
     }
 }
 
+// The last component and the folder part split at the last separator that is
+// not the trail byte of a two-byte character.
+TEST(PathText, LastComponentAndFolderPartSplitAtTheLastSeparator)
+{
+    const struct {
+        const char* path;
+        const char* last;
+        size_t folder;
+    } cases[] = {
+        {"data\\a.dat", "a.dat", 5},       {"a.dat", "a.dat", 0},
+        {"\x95\x5C", "\x95\x5C", 0},       {"d\\\x95\x5C.dat", "\x95\x5C.dat", 2},
+        {"files/sub\\x.bin", "x.bin", 10}, {"sub\\files/x.bin", "files/x.bin", 10},
+    };
+    for (const auto& c : cases) {
+        EXPECT_STREQ(c.last, LastComponent(c.path)) << c.path;
+        EXPECT_EQ(c.folder, FolderPartLength(c.path)) << c.path;
+    }
+}
+
 TEST(PathText, WhatDoesNotFitIsRefusedWhole)
 {
     char folder[8] = "C:\\abcd";  // seven characters: no room for the backslash

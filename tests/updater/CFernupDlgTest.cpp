@@ -24,6 +24,7 @@
 #include "updater/CFernupDlg.h"
 #include "updater/CFernupTask.h"
 #include "updater/CReadmeDlg.h"
+#include "updater/TestSeams.h"
 #include "updater/resource.h"
 
 namespace {
@@ -107,11 +108,12 @@ public:
         m_thread = CreateThread(nullptr, 0, RunDialog, this, 0, &threadId);
         // Looked for on the dialog's own thread: another program's dialog of
         // the same title may be open on the same desktop.
-        for (DWORD start = GetTickCount(); GetTickCount() - start < kSettleMs; Sleep(10)) {
-            EnumThreadWindows(threadId, FindDialog, reinterpret_cast<LPARAM>(&m_window));
-            if (m_window != nullptr)
-                break;
-        }
+        DialogDriver::WaitUntil(
+            [&] {
+                EnumThreadWindows(threadId, FindDialog, reinterpret_cast<LPARAM>(&m_window));
+                return m_window != nullptr;
+            },
+            kSettleMs);
         // A sent message is handled only once WM_INITDIALOG has returned.
         if (m_window != nullptr)
             SendMessageA(m_window, WM_NULL, 0, 0);
@@ -135,55 +137,17 @@ public:
     const ScratchFolder& Game() const { return m_game; }
 
     // "UERB": Update, Exit, Readme, Browse; "-" for a disabled one.
-    std::string Buttons() const
-    {
-        const int ids[] = {IDC_UPDATE, IDC_EXIT, IDC_README, IDC_BROWSE};
-        const char letters[] = "UERB";
-        std::string state;
-        for (int i = 0; i < 4; ++i)
-            state += IsWindowEnabled(GetDlgItem(m_window, ids[i])) ? letters[i] : '-';
-        return state;
-    }
+    std::string Buttons() const { return DialogDriver::Buttons(m_window); }
 
     std::string WaitForButtons(const std::string& expected) const
     {
-        std::string state = Buttons();
-        for (DWORD start = GetTickCount(); state != expected && GetTickCount() - start < kSettleMs;
-             state = Buttons())
-            Sleep(20);
-        return state;
+        DialogDriver::WaitForButtons(m_window, expected, kSettleMs);
+        return Buttons();
     }
 
-    std::vector<std::string> Lines() const
-    {
-        HWND list = GetDlgItem(m_window, IDC_MESSAGES);
-        std::vector<std::string> lines;
-        LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
-        for (LRESULT i = 0; i < count; ++i) {
-            char text[512] = {};
-            SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
-            lines.push_back(text);
-        }
-        return lines;
-    }
-
-    int Rows() const
-    {
-        return static_cast<int>(
-            SendMessageA(GetDlgItem(m_window, IDC_FILE_LIST), LVM_GETITEMCOUNT, 0, 0));
-    }
-
-    std::string Cell(int row, int column) const
-    {
-        char text[256] = {};
-        LVITEMA item = {};
-        item.iSubItem = column;
-        item.pszText = text;
-        item.cchTextMax = sizeof text;
-        SendMessageA(GetDlgItem(m_window, IDC_FILE_LIST), LVM_GETITEMTEXTA,
-                     static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-        return text;
-    }
+    std::vector<std::string> Lines() const { return DialogDriver::Lines(m_window); }
+    int Rows() const { return DialogDriver::RowCount(m_window); }
+    std::string Cell(int row, int column) const { return DialogDriver::Cell(m_window, row, column); }
 
     std::vector<std::vector<std::string>> Table() const
     {
@@ -345,19 +309,19 @@ TEST(FernupDialog, OpensWithTheInstalledStateReadAndEveryButtonDisabledWhileFetc
     EXPECT_NE(0, SendMessageA(run.Window(), WM_GETICON, ICON_SMALL, 0));
 
     CFernupDlg& dialog = run.Dialog();
-    EXPECT_EQ(run.Game().Path(), dialog.m_gameFolder);
+    EXPECT_EQ(run.Game().Path(), dialog.m_update.gameFolder);
     EXPECT_EQ(run.Game().Path() + "update.log", dialog.m_logPath);
     EXPECT_STREQ(("http://127.0.0.1:" + std::to_string(port) + "/demo/").c_str(),
-                 dialog.m_baseAddress);
-    EXPECT_STREQ("1.0.1", dialog.m_installedVersion);
-    EXPECT_EQ(101u, dialog.m_installedVersionNumber);
-    EXPECT_STREQ("2003/01/01", dialog.m_installedDay);
-    EXPECT_STREQ("Quill", dialog.m_installedTitle);
-    EXPECT_STREQ("1.00", dialog.m_newVersion);
-    EXPECT_STREQ("", dialog.m_newDay);
-    EXPECT_STREQ("", dialog.m_definitionDigest);
-    EXPECT_STREQ("", dialog.m_offlineFolder);
-    EXPECT_EQ(0, dialog.m_offline);
+                 dialog.m_installed.baseAddress);
+    EXPECT_STREQ("1.0.1", dialog.m_installed.version);
+    EXPECT_EQ(101u, dialog.m_installed.versionNumber);
+    EXPECT_STREQ("2003/01/01", dialog.m_installed.day);
+    EXPECT_STREQ("Quill", dialog.m_installed.title);
+    EXPECT_STREQ("1.00", dialog.m_update.newVersion);
+    EXPECT_STREQ("", dialog.m_update.newDay);
+    EXPECT_STREQ("", dialog.m_update.definitionDigest);
+    EXPECT_STREQ("", dialog.m_update.offlineFolder);
+    EXPECT_EQ(0, dialog.m_update.offline);
     EXPECT_EQ(nullptr, dialog.m_entries);
     EXPECT_EQ(0, run.Rows());
 
@@ -521,13 +485,13 @@ TEST(FernupDialog, OfflineReadyListsTheFilesAndOffersUpdate)
     EXPECT_EQ(path, run.OfflinePathText());
 
     CFernupDlg& dialog = run.Dialog();
-    EXPECT_EQ(1, dialog.m_offline);
-    EXPECT_EQ(packages.Path() + "ready\\", dialog.m_offlineFolder);
-    EXPECT_EQ(Md5Of(definition), dialog.m_definitionDigest);
-    EXPECT_STREQ("1.02", dialog.m_newVersion);
-    EXPECT_STREQ("2003/02/01", dialog.m_newDay);
-    ASSERT_NE(nullptr, dialog.m_readmeText);
-    EXPECT_EQ("the readme", std::string(dialog.m_readmeText, dialog.m_readmeLength));
+    EXPECT_EQ(1, dialog.m_update.offline);
+    EXPECT_EQ(packages.Path() + "ready\\", dialog.m_update.offlineFolder);
+    EXPECT_EQ(Md5Of(definition), dialog.m_update.definitionDigest);
+    EXPECT_STREQ("1.02", dialog.m_update.newVersion);
+    EXPECT_STREQ("2003/02/01", dialog.m_update.newDay);
+    ASSERT_NE(nullptr, dialog.m_readme.Bytes());
+    EXPECT_EQ("the readme", std::string(dialog.m_readme.Bytes(), dialog.m_readme.Length()));
     int row = 0;
     for (UpdateFileEntry* entry = dialog.m_entries; entry; entry = entry->next, ++row)
         EXPECT_EQ(row, entry->row);
@@ -624,9 +588,9 @@ TEST(FernupDialog, OfflineRefusalsWithoutAMatchingDigestFile)
         EXPECT_EQ(nullptr, run.Dialog().m_entries);
         EXPECT_EQ(path, run.OfflinePathText());
         // The readme of a refused package does not replace the one before.
-        ASSERT_NE(nullptr, run.Dialog().m_readmeText);
+        ASSERT_NE(nullptr, run.Dialog().m_readme.Bytes());
         EXPECT_EQ("first readme",
-                  std::string(run.Dialog().m_readmeText, run.Dialog().m_readmeLength));
+                  std::string(run.Dialog().m_readme.Bytes(), run.Dialog().m_readme.Length()));
     }
 }
 
@@ -650,7 +614,8 @@ TEST(FernupDialog, SecondOfflineDefinitionReplacesTheFirst)
     EXPECT_EQ("-ERB", run.Buttons());
     EXPECT_EQ(0, run.Rows());
     EXPECT_EQ(nullptr, run.Dialog().m_entries);
-    EXPECT_EQ("readme two", std::string(run.Dialog().m_readmeText, run.Dialog().m_readmeLength));
+    EXPECT_EQ("readme two",
+              std::string(run.Dialog().m_readme.Bytes(), run.Dialog().m_readme.Length()));
 
     Package third = GoodPackage(Definition("Quill", "1.01", {"z/5,5,5,"}));
     third.withReadme = false;
@@ -661,11 +626,11 @@ TEST(FernupDialog, SecondOfflineDefinitionReplacesTheFirst)
     ASSERT_NE(nullptr, run.Dialog().m_entries);
     EXPECT_EQ(nullptr, run.Dialog().m_entries->next);
     // A package without readme.txt leaves no readme; Readme then does nothing.
-    EXPECT_EQ(nullptr, run.Dialog().m_readmeText);
-    EXPECT_EQ(0u, run.Dialog().m_readmeLength);
+    EXPECT_EQ(nullptr, run.Dialog().m_readme.Bytes());
+    EXPECT_EQ(0u, run.Dialog().m_readme.Length());
     run.Press(IDC_README);
     EXPECT_TRUE(g_shown.empty());
-    EXPECT_EQ(packages.Path() + "third\\", run.Dialog().m_offlineFolder);
+    EXPECT_EQ(packages.Path() + "third\\", run.Dialog().m_update.offlineFolder);
 }
 
 TEST(FernupDialog, BrowseThatIsCancelledOrNamesNoFileChangesNothing)
@@ -678,7 +643,7 @@ TEST(FernupDialog, BrowseThatIsCancelledOrNamesNoFileChangesNothing)
     run.Browse(path);
     ASSERT_EQ("UERB", run.Buttons());
     const std::vector<std::string> lines = run.Lines();
-    const std::string digest = run.Dialog().m_definitionDigest;
+    const std::string digest = run.Dialog().m_update.definitionDigest;
 
     g_chooserConfirms = false;
     run.Browse(packages.Path() + "good\\update.qdv");
@@ -692,8 +657,8 @@ TEST(FernupDialog, BrowseThatIsCancelledOrNamesNoFileChangesNothing)
     EXPECT_EQ(lines, run.Lines());
     EXPECT_EQ(1, run.Rows());
     EXPECT_EQ(path, run.OfflinePathText());
-    EXPECT_EQ(digest, run.Dialog().m_definitionDigest);
-    EXPECT_EQ(packages.Path() + "good\\", run.Dialog().m_offlineFolder);
+    EXPECT_EQ(digest, run.Dialog().m_update.definitionDigest);
+    EXPECT_EQ(packages.Path() + "good\\", run.Dialog().m_update.offlineFolder);
 }
 
 // The readme window of the program's own: the text with its lines broken as
@@ -751,7 +716,7 @@ TEST(FernupDialog, ExitEndsTheRunAndReleasesWhatTheDialogOwns)
     EXPECT_EQ(0, run.WaitForEnd());
     EXPECT_FALSE(IsWindow(run.Window()));
     EXPECT_EQ(nullptr, run.Dialog().m_entries);
-    EXPECT_EQ(nullptr, run.Dialog().m_readmeText);
+    EXPECT_EQ(nullptr, run.Dialog().m_readme.Bytes());
     EXPECT_EQ(nullptr, run.Dialog().m_fetchTask);
 }
 
@@ -827,7 +792,7 @@ TEST(FernupDialog, TimerPaintsEachStepAndScrollsToItOnce)
         return count;
     };
 
-    auto* task = new CFernupTask(dialog.m_baseAddress, dialog.m_entries);
+    auto* task = new CFernupTask(dialog.m_installed.baseAddress, dialog.m_entries);
     dialog.m_updateTask = task;
 
     // While the download runs its cell shows its percentage; the row comes
@@ -838,7 +803,6 @@ TEST(FernupDialog, TimerPaintsEachStepAndScrollsToItOnce)
     EXPECT_EQ(" 42%", run.Cell(20, 2));
     StoreProgress(entry->downloadPercent, 57);
     tick();
-    Sleep(250);
     tick();
     EXPECT_EQ(" 57%", run.Cell(20, 2));
     EXPECT_EQ(1, scrollsTo(20));
@@ -865,7 +829,7 @@ TEST(FernupDialog, TimerPaintsEachStepAndScrollsToItOnce)
     // percentages stay shown.
     StoreProgress(entry->downloadPercent, 100);
     StoreProgress(entry->transferPercent, 33);
-    RaiseFinished(task->m_finished);
+    RaiseFinishedWithoutRun(task);
     tick();
     EXPECT_EQ(nullptr, dialog.m_updateTask);
     EXPECT_EQ("-ER-", run.Buttons());
@@ -899,9 +863,9 @@ TEST(FernupDialog, NothingIsTakenUpOrStartedAfterAnUpdate)
         WritePackage(packages, "second",
                      GoodPackage(Definition("Quill", "1.03", {"b.dat,b.dat,1," + Md5Of("y")})));
     EXPECT_EQ(0, run.Dialog().OpenOfflineDefinition(second.c_str()));
+    // Handled by the time SendMessage returns: an update would exist by then.
     SendMessageA(run.Window(), WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(run.Window(), IDC_UPDATE)));
-    Sleep(500);
     EXPECT_EQ(nullptr, run.Dialog().m_updateTask);
     EXPECT_EQ(lines, run.Lines());
     EXPECT_EQ("-ER-", run.Buttons());

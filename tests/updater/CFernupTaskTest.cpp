@@ -15,6 +15,7 @@
 #include "tests/common/TaskTestSupport.h"
 #include "updater/CFernupTask.h"
 #include "updater/HttpFetch.h"
+#include "updater/TestSeams.h"
 
 namespace {
 
@@ -78,16 +79,21 @@ protected:
         DeleteFileA(m_workFolder.substr(0, m_workFolder.size() - 1).c_str());
     }
 
-    // Sets the fields the dialog sets before the start.
-    void Prepare(CFernupTask* task, MessageListWindow* messages, bool offline)
+    // What the dialog hands the task before the start; keyed, the task
+    // checks the SHA-256 that the entries carry as well.
+    UpdateSettings Settings(MessageListWindow* messages, bool offline, bool keyed = false,
+                            const std::string& game = std::string())
     {
-        CopyInto(task->m_gameFolder, m_game.Path());
-        CopyInto(task->m_offlineFolder, m_offline.Path());
-        CopyInto(task->m_definitionDigest, m_digest);
-        CopyInto(task->m_newVersion, "1.10");
-        CopyInto(task->m_newDay, "2024/05/01");
-        task->m_offline = offline ? 1 : 0;
-        task->m_messageList = messages->List();
+        UpdateSettings settings = {};
+        CopyInto(settings.gameFolder, game.empty() ? m_game.Path() : game);
+        CopyInto(settings.offlineFolder, m_offline.Path());
+        CopyInto(settings.definitionDigest, m_digest);
+        CopyInto(settings.newVersion, "1.10");
+        CopyInto(settings.newDay, "2024/05/01");
+        settings.offline = offline ? 1 : 0;
+        settings.checkSignedHashes = keyed ? 1 : 0;
+        settings.messageList = messages->List();
+        return settings;
     }
 
     template <size_t N>
@@ -124,10 +130,10 @@ protected:
     // the message list it writes to.
     struct PreparedTask {
         PreparedTask(FernupTaskTest& test, const std::string& base, const EntryChain& entries,
-                     bool offline)
+                     bool offline, bool keyed = false, const std::string& game = std::string())
             : task(base.c_str(), entries.Head())
         {
-            test.Prepare(&task, &messages, offline);
+            task.ApplySettings(test.Settings(&messages, offline, keyed, game));
         }
         Outcome Result() const { return {task.GetFailureCode(), messages.Lines()}; }
 
@@ -482,16 +488,16 @@ TEST_F(FernupTaskTest, WhatStandsAtTheWorkFolderNameIsNeitherUsedNorTouched)
         bool (*plant)(const std::string& at, const ScratchFolder& outside);
     };
     const Case cases[] = {
-        {"a file", [](const std::string& at, const ScratchFolder&) {
-             return WriteBytes(at, "in the way");
-         }},
+        {"a file",
+         [](const std::string& at, const ScratchFolder&) { return WriteBytes(at, "in the way"); }},
         {"a folder with a link at the copy's name",
          [](const std::string& at, const ScratchFolder& outside) {
              return CreateDirectoryA(at.c_str(), nullptr) &&
                     RunUnixCommand({"/bin/ln", "-s", UnixPath(outside / "victim.dat"),
                                     UnixPath(at + "\\a.dat")});
          }},
-        {"a link to a folder elsewhere", [](const std::string& at, const ScratchFolder& outside) {
+        {"a link to a folder elsewhere",
+         [](const std::string& at, const ScratchFolder& outside) {
              return RunUnixCommand({"/bin/ln", "-s", UnixPath(outside.Path()), UnixPath(at)});
          }},
     };
@@ -601,14 +607,12 @@ protected:
     // A task whose steps the test calls itself, taking its files from work
     // (the offline package's folder unless given).
     struct StepTask : PreparedTask {
-        StepTask(FernupTaskStepTest& test, const EntryChain& entries, const std::string& work)
-            : PreparedTask(test, test.m_server.Address("/"), entries, true)
+        StepTask(FernupTaskStepTest& test, const EntryChain& entries, const std::string& work,
+                 bool keyed = false, const std::string& game = std::string())
+            : PreparedTask(test, test.m_server.Address("/"), entries, true, keyed, game)
         {
-            CopyInto(task.m_workFolder, work);
-            // Class 4 reads through a plain buffer, freed by the destructor.
-            task.m_osClass = 4;
-            task.m_readBuffer = static_cast<unsigned char*>(AllocArea(8192));
-            task.m_readBufferSize = 8192;
+            // Class 4 reads through a plain buffer.
+            task.PrepareSteps(work.c_str(), 4);
         }
         StepTask(FernupTaskStepTest& test, const EntryChain& entries)
             : StepTask(test, entries, test.m_offline.Path())
@@ -635,7 +639,7 @@ TEST_F(FernupTaskStepTest, FileShorterThanItsSizeEndsCopyAndHash)
     EXPECT_EQ(100, entry->downloadPercent);
     EXPECT_EQ(kStateEnded, entry->downloadState);
 
-    steps.task.m_failureCode = 0;
+    steps.task.ClearFailure();
     EXPECT_EQ(7, steps.task.TransferFile(entry));
     EXPECT_LT(GetTickCount() - start, 5000u) << "a short read did not end the loop";
     EXPECT_EQ((Lines{kBadDownload, kCopyFailed}), steps.messages.Lines());
@@ -839,8 +843,7 @@ TEST_F(FernupTaskStepTest, CopyIsWrittenInPlaceWhereNoTemporaryNameFits)
     EntryChain entries;
     UpdateFileEntry* replaced = entries.Add("", "a.dat", 9, Md5Of("new bytes"));
     UpdateFileEntry* added = entries.Add("", "b.dat", 19, Md5Of("bytes of a new file"));
-    StepTask steps(*this, entries);
-    CopyInto(steps.task.m_gameFolder, game);
+    StepTask steps(*this, entries, m_offline.Path(), false, game);
     EXPECT_EQ(0, steps.task.TransferFile(replaced));
     EXPECT_EQ(0, steps.task.TransferFile(added));
     EXPECT_EQ(Lines{}, steps.messages.Lines());
@@ -897,10 +900,10 @@ void BindSha256(UpdateFileEntry* entry, const std::string& bytes)
 
 // Another program of the player's writes bytes into path: a Unix program,
 // which no sharing mode of Wine's holds off, as the worst that can happen.
-bool ChangeFromOutside(ScratchFolder& scratch, const std::string& path,
-                       const std::string& bytes)
+bool ChangeFromOutside(ScratchFolder& scratch, const std::string& path, const std::string& bytes)
 {
-    return RunUnixCommand({"/bin/cp", UnixPath(scratch.Write("altered.dat", bytes)), UnixPath(path)});
+    return RunUnixCommand(
+        {"/bin/cp", UnixPath(scratch.Write("altered.dat", bytes)), UnixPath(path)});
 }
 
 const UpdateFileEntry* g_attacked = nullptr;
@@ -926,7 +929,8 @@ TEST_F(FernupTaskStepTest, ACopyChangedAfterItsCheckIsNeverInstalled)
         bool online;
         bool keyed;
     };
-    for (const Case c : {Case{true, false}, Case{true, true}, Case{false, false}, Case{false, true}}) {
+    for (const Case c :
+         {Case{true, false}, Case{true, true}, Case{false, false}, Case{false, true}}) {
         SCOPED_TRACE(std::string(c.online ? "online" : "offline") + (c.keyed ? ", keyed" : ""));
         ASSERT_TRUE(WriteBytes(m_game / "data\\a.dat", "installed"));
         const Files before = Snapshot(m_game.Path());
@@ -938,8 +942,7 @@ TEST_F(FernupTaskStepTest, ACopyChangedAfterItsCheckIsNeverInstalled)
             BindSha256(second, b);
         }
         if (c.online) {
-            PreparedTask prepared(*this, m_server.Address("/"), entries, false);
-            prepared.task.m_checkSignedHashes = c.keyed ? 1 : 0;
+            PreparedTask prepared(*this, m_server.Address("/"), entries, false, c.keyed);
             g_attacked = first;
             g_attackedPath = m_workFolder + "a.dat";
             g_attackedDone = false;
@@ -954,8 +957,7 @@ TEST_F(FernupTaskStepTest, ACopyChangedAfterItsCheckIsNeverInstalled)
             EXPECT_EQ(Failed(8, kBadInstall), prepared.Result());
             EXPECT_EQ(Lines{}, WorkFoldersLeft());
         } else {
-            StepTask steps(*this, entries);
-            steps.task.m_checkSignedHashes = c.keyed ? 1 : 0;
+            StepTask steps(*this, entries, m_offline.Path(), c.keyed);
             ASSERT_EQ(0, steps.task.VerifyDownloaded(first));
             ASSERT_TRUE(ChangeFromOutside(scratch, m_offline / "a.dat", Pattern(3000, 72)));
             EXPECT_EQ(8, steps.task.TransferFile(first));

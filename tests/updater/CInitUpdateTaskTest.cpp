@@ -11,6 +11,7 @@
 #include "tests/common/TaskTestSupport.h"
 #include "updater/CInitUpdateTask.h"
 #include "updater/HttpFetch.h"
+#include "updater/TestSeams.h"
 
 namespace {
 
@@ -53,23 +54,19 @@ protected:
     Outcome Fetch(const std::string& address)
     {
         MessageListWindow messages;
-        CInitUpdateTask task(address.c_str());
-        task.m_messageList = messages.List();
-        task.m_fetchSignature = m_fetchSignature;
+        CInitUpdateTask task(address.c_str(), messages.List(), m_fetchSignature == 1);
         EXPECT_TRUE(RunTask(&task)) << "the task did not finish";
         Outcome outcome{};
         outcome.code = task.GetFailureCode();
         outcome.lines = messages.Lines();
-        outcome.definitionHeld = task.m_definitionText != nullptr;
-        outcome.readmeHeld = task.m_readmeText != nullptr;
-        if (task.m_definitionText != nullptr)
-            outcome.definition.assign(task.m_definitionText, task.m_definitionLength);
-        else
-            EXPECT_EQ(0u, task.m_definitionLength);
-        if (task.m_readmeText != nullptr)
-            outcome.readme.assign(task.m_readmeText, task.m_readmeLength);
-        else
-            EXPECT_EQ(0u, task.m_readmeLength);
+        FetchedPackage package;
+        task.TakePackage(&package);
+        outcome.definitionHeld = package.definition.Bytes() != nullptr;
+        outcome.readmeHeld = package.readme.Bytes() != nullptr;
+        outcome.definition.assign(package.definition.Bytes() ? package.definition.Bytes() : "",
+                                  package.definition.Length());
+        outcome.readme.assign(package.readme.Bytes() ? package.readme.Bytes() : "",
+                              package.readme.Length());
         return outcome;
     }
 
@@ -237,20 +234,17 @@ TEST_F(InitUpdateTaskTest, SecondRunChangesNothing)
     const std::string definition = "[UPDATE_VER]\r\n";
     Serve(definition, Md5Of(definition), "readme");
     MessageListWindow messages;
-    CInitUpdateTask task(m_server.Address("/pkg/update.qdv").c_str());
-    task.m_messageList = messages.List();
+    CInitUpdateTask task(m_server.Address("/pkg/update.qdv").c_str(), messages.List(), false);
     ASSERT_TRUE(RunTask(&task));
     ASSERT_EQ(0, task.GetFailureCode());
-    char* definitionText = task.m_definitionText;
-    char* readmeText = task.m_readmeText;
 
     EXPECT_EQ(0, task.Run());
     EXPECT_TRUE(task.IsFinished());
     EXPECT_EQ(0, task.GetFailureCode());
-    EXPECT_EQ(definitionText, task.m_definitionText);
-    EXPECT_EQ(definition.size(), task.m_definitionLength);
-    EXPECT_EQ(readmeText, task.m_readmeText);
-    EXPECT_EQ(6u, task.m_readmeLength);
+    FetchedPackage package;
+    task.TakePackage(&package);
+    EXPECT_EQ(definition, std::string(package.definition.Bytes(), package.definition.Length()));
+    EXPECT_EQ("readme", std::string(package.readme.Bytes(), package.readme.Length()));
     EXPECT_EQ(Lines{kFetching}, messages.Lines());
     EXPECT_EQ(3u, m_server.Requests().size());
 }
@@ -339,8 +333,7 @@ TEST_F(InitUpdateTaskTest, FineTimerHeldForTheLengthOfTheTask)
         const size_t before = log.Calls().size();
         const size_t requestsBefore = m_server.Requests().size();
         MessageListWindow messages;
-        CInitUpdateTask task(m_server.Address("/pkg/update.qdv").c_str());
-        task.m_messageList = messages.List();
+        CInitUpdateTask task(m_server.Address("/pkg/update.qdv").c_str(), messages.List(), false);
         g_watchedTask = &task;
         ASSERT_TRUE(RunTask(&task));
         ASSERT_EQ(0, task.GetFailureCode());
@@ -359,15 +352,17 @@ TEST_F(InitUpdateTaskTest, FineTimerHeldForTheLengthOfTheTask)
     }
 }
 
-TEST_F(InitUpdateTaskTest, ConstructorCopiesAddressAtMost255Characters)
+TEST_F(InitUpdateTaskTest, AddressIsTakenAtMost255Characters)
 {
-    const std::string address = "http://host/" + std::string(300, 'a');
-    CInitUpdateTask task(address.c_str());
-    EXPECT_EQ(address.substr(0, 255), std::string(task.m_definitionAddress));
+    const std::string address = m_server.Address("/" + std::string(300, 'a'));
+    MessageListWindow messages;
+    CInitUpdateTask task(address.c_str(), messages.List(), false);
     EXPECT_FALSE(task.IsFinished());
-    EXPECT_EQ(0, task.GetFailureCode());
-    EXPECT_EQ(nullptr, task.m_definitionText);
-    EXPECT_EQ(nullptr, task.m_readmeText);
+    ASSERT_TRUE(RunTask(&task));
+    const std::vector<std::string> requests = m_server.Requests();
+    ASSERT_FALSE(requests.empty());
+    const std::string asked = address.substr(address.find('/', 7), 255 - address.find('/', 7));
+    EXPECT_EQ(0u, requests[0].find("GET " + asked + " ")) << requests[0];
 }
 
 }  // namespace

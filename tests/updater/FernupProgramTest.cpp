@@ -284,11 +284,18 @@ TEST_F(FernupProgram, ClosingWhileTheFetchRunsEndsAtOnceAndChangesNothing)
         ASSERT_TRUE(program.Started());
         HWND dialog = program.Dialog(kStartMs);
         ASSERT_NE(nullptr, dialog);
-        // Every button is off while the fetch runs.
-        const int buttons[] = {1002, 1003, 1006, 1007};
-        Sleep(500);
-        for (int id : buttons)
-            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, id))) << "button " << id;
+        // Every button is off while the fetch runs: once its connection
+        // waits in the listener's backlog.
+        ASSERT_TRUE(DialogDriver::WaitUntil(
+            [&] {
+                fd_set pending;
+                FD_ZERO(&pending);
+                FD_SET(listener, &pending);
+                timeval none = {0, 0};
+                return select(0, &pending, nullptr, nullptr, &none) > 0;
+            },
+            kStartMs));
+        EXPECT_EQ("----", DialogDriver::Buttons(dialog));
         ASSERT_TRUE(PostMessageA(dialog, WM_CLOSE, 0, 0));
         const DWORD start = GetTickCount();
         EXPECT_EQ(0u, program.WaitForExit(5000));

@@ -10,6 +10,7 @@
 #include "tests/common/CannedHttpServer.h"
 #include "tests/common/TaskTestSupport.h"
 #include "updater/HttpFetch.h"
+#include "updater/TestSeams.h"
 
 namespace {
 

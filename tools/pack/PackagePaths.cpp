@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "support/PathText.h"
 #include "support/TextRoutines.h"
 #include "tools/pack/ShiftJis.h"
 
@@ -228,8 +229,7 @@ bool FindOfflineCopy(const std::filesystem::path& folder, const std::string& sji
 
 std::string LastComponent(const std::string& sjisTarget)
 {
-    const char* last = FindLastChar(sjisTarget.c_str(), '\\');
-    return last ? std::string(last + 1) : sjisTarget;
+    return LastComponent(sjisTarget.c_str());
 }
 
 std::string FoldedName(const std::string& sjis)
