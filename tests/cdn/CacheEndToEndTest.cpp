@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/DialogDriver.h"
 #include "tests/common/TestBytes.h"
 #include "tests/e2e/UpdateScenario.h"
 #include "tools/pack/HttpClient.h"
@@ -184,6 +185,11 @@ void PublishOverACachedRelease(const std::string& cache, const Layout& layout)
     const PackageSite site = CacheSite(cache);
     UpdateScenario early(name, FERNUP_EXE, site);
     UpdateScenario late(name, FERNUP_EXE, site);
+    // The same package, a game folder of its own (both may have been named
+    // in the same tick).
+    late.m_game = early.m_game.substr(0, early.m_game.size() - 1) + "-late\\";
+    ASSERT_TRUE(CreateDirectoryA(late.m_game.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((late.m_game + "data").c_str(), nullptr));
     const size_t start = LogSize(cache);
     if (layout.byPack)
         PublishWithPack(&early, "1.01");
@@ -192,7 +198,7 @@ void PublishOverACachedRelease(const std::string& cache, const Layout& layout)
     WriteLog(&early, "1.00");
     WriteLog(&late, "1.00");
     const std::map<std::string, int> first = UpdateThrough(&early, cache, "1.01");
-    ASSERT_FALSE(HasFailure());
+    ASSERT_FALSE(::testing::Test::HasFailure());
 
     if (layout.byPack)
         PublishWithPack(&early, "1.02");
@@ -205,10 +211,12 @@ void PublishOverACachedRelease(const std::string& cache, const Layout& layout)
     const std::map<std::string, int> all = AskedSince(cache, start, name);
 
     if (layout.byPack) {
-        for (const auto& path : all)
-            if (path.first.find('/') != std::string::npos)
+        for (const auto& path : all) {
+            if (path.first.find('/') != std::string::npos) {
                 EXPECT_EQ(1, path.second) << path.first << " reached the origin more than once\n"
                                           << Listed(all);
+            }
+        }
     } else {
         // 1.01's a.bin was still in the cache: the player on 1.00 fetched
         // 1.02's once more by its digest, and the player on 1.01 then found
