@@ -16,6 +16,7 @@
 #
 # Sign only after printing the digests (scripts/sign-exe.sh).
 set -euo pipefail
+here=$PWD
 cd "$(dirname "$0")/.."
 
 check() {
@@ -45,7 +46,9 @@ PY
 
 if [ "${1:-}" = --check ]; then
   [ $# -eq 3 ] || { echo "usage: release-digests.sh --check SIGNED.exe BUILT.exe" >&2; exit 2; }
-  check "$2" "$3"
+  # The files as named where the script was started.
+  cd "$here"
+  check "$(realpath "$2")" "$(realpath "$3")"
   exit
 fi
 
