@@ -19,7 +19,7 @@
 #include "tests/common/DialogDriver.h"
 #include "tests/common/TestBytes.h"
 #include "tests/e2e/UpdateScenario.h"
-#include "tools/pack/HttpClient.h"
+#include "tests/pack/PackTestFiles.h"
 #include "tools/pack/PackageBuilder.h"
 #include "tools/pack/PackagePaths.h"
 #include "tools/pack/PackagePublisher.h"
@@ -31,17 +31,8 @@ namespace {
 
 const char kTitleAscii[] = "Fern";
 
-class CHttpEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        std::string error;
-        ASSERT_TRUE(HttpStartup(std::string(), &error)) << error;
-    }
-    void TearDown() override { HttpShutdown(); }
-};
 // Owned and deleted by GoogleTest.
-::testing::Environment* const g_http = ::testing::AddGlobalTestEnvironment(new CHttpEnvironment);
+::testing::Environment* const g_http = ::testing::AddGlobalTestEnvironment(HttpClientEnvironment());
 
 std::string Folder(const std::string& name)
 {
@@ -92,11 +83,6 @@ std::string Listed(const std::map<std::string, int>& asked)
     for (const auto& path : asked)
         text += path.first + " x" + std::to_string(path.second) + "\n";
     return text;
-}
-
-size_t LogSize(const std::string& cache)
-{
-    return FileBytes(OriginLog(cache)).size();
 }
 
 // The releases: 1.01 changes a.bin of 1.00 and adds c.bin; 1.02 changes a.bin
@@ -167,7 +153,7 @@ void PublishWithPack(UpdateScenario* scenario, const std::string& version)
 std::map<std::string, int> UpdateThrough(UpdateScenario* player, const std::string& cache,
                                          const std::string& version)
 {
-    const size_t before = LogSize(cache);
+    const size_t before = FileBytes(OriginLog(cache)).size();
     player->ExpectAnUpdateTo(version);
     return AskedSince(cache, before, player->m_name);
 }
@@ -190,7 +176,7 @@ void PublishOverACachedRelease(const std::string& cache, const Layout& layout)
     late.m_game = early.m_game.substr(0, early.m_game.size() - 1) + "-late\\";
     ASSERT_TRUE(CreateDirectoryA(late.m_game.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryA((late.m_game + "data").c_str(), nullptr));
-    const size_t start = LogSize(cache);
+    const size_t start = FileBytes(OriginLog(cache)).size();
     if (layout.byPack)
         PublishWithPack(&early, "1.01");
     else

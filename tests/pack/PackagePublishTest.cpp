@@ -100,31 +100,12 @@ TEST(PackPublish, ReleasesAddFilesNeverReplaceOneAndTheDefinitionGoesLast)
     EXPECT_EQ(definitionBefore, ReadBytes(site / "update.qdv"));
     WriteBytes(site / SourceOf(second, "a.bin"), "a of 1.02");
 
-    // A package that does not verify is not published.
-    WriteBytes(second / "MD5.txt", std::string(32, '0'));
-    EXPECT_FALSE(PublishPackage(options, &result));
-    EXPECT_NE(std::string::npos, Joined(result.errors).find("the package: MD5.txt"))
-        << Joined(result.errors);
-    options.site = scratch / "absent";
-    EXPECT_FALSE(PublishPackage(options, &result));
-}
-
-TEST(PackPublish, AnUnsignedPackageTakesTheSignatureOfTheOneBeforeAway)
-{
-    CScratchFolder scratch("publish-signed");
-    WriteBytes(scratch / "r1/a.bin", "one");
-    WriteBytes(scratch / "r2/a.bin", "two");
-    const fs::path site = scratch / "site";
-    fs::create_directories(site);
-    const fs::path first = Build(scratch, "r1", "1.01");
-    EXPECT_EQ(1u, SignWithNewKey(scratch, first));
-    PublishResult result = Publish(first, site);
-    EXPECT_EQ("readme.txt\nupdate.sig\nMD5.txt\nupdate.qdv\n", Joined(result.definitionFiles));
+    // Unsigned over signed: the signature of the release before goes.
+    EXPECT_EQ(3u, SignWithNewKey(scratch, first));
+    EXPECT_EQ("readme.txt\nupdate.sig\nMD5.txt\nupdate.qdv\n",
+              Joined(Publish(first, site).definitionFiles));
     EXPECT_EQ(ReadBytes(first / "update.sig"), ReadBytes(site / "update.sig"));
-    EXPECT_FALSE(result.removedSignature);
-
-    result = Publish(Build(scratch, "r2", "1.02"), site);
-    EXPECT_TRUE(result.removedSignature);
+    EXPECT_TRUE(Publish(second, site).removedSignature);
     EXPECT_FALSE(fs::exists(site / "update.sig"));
 }
 
