@@ -217,6 +217,23 @@ uint32_t WriteSignedPart(const SignedFacts& facts, char* out, uint32_t capacity)
     return fits ? length : 0;
 }
 
+bool SignatureNamesTexts(const char* signatureText, uint32_t signatureLength,
+                         const unsigned char* definitionHash, const unsigned char* readmeHash)
+{
+    // The two lines as WriteSignedPart puts them, after the line end before.
+    char lines[160];
+    uint32_t length = 2;
+    std::memcpy(lines, "\r\n", 2);
+    if (signatureText == nullptr ||
+        !PutHexLine(lines, sizeof lines, &length, "DEFINITION", definitionHash, kSha256Size) ||
+        !PutHexLine(lines, sizeof lines, &length, "README", readmeHash, kSha256Size))
+        return false;
+    for (uint32_t at = 0; at + length <= signatureLength; ++at)
+        if (std::memcmp(signatureText + at, lines, length) == 0)
+            return true;
+    return false;
+}
+
 uint32_t AppendSignatureLine(const unsigned char* signature, char* out, uint32_t signedLength,
                              uint32_t capacity)
 {

@@ -55,6 +55,9 @@ public:
     // install goes on as for any other (online); offline it is not copied
     // over the installed file at all.
     int32_t DownloadFile(UpdateFileEntry* entry);
+    // The download once more, under the query that names the entry's listed
+    // digest (core/CompanionAddress.h); without a digest to name, nothing.
+    int32_t DownloadByDigest(UpdateFileEntry* entry);
     int32_t VerifyDownloaded(UpdateFileEntry* entry);
     int32_t TransferFile(UpdateFileEntry* entry);
     int32_t VerifyInstalled(UpdateFileEntry* entry);
@@ -85,7 +88,11 @@ private:
     void RunPhases();  // fetch, install, record; then the session closes
     void FetchPhase();
     void InstallPhase();
-    bool Check(HANDLE file, const char* path, UpdateFileEntry* entry, bool installed);
+    // A check that is not final only says whether the file matches.
+    bool Check(HANDLE file, const char* path, UpdateFileEntry* entry, bool installed,
+               bool final = true);
+    bool DownloadedCopyMatches(UpdateFileEntry* entry);
+    int32_t DownloadFrom(UpdateFileEntry* entry, const char* address);
     bool InstalledFileMatches(UpdateFileEntry* entry, HANDLE copy);
     bool CopyMatchingInstalled(UpdateFileEntry* entry);
     int32_t KeepInstalled(UpdateFileEntry* entry);

@@ -8,6 +8,7 @@
 #include "core/DefinitionCheck.h"
 #include "support/CMd5.h"
 #include "support/TextRoutines.h"
+#include "tools/pack/ContentAddress.h"
 #include "tools/pack/DefinitionText.h"
 #include "tools/pack/FileDigest.h"
 #include "tools/pack/NameRules.h"
@@ -32,10 +33,16 @@ struct ScannedFile {
 struct ReleaseFile {
     ScannedFile file;
     std::string target;  // Shift-JIS, "\" between folders
-    std::string source;
+    std::string source;  // online: its length only, until the bytes are digested
     bool changed;
     std::string md5;
 };
+
+// The last component of a "/"-separated UTF-8 path.
+std::string LastUtf8Name(const std::string& relative)
+{
+    return relative.substr(relative.rfind('/') + 1);
+}
 
 // Every file and folder under root, files sorted by their relative path.
 bool ScanFolder(const fs::path& root, const char* what, std::vector<ScannedFile>* files,
@@ -145,17 +152,26 @@ bool NameFile(const ScannedFile& file, const BuildOptions& options, ReleaseFile*
         errors->push_back(file.relative + ": the target path " + fault);
         return false;
     }
-    named->source = options.offline ? OfflineSourcePath(options.prefix, sjis)
-                                    : EncodeSourcePath(options.prefix, file.relative);
+    // Online the address follows from the bytes, read later; every digest
+    // writes as many digits, so a zero one already gives its length.
+    const unsigned char noDigest[kSha256Size] = {};
+    named->source = options.offline
+                        ? OfflineSourcePath(options.prefix, sjis)
+                        : ContentAddress(options.prefix, noDigest, LastUtf8Name(file.relative));
+    if (named->source.empty()) {
+        errors->push_back(file.relative + ": --prefix leaves no room for a name in the address");
+        return false;
+    }
     fault = SourcePathFault(named->source);
     if (!fault.empty()) {
         errors->push_back(file.relative + ": the source path " + Readable(named->source) + " " +
                           fault);
         return false;
     }
-    std::string clash =
-        options.offline ? LastComponent(named->target) : sjis.substr(0, sjis.find('/'));
-    if ((options.offline || options.prefix.empty()) && IsPackageName(clash)) {
+    // Online every address begins with a digest's folder, which no name of
+    // the package's own is.
+    std::string clash = LastComponent(named->target);
+    if (options.offline && IsPackageName(clash)) {
         errors->push_back(file.relative + ": would lie where the package's own " + Readable(clash) +
                           " lies");
         return false;
@@ -305,19 +321,22 @@ void CheckWorkFolderNames(const std::vector<ReleaseFile>& files, BuildResult* re
     }
 }
 
-// Copies every listed file into the package while digesting it.
+// Copies every listed file into the package while digesting it. Online a
+// copy is written under a name of its own and then moved to the address its
+// SHA-256 gives: two files of the same bytes and name share one address.
 void CopyListedFiles(const BuildOptions& options, const fs::path& package,
                      std::vector<ReleaseFile>* files, BuildResult* result)
 {
     std::vector<DigestJob> jobs;
     std::vector<ReleaseFile*> copied;
     std::set<std::string> offlineNames;
+    const fs::path incoming = package / ".incoming";
     for (ReleaseFile& file : *files) {
         if (!file.changed)
             continue;
-        fs::path copy;
-        bool placed = options.offline ? DiskPathOfName(package, LastComponent(file.target), &copy)
-                                      : ServedFilePath(package, file.source, &copy);
+        fs::path copy = incoming / std::to_string(copied.size());
+        bool placed =
+            !options.offline || DiskPathOfName(package, LastComponent(file.target), &copy);
         // Offline, files of the same name are one file; the first is copied and
         // the others only digested, to be compared with it.
         if (options.offline && !offlineNames.insert(FoldedName(LastComponent(file.target))).second)
@@ -330,6 +349,7 @@ void CopyListedFiles(const BuildOptions& options, const fs::path& package,
             continue;
         }
         jobs.push_back(LocalDigestJob(file.file.path, copy, file.file.size + 1));
+        jobs.back().wantSha256 = !options.offline;
         copied.push_back(&file);
     }
     RunDigestJobs(&jobs, DigestThreadCount(options.threads));
@@ -342,7 +362,22 @@ void CopyListedFiles(const BuildOptions& options, const fs::path& package,
             continue;
         }
         file.md5 = jobs[i].md5;
+        if (options.offline)
+            continue;
+        file.source =
+            ContentAddress(options.prefix, jobs[i].sha256, LastUtf8Name(file.file.relative));
+        fs::path address;
+        std::error_code code;
+        if (ServedFilePath(package, file.source, &address))
+            fs::create_directories(address.parent_path(), code);
+        if (!address.empty() && !code)
+            fs::rename(jobs[i].copyTo, address, code);
+        if (address.empty() || code)
+            result->errors.push_back(file.file.relative + ": cannot place its copy at " +
+                                     file.source);
     }
+    std::error_code code;
+    fs::remove_all(incoming, code);
 }
 
 }  // namespace
