@@ -297,11 +297,6 @@ bool CFernupTask::FirstIntoItsFolder(const UpdateFileEntry* entry) const
 // length from its folder, where it may still be listed: a file that cannot be
 // opened yields no bytes and fails). A failure's line and code are the
 // step's own.
-bool CFernupTask::DownloadedCopyMatches(UpdateFileEntry* entry)
-{
-    return m_failureCode == 0 && Check(WorkCopy(entry, false), "", entry, false, false);
-}
-
 bool CFernupTask::Check(HANDLE file, const char* path, UpdateFileEntry* entry, bool installed,
                         bool final)
 {
@@ -314,6 +309,13 @@ bool CFernupTask::Check(HANDLE file, const char* path, UpdateFileEntry* entry, b
         Fail(installed ? kFailInstalled : kFailDownload,
              installed ? kLineBadInstall : kLineBadDownload);
     return matches;
+}
+
+// The check of a download's copy that leaves its failure to a second
+// download: true when the copy already is the entry's file.
+bool CFernupTask::DownloadedCopyMatches(UpdateFileEntry* entry)
+{
+    return m_failureCode == 0 && Check(WorkCopy(entry, false), "", entry, false, false);
 }
 
 // Whether the installed file of entry already is the entry's file, judged as
