@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/DefinitionPackage.h"
 #include "core/InstalledState.h"
 #include "core/MessageLines.h"
 #include "core/SignedPackage.h"
@@ -30,12 +31,6 @@ void AddItemLine(DefinitionVerdict* verdict, const char* format, const char* ins
     FormatText(line, sizeof line, format, installed, next);
     AddLine(verdict, line);
 }
-
-// A field of a file line: the bytes from begin up to end, not terminated.
-struct FieldSpan {
-    const char* begin;
-    size_t length;
-};
 
 // The next field from position: up to the next "," outside two-byte
 // characters, or the end of the text. Returns the position after the field's
@@ -131,15 +126,23 @@ bool IsOtherDefinition(const char* recorded, const unsigned char* sha256)
     return std::strcmp(recorded, hex) != 0;
 }
 
+void SplitFileLineFields(const char* value, FieldSpan* fields)
+{
+    const char* position = NextField(value, &fields[0]);
+    position = NextField(position, &fields[1]);
+    position = NextField(position, &fields[2]);
+    fields[3].begin = position;
+    fields[3].length = std::strlen(position);
+}
+
 bool SplitFileLine(const char* value, UpdateFileEntry* entry)
 {
-    FieldSpan source, target, size, digest;
-    const char* position = NextField(value, &source);
-    position = NextField(position, &target);
-    position = NextField(position, &size);
-    // The digest is the whole rest, commas included.
-    digest.begin = position;
-    digest.length = std::strlen(position);
+    FieldSpan fields[4];
+    SplitFileLineFields(value, fields);
+    const FieldSpan& source = fields[0];
+    const FieldSpan& target = fields[1];
+    const FieldSpan& size = fields[2];
+    const FieldSpan& digest = fields[3];
 
     entry->sourcePath[0] = '\0';
     entry->targetPath[0] = '\0';
@@ -177,8 +180,8 @@ UpdateFileEntry* ReadLoadedFileList(bool* complete)
     UpdateFileEntry* tail = nullptr;
     // After FILE999 the formatter would write FILE000 and begin again.
     for (int32_t n = 1; n <= kMaxFileLines; ++n) {
-        char key[16];
-        FormatText(key, sizeof key, "FILE%z3", n);
+        char key[kFileKeyCapacity];
+        FormatFileKey(key, n);
         char value[kFileLineLimit + 1];
         if (ProfileText::GetValue("UPDATE_FILE", key, "", value, kFileLineLimit) == 0)
             break;

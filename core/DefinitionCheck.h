@@ -65,6 +65,17 @@ void JudgeLoadedDefinition(const InstalledFacts& installed, DefinitionVerdict* v
 // false when an entry could not be allocated and the chain stops short.
 UpdateFileEntry* ReadLoadedFileList(bool* complete);
 
+// A field of a file line: its bytes from begin, not terminated.
+struct FieldSpan {
+    const char* begin;
+    size_t length;
+};
+
+// The four fields of a file line, as the program splits them: at "," outside
+// two-byte characters, the fourth the whole rest, commas included. A line of
+// fewer fields leaves the later ones empty, at its end.
+void SplitFileLineFields(const char* value, FieldSpan* fields);
+
 // Fills the path, size and digest fields of entry from one file line and
 // zeroes its progress fields. A field that does not fit its 63 bytes is never
 // cut into some other path: the entry then gets no target path and no digest,

@@ -1,10 +1,26 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Rules of the definition package that the program's fetch and offline open
 // apply, and that fernup-pack applies again when it predicts what the program
 // will do: one place, so the two cannot drift apart.
+
+// The package's own files, beside the update's files in an offline package.
+constexpr char kDefinitionFileName[] = "update.qdv";
+constexpr char kDigestFileName[] = "MD5.txt";
+constexpr char kReadmeFileName[] = "readme.txt";
+constexpr char kSignatureFileName[] = "update.sig";
+
+// True when name is one of the package's own files, ASCII letters in any
+// case: an update's file of that name would lie where that file lies.
+bool IsPackageFileName(const char* name);
+
+// The key of a definition's numberth file line: "FILE" and three digits
+// (FILE001 to FILE999), into key of kFileKeyCapacity bytes.
+constexpr size_t kFileKeyCapacity = 16;
+void FormatFileKey(char* key, int32_t number);
 
 // The fetch keeps at most these many bytes of each file; a longer body is cut.
 constexpr uint32_t kDefinitionAreaSize = 65536;  // update.qdv

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "core/DefinitionPackage.h"
 #include "support/ByteArea.h"
 #include "support/FormatText.h"
 #include "support/ProfileText.h"
@@ -209,11 +210,28 @@ uint32_t WriteSignedPart(const SignedFacts& facts, char* out, uint32_t capacity)
            PutHexLine(out, capacity, &length, "DEFINITION", facts.definitionHash, kSha256Size) &&
            PutHexLine(out, capacity, &length, "README", facts.readmeHash, kSha256Size);
     for (int32_t i = 0; fits && i < facts.fileCount && i < kMaxSignedFiles; ++i) {
-        char key[16];
-        FormatText(key, sizeof key, "FILE%z3", i + 1);
+        char key[kFileKeyCapacity];
+        FormatFileKey(key, i + 1);
         fits = PutHexLine(out, capacity, &length, key, facts.fileHashes[i], kSha256Size);
     }
     return fits ? length : 0;
+}
+
+bool SignatureNamesTexts(const char* signatureText, uint32_t signatureLength,
+                         const unsigned char* definitionHash, const unsigned char* readmeHash)
+{
+    // The two lines as WriteSignedPart puts them, after the line end before.
+    char lines[160];
+    uint32_t length = 2;
+    std::memcpy(lines, "\r\n", 2);
+    if (signatureText == nullptr ||
+        !PutHexLine(lines, sizeof lines, &length, "DEFINITION", definitionHash, kSha256Size) ||
+        !PutHexLine(lines, sizeof lines, &length, "README", readmeHash, kSha256Size))
+        return false;
+    for (uint32_t at = 0; at + length <= signatureLength; ++at)
+        if (std::memcmp(signatureText + at, lines, length) == 0)
+            return true;
+    return false;
 }
 
 uint32_t AppendSignatureLine(const unsigned char* signature, char* out, uint32_t signedLength,
@@ -265,8 +283,8 @@ SignatureVerdict ReadSignatureText(const char* text, uint32_t length, SignedFact
     }
     facts->fileCount = 0;
     while (read && facts->fileCount < kMaxSignedFiles) {
-        char key[16];
-        FormatText(key, sizeof key, "FILE%z3", facts->fileCount + 1);
+        char key[kFileKeyCapacity];
+        FormatFileKey(key, facts->fileCount + 1);
         if (ProfileText::GetValue(kSection, key, "", value, kValueLimit) == 0)
             break;
         if (!ReadHexValue(key, facts->fileHashes[facts->fileCount], kSha256Size))

@@ -96,6 +96,13 @@ SignatureVerdict CheckSignedPackage(const char* signatureText, uint32_t signatur
                                     const PublicKey* keys, uint32_t keyCount, uint32_t today,
                                     SignedFacts* facts);
 
+// True when the text holds the DEFINITION and README lines, in the one
+// layout, of a package whose update.qdv and readme.txt have these SHA-256:
+// an update.sig written for them, whether or not its signature holds. Reads
+// no ProfileText, so any thread may ask.
+bool SignatureNamesTexts(const char* signatureText, uint32_t signatureLength,
+                         const unsigned char* definitionHash, const unsigned char* readmeHash);
+
 // The signed SHA-256 of the definition's file at index (0 for FILE001), or
 // null when the signature binds none: such a file never passes its check.
 const unsigned char* SignedFileHash(const SignedFacts& facts, int32_t index);

@@ -13,10 +13,11 @@ public:
     HWND m_hWnd;  // null until the window exists
 };
 
-// A window of the program, the dialog or one of its controls. Every message
-// the platform delivers to the window reaches HandleMessage of m_target
-// through RouteMessage (CWinDialog.h). Routing records point back at the
-// object, so a copy would be routed to its original: it cannot be copied.
+// The window base: a window of the program, the dialog or one of its
+// controls. Every message the platform delivers to the window reaches
+// HandleMessage of m_target through RouteMessage (CWinDialog.h). Routing
+// records point back at the object, so a copy would be routed to its
+// original: it cannot be copied.
 class CWinMain : public CWinCmdTarget, NoCopy {
 public:
     CWinMain();

@@ -6,9 +6,9 @@
 
 #include "support/NoCopy.h"
 
-// The base of a worker task: Run is the body of a thread of its own, started,
-// stopped and waited for through a CTaskController. The virtual operations are
-// declared in the order their slots are numbered.
+// The task base: the base of a worker task. Run is the body of a thread of
+// its own, started, stopped and waited for through a CTaskController. The
+// virtual operations are declared in the order their slots are numbered.
 class CWinThreadMaster : NoCopy {
 public:
     CWinThreadMaster();

@@ -53,10 +53,13 @@ www=$nginx_dir/www
 python3 bench/make-blocks.py "$data/releases" --mib "$mib" >&2
 printf 'benchmark package\r\n' > "$data/readme.txt"
 cases=(a b c d)
+# The archive's address under a case's package, as its update.qdv lists it
+# (fernup-pack build puts each file at an address its bytes give).
+address_of() { grep -a '^FILE001=' "$www/$1/update.qdv" | tr -d '\r' | cut -d= -f2 | cut -d, -f1; }
 for c in "${cases[@]}"; do
   "$pack_tool" build --files "$data/releases/$c" --out "$www/$c" --title Quill --version 1.01 \
     --day 2024/06/01 --readme "$data/readme.txt" >&2
-  zsyncmake -u "http://127.0.0.1:$port/$c/files/data/archive.pak" -o "$www/$c/archive.pak.zsync" \
+  zsyncmake -u "http://127.0.0.1:$port/$c/$(address_of "$c")" -o "$www/$c/archive.pak.zsync" \
     "$data/releases/$c/data/archive.pak" >&2
 done
 bash scripts/nginx-serve.sh check "$nginx_dir" a/update.qdv
@@ -115,9 +118,9 @@ for c in "${cases[@]}"; do
   echo "=== case $c: blocks" >&2
   echo "$c blocks $(update "$c")" >> "$results"
   echo "=== case $c: full download (index taken away)" >&2
-  mv "$www/$c/files/data/archive.pak.fbi" "$data/index-$c"
+  mv "$www/$c/$(address_of "$c").fbi" "$data/index-$c"
   echo "$c full $(update "$c")" >> "$results"
-  mv "$data/index-$c" "$www/$c/files/data/archive.pak.fbi"
+  mv "$data/index-$c" "$www/$c/$(address_of "$c").fbi"
   echo "=== case $c: zsync" >&2
   echo "$c zsync $(zsync_case "$c")" >> "$results"
 done
@@ -128,7 +131,7 @@ reset_game a
 wine_scan=$(for c in a d; do
   printf '(%s) ' "$c"
   cmake/wine-run.sh "$build/wineprefix" "$build/bin/block_scan_bench.exe" \
-    "$(winpath "$data/game/data/archive.pak")" "$(winpath "$www/$c/files/data/archive.pak.fbi")" |
+    "$(winpath "$data/game/data/archive.pak")" "$(winpath "$www/$c/$(address_of "$c").fbi")" |
     tr -d '\r'
 done)
 

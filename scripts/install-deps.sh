@@ -7,7 +7,8 @@ packages=(
   cmake make g++ googletest libgtest-dev libbenchmark-dev libssl-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64
   wine wine64 wine32:i386 xvfb xauth x11-utils imagemagick
-  locales fonts-ipafont-gothic nginx-light curl openssl python3 libcurl4-openssl-dev
+  locales fonts-ipafont-gothic nginx-light varnish curl openssl python3 libcurl4-openssl-dev
+  osslsigncode
   clang libclang-rt-14-dev zsync
 )
 

@@ -1,14 +1,26 @@
 #!/usr/bin/env bash
 # The one nginx launcher of the demo, the test fixtures and the benchmarks.
 #
-#   nginx-serve.sh start DIR [ROOT] [--tls CERT KEY]
+#   nginx-serve.sh start DIR [ROOT] [--tls CERT KEY] [--cache-headers]
 #                                    serve ROOT (default DIR/www) on a free port
 #                                    of 127.0.0.1 in the background; config,
 #                                    logs (access.log; ranges.log with each
 #                                    request's Range) and state go to DIR; writes DIR/port
 #                                    and DIR/nginx.pid, prints "PORT PID".
 #                                    With --tls, HTTPS only, with the
-#                                    certificate chain CERT and its key KEY
+#                                    certificate chain CERT and its key KEY.
+#                                    With --cache-headers, the Cache-Control
+#                                    lines of docs/hosting.md: the definition
+#                                    files 1 s, a digest's folder a year,
+#                                    everything else a day
+#   nginx-serve.sh start DIR --cache-of PORT
+#                                    a caching proxy in front of the server on
+#                                    127.0.0.1:PORT, as a CDN's edge is: it
+#                                    keeps each answer as long as the server's
+#                                    Cache-Control says, ignores the client's
+#                                    no-cache, keys on the query string and
+#                                    asks the server once for what many
+#                                    clients want at the same moment
 #   nginx-serve.sh stop DIR          stop that nginx by its PID
 #   nginx-serve.sh check DIR PATH    fetch http(s)://127.0.0.1:PORT/PATH; when
 #                                    the answer is not 200, say what the server
@@ -22,7 +34,8 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: nginx-serve.sh start DIR [ROOT] [--tls CERT KEY] | stop DIR | check DIR PATH" >&2
+  echo "usage: nginx-serve.sh start DIR [ROOT] [--tls CERT KEY] [--cache-headers|--cache-of PORT]" >&2
+  echo "       nginx-serve.sh stop DIR | check DIR PATH" >&2
   exit 2
 }
 [ $# -ge 2 ] || usage
@@ -45,11 +58,51 @@ free_port() {
   python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
 }
 
+# docs/hosting.md's lines for nginx, as a publisher pastes them.
+cache_header_lines() {
+  cat <<'LINES'
+    location ~ "/(update\.qdv|MD5\.txt|readme\.txt|update\.sig)$" {
+      add_header Cache-Control "public, max-age=1" always;
+    }
+    location ~ "/[0-9a-f]{16}/[^/]+$" {
+      add_header Cache-Control "public, max-age=31536000, immutable" always;
+    }
+    location / {
+      add_header Cache-Control "public, max-age=86400" always;
+    }
+LINES
+}
+
+# A server block's contents for a caching proxy in front of origin_port.
+cache_proxy_lines() {
+  cat <<LINES
+    location / {
+      proxy_pass http://127.0.0.1:$1;
+      proxy_cache fernup;
+      proxy_cache_key \$scheme\$proxy_host\$request_uri;
+      proxy_cache_lock on;
+      proxy_http_version 1.1;
+      add_header X-Cache \$upstream_cache_status always;
+    }
+LINES
+}
+
 start() {
-  local root=$1 cert=${2:-} key=${3:-} user_line="" port pid tls_lines="" scheme=http
+  local root=$1 cert=${2:-} key=${3:-} mode=${4:-} origin_port=${5:-}
+  local user_line="" port pid tls_lines="" scheme=http server_lines="" cache_path=""
   stop
   mkdir -p "$root" "$dir/temp"
   root=$(realpath "$root")
+  server_lines="root $root;"
+  if [ "$mode" = headers ]; then
+    server_lines="$server_lines
+$(cache_header_lines)"
+  elif [ "$mode" = proxy ]; then
+    rm -rf "$dir/cache"
+    mkdir -p "$dir/cache"
+    cache_path="proxy_cache_path $dir/cache levels=1:2 keys_zone=fernup:1m max_size=1g inactive=2d use_temp_path=off;"
+    server_lines=$(cache_proxy_lines "$origin_port")
+  fi
   if [ -n "$cert" ]; then
     scheme=https
     tls_lines="ssl_certificate $(realpath "$cert"); ssl_certificate_key $(realpath "$key");"
@@ -80,10 +133,11 @@ http {
   scgi_temp_path $dir/temp/scgi;
   default_type application/octet-stream;
   sendfile on;
+  $cache_path
   server {
     listen 127.0.0.1:$port${cert:+ ssl};
     $tls_lines
-    root $root;
+$server_lines
   }
 }
 CONF
@@ -137,17 +191,29 @@ case "$action" in
   start)
     shift 2
     root=$dir/www
-    if [ $# -gt 0 ] && [ "$1" != --tls ]; then
+    if [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; then
       root=$1
       shift
     fi
-    if [ $# -gt 0 ]; then
-      [ $# -eq 3 ] && [ "$1" = --tls ] || usage
-      [ -r "$2" ] && [ -r "$3" ] || { echo "nginx-serve.sh: cannot read $2 or $3" >&2; exit 2; }
-      start "$root" "$2" "$3"
-    else
-      start "$root"
-    fi
+    cert="" key="" mode="" origin_port=""
+    while [ $# -gt 0 ]; do
+      case "$1" in
+        --tls)
+          [ $# -ge 3 ] || usage
+          [ -r "$2" ] && [ -r "$3" ] || { echo "nginx-serve.sh: cannot read $2 or $3" >&2; exit 2; }
+          cert=$2 key=$3
+          shift 3
+          ;;
+        --cache-headers) mode=headers; shift ;;
+        --cache-of)
+          [ $# -ge 2 ] || usage
+          mode=proxy origin_port=$2
+          shift 2
+          ;;
+        *) usage ;;
+      esac
+    done
+    start "$root" "$cert" "$key" "$mode" "$origin_port"
     ;;
   stop) [ $# -eq 2 ] || usage; stop ;;
   check) [ $# -eq 3 ] || usage; check "$3" ;;

@@ -214,18 +214,18 @@ int CFernupDlg::OpenOfflineDefinition(const char* path)
     FreeFileEntries();
     m_fileList.RemoveAllItems();
 
-    const CByteArea digest = ReadPackageFile(folder, "MD5.txt", kDigestAreaSize);
+    const CByteArea digest = ReadPackageFile(folder, kDigestFileName, kDigestAreaSize);
     if (!DigestTextAccepts(definition.Bytes(), definition.Length(), digest.Bytes(),
                            digest.Length())) {
         m_messageList.ClearLines();
         m_messageList.AppendLine(kLineDefinitionNotFetched);
         ShowState(DialogState::kFetchFailed);
     } else {
-        AcceptPackage(std::move(definition), ReadPackageFile(folder, "readme.txt", kReadmeAreaSize),
-                      m_keyCount != 0
-                          ? ReadPackageFile(folder, "update.sig", kSignatureTextCapacity)
-                          : CByteArea(),
-                      true);
+        AcceptPackage(
+            std::move(definition), ReadPackageFile(folder, kReadmeFileName, kReadmeAreaSize),
+            m_keyCount != 0 ? ReadPackageFile(folder, kSignatureFileName, kSignatureTextCapacity)
+                            : CByteArea(),
+            true);
     }
     Repaint();
     return 1;

@@ -57,6 +57,9 @@ public:
     // version gives the copy the blocks it shares with the entry's file when
     // the file's block index can be had, and only the rest is fetched.
     int32_t DownloadFile(UpdateFileEntry* entry);
+    // The download once more, under the query that names the entry's listed
+    // digest (core/CompanionAddress.h); without a digest to name, nothing.
+    int32_t DownloadByDigest(UpdateFileEntry* entry);
     int32_t VerifyDownloaded(UpdateFileEntry* entry);
     int32_t TransferFile(UpdateFileEntry* entry);
     int32_t VerifyInstalled(UpdateFileEntry* entry);
@@ -87,11 +90,14 @@ private:
     void RunPhases();  // fetch, install, record; then the session closes
     void FetchPhase();
     void InstallPhase();
-    bool Check(HANDLE file, const char* path, UpdateFileEntry* entry, bool installed);
+    // A check that is not final only says whether the file matches.
+    bool Check(HANDLE file, const char* path, UpdateFileEntry* entry, bool installed,
+               bool final = true);
+    bool DownloadedCopyMatches(UpdateFileEntry* entry);
+    int32_t DownloadFrom(UpdateFileEntry* entry, const char* address);
     bool InstalledFileMatches(UpdateFileEntry* entry, HANDLE copy);
     bool CopyMatchingInstalled(UpdateFileEntry* entry);
     bool CopyFromBlocks(UpdateFileEntry* entry);
-    bool CopyPassesCheck(UpdateFileEntry* entry);
     int32_t KeepInstalled(UpdateFileEntry* entry);
     uint32_t EntryIndex(const UpdateFileEntry* entry) const;
     HANDLE WorkCopy(const UpdateFileEntry* entry, bool create);

@@ -5,6 +5,7 @@
 #include "core/CompanionAddress.h"
 #include "core/DefinitionPackage.h"
 #include "core/MessageLines.h"
+#include "core/ReleaseAgreement.h"
 #include "core/SignedPackage.h"
 #include "framework/CWinListBox.h"
 #include "framework/FinishedFlag.h"
@@ -12,6 +13,7 @@
 #include "support/TextRoutines.h"
 #include "updater/FineTimer.h"
 #include "updater/HttpFetch.h"
+#include "updater/TestSeams.h"
 
 namespace {
 
@@ -24,6 +26,8 @@ constexpr int32_t kFailBrokenOff = 3;
 constexpr size_t kAddressCapacity = 272;
 
 }  // namespace
+
+uint32_t g_disagreementWaitMs = kDisagreementWaitMs;
 
 CInitUpdateTask::CInitUpdateTask(const char* definitionAddress, CWinListBox* messageList,
                                  bool fetchSignature)
@@ -68,6 +72,42 @@ int32_t CInitUpdateTask::FetchInto(void* session, const TimeBudget& budget, cons
     return m_failureCode;
 }
 
+int32_t CInitUpdateTask::FetchSet(void* session, FetchedPackage* package, CByteArea* digest)
+{
+    const TimeBudget budget = {GetTickCount(), TimeoutsMs(kDefinitionTimeouts, g_httpTimeoutMs)};
+    char address[kAddressCapacity];
+    if (FetchInto(session, budget, m_definitionAddress, kDefinitionAreaSize,
+                  &package->definition) == 0) {
+        CompanionAddress(address, sizeof(address), m_definitionAddress, kDigestFileName);
+        FetchInto(session, budget, address, kDigestAreaSize, digest);
+    }
+    if (m_failureCode == 0) {
+        CompanionAddress(address, sizeof(address), m_definitionAddress, kReadmeFileName);
+        FetchInto(session, budget, address, kReadmeAreaSize, &package->readme);
+    }
+    if (m_failureCode == 0 && m_fetchSignature) {
+        CompanionAddress(address, sizeof(address), m_definitionAddress, kSignatureFileName);
+        FetchInto(session, budget, address, kSignatureTextCapacity, &package->signature);
+    }
+    return m_failureCode;
+}
+
+bool CInitUpdateTask::OfOneRelease(const FetchedPackage& package, const CByteArea& digest) const
+{
+    const PackageTexts texts = {
+        package.definition.Bytes(),
+        package.definition.Length(),
+        digest.Bytes(),
+        digest.Length(),
+        package.readme.Bytes(),
+        package.readme.Length(),
+        // A fetched update.sig that came empty is still one to compare.
+        m_fetchSignature ? (package.signature.Bytes() ? package.signature.Bytes() : "") : nullptr,
+        package.signature.Length(),
+    };
+    return TextsOfOneRelease(texts);
+}
+
 int32_t CInitUpdateTask::Run()
 {
     if (IsRaised(m_finished))
@@ -87,24 +127,14 @@ int32_t CInitUpdateTask::Run()
         if (!session.IsValid()) {
             AppendMessage(kLineDefinitionNotFetched);
             m_failureCode = kFailNotFetched;
-        } else {
-            const TimeBudget budget = {GetTickCount(),
-                                       TimeoutsMs(kDefinitionTimeouts, g_httpTimeoutMs)};
-            char address[kAddressCapacity];
-            if (FetchInto(session.Get(), budget, m_definitionAddress, kDefinitionAreaSize,
-                          &package.definition) == 0) {
-                CompanionAddress(address, sizeof(address), m_definitionAddress, "MD5.txt");
-                FetchInto(session.Get(), budget, address, kDigestAreaSize, &digest);
-            }
-            if (m_failureCode == 0) {
-                CompanionAddress(address, sizeof(address), m_definitionAddress, "readme.txt");
-                FetchInto(session.Get(), budget, address, kReadmeAreaSize, &package.readme);
-            }
-            if (m_failureCode == 0 && m_fetchSignature) {
-                CompanionAddress(address, sizeof(address), m_definitionAddress, "update.sig");
-                FetchInto(session.Get(), budget, address, kSignatureTextCapacity,
-                          &package.signature);
-            }
+        } else if (FetchSet(session.Get(), &package, &digest) == 0 &&
+                   !OfOneRelease(package, digest)) {
+            // Files of two releases, as a cache hands them out for a moment
+            // after an upload: once more, when every copy a cache still holds
+            // was taken after it (core/ReleaseAgreement.h). Each attempt has
+            // the package's time of its own.
+            SleepIfRunning(g_disagreementWaitMs);
+            FetchSet(session.Get(), &package, &digest);
         }
         if (m_failureCode == 0 &&
             !DigestTextAccepts(package.definition.Bytes(), package.definition.Length(),

@@ -23,7 +23,10 @@ struct FetchedPackage {
 // time-outs (core/FetchLimits.h); past that the fetch ends as broken off
 // (failure code 3 and its line), whichever file and step it was in. The
 // dialog polls IsFinished, then takes the texts over with TakePackage; it
-// checks the signature itself.
+// checks the signature itself. Files that are not of one release (MD5.txt,
+// or update.sig, of another update.qdv) are fetched once more after
+// core/ReleaseAgreement.h's wait, each attempt within the time above, and
+// only then judged.
 class CInitUpdateTask final : public CWinThreadMaster {
 public:
     // messageList is borrowed for the task's lifetime; with fetchSignature
@@ -41,6 +44,9 @@ private:
     void AppendMessage(const char* line);
     int32_t FetchInto(void* session, const TimeBudget& budget, const char* address,
                       uint32_t capacity, CByteArea* area);
+    // Every file of the package, within the package's time; the failure code.
+    int32_t FetchSet(void* session, FetchedPackage* package, CByteArea* digest);
+    bool OfOneRelease(const FetchedPackage& package, const CByteArea& digest) const;
 
     char m_definitionAddress[256];
     CWinListBox* m_messageList;

@@ -17,6 +17,7 @@ function(fernup_delay_import name)
   set(asm ${folder}/${name}_stubs.s)
   set(stubs ${folder}/${name}_stubs.o)
   set(library ${folder}/lib${name}_delay.a)
+  file(MAKE_DIRECTORY ${folder})
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(bits 32)
     set(kill_at --kill-at)
@@ -25,12 +26,15 @@ function(fernup_delay_import name)
     set(kill_at)
   endif()
   add_custom_command(OUTPUT ${library} ${stubs}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
     COMMAND sh ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/delay-import.sh ${CMAKE_NM}
             ${FERNUP_IMPORT_${name}} ${name}.dll ${bits} ${def} ${asm} ${ARGN}
-    COMMAND ${CMAKE_DLLTOOL} --input-def ${def} --output-delaylib ${library} ${kill_at}
-    COMMAND ${CMAKE_CXX_COMPILER} -c -x assembler ${asm} -o ${stubs}
+    # dlltool names the library's symbols after the path it is given: a
+    # relative one keeps the build's folder out of the program.
+    COMMAND ${CMAKE_DLLTOOL} --input-def ${name}.def --output-delaylib lib${name}_delay.a
+            ${kill_at}
+    COMMAND ${CMAKE_CXX_COMPILER} -c -x assembler ${name}_stubs.s -o ${name}_stubs.o
     DEPENDS ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/delay-import.sh ${FERNUP_IMPORT_${name}}
+    WORKING_DIRECTORY ${folder}
     COMMENT "Delay-import library for ${name}.dll"
     VERBATIM)
   add_custom_target(${name}_delay_library DEPENDS ${library} ${stubs})

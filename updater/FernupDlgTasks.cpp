@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "core/DefinitionPackage.h"
 #include "core/MessageLines.h"
 #include "framework/CWinThreadMaster.h"
 #include "support/CMd5.h"
@@ -49,7 +50,7 @@ void CFernupDlg::StartFetch()
     SetTimer(m_hWnd, kHeartbeatTimer, kHeartbeatMs, nullptr);
 
     char address[256];
-    FormatText(address, sizeof address, "%supdate.qdv", m_installed.baseAddress);
+    FormatText(address, sizeof address, "%s%s", m_installed.baseAddress, kDefinitionFileName);
     m_fetchTask = new CInitUpdateTask(address, &m_messageList, m_keyCount != 0);
 
     if (!StartTask(m_fetchTask)) {

@@ -26,6 +26,11 @@ extern InternetOpenProc g_internetOpen;
 using QueryDataAvailableProc = BOOL(WINAPI*)(HINTERNET, LPDWORD, DWORD, DWORD_PTR);
 extern QueryDataAvailableProc g_queryDataAvailable;
 
+// The definition fetch's wait before it fetches files of two releases once
+// more (core/ReleaseAgreement.h's kDisagreementWaitMs); tests that are not
+// about the wait shorten it.
+extern uint32_t g_disagreementWaitMs;
+
 // Raises the finished flag of an update task that was never started, as its
 // Run does last: the dialog's handling of a finished update without one.
 void RaiseFinishedWithoutRun(CFernupTask* task);

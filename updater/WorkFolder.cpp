@@ -1,5 +1,7 @@
 #include "updater/WorkFolder.h"
 
+#include <initializer_list>
+
 #include "support/ByteArea.h"
 #include "support/FormatText.h"
 #include "support/PathText.h"
@@ -146,15 +148,24 @@ bool CWorkFolder::Create(const char* parent, const char* stem, uint32_t copyCoun
 
 HANDLE CWorkFolder::CreateCopy(uint32_t index, const char* name)
 {
-    char path[sizeof m_path + 64];
-    if (m_path[0] == '\0' || index >= m_copyCount || m_copies[index] != INVALID_HANDLE_VALUE ||
-        !JoinPath(path, sizeof path, m_path, name))
+    if (m_path[0] == '\0' || index >= m_copyCount || m_copies[index] != INVALID_HANDLE_VALUE)
         return INVALID_HANDLE_VALUE;
-    // Writers are refused for as long as the copy lives; readers must allow
-    // the writing and the deletion that this handle holds.
-    m_copies[index] = CreateFileA(
-        path, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    // Two entries may install files of one name into two folders; each gets
+    // a copy of its own.
+    char numbered[80];
+    FormatText(numbered, sizeof numbered, "%u-%s", index, name);
+    for (const char* candidate : {name, static_cast<const char*>(numbered)}) {
+        char path[sizeof m_path + 80];
+        if (!JoinPath(path, sizeof path, m_path, candidate))
+            break;
+        // Writers are refused for as long as the copy lives; readers must
+        // allow the writing and the deletion that this handle holds.
+        m_copies[index] = CreateFileA(
+            path, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_RANDOM_ACCESS | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (m_copies[index] != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
     return m_copies[index];
 }
 

@@ -29,9 +29,10 @@ public:
     // The folder, ending in "\"; empty until Create succeeds.
     const char* Path() const { return m_path; }
 
-    // Creates copy number index (below copyCount) as name in the folder,
-    // open for reading and writing; INVALID_HANDLE_VALUE when that name is
-    // taken, or it cannot be made. The handle stays the folder's.
+    // Creates copy number index (below copyCount) as name in the folder, or,
+    // where an earlier copy took that name, as the number, "-" and name;
+    // open for reading and writing. INVALID_HANDLE_VALUE when it cannot be
+    // made. The handle stays the folder's.
     HANDLE CreateCopy(uint32_t index, const char* name);
     // The handle of copy index, INVALID_HANDLE_VALUE when it was not made.
     HANDLE Copy(uint32_t index) const;

@@ -43,4 +43,33 @@ TEST(CompanionAddress, LongestDefinitionAddressStillFits)
     EXPECT_STREQ("http://host/a/r", small);
 }
 
+TEST(CompanionAddress, DigestQueryNamesTheListedDigest)
+{
+    const char md5[] = "0123456789abcdef0123456789abcdef";
+    struct QueryCase {
+        const char* address;
+        const char* digest;
+        size_t capacity;
+        const char* expected;  // null: no address
+    };
+    const QueryCase cases[] = {
+        {"http://host/game/files/a.bin", md5, 272,
+         "http://host/game/files/a.bin?md5=0123456789abcdef0123456789abcdef"},
+        {"http://host/get?f=a.bin", md5, 272,
+         "http://host/get?f=a.bin&md5=0123456789abcdef0123456789abcdef"},
+        // A definition whose digest is not 32 characters has nothing to name.
+        {"http://host/a.bin", "", 272, nullptr},
+        {"http://host/a.bin", "0123", 272, nullptr},
+        // 17 + 37 characters and the end: 55 fit in 55, not in 54.
+        {"http://host/a.bin", md5, 55, "http://host/a.bin?md5=0123456789abcdef0123456789abcdef"},
+        {"http://host/a.bin", md5, 54, nullptr},
+    };
+    for (const QueryCase& c : cases) {
+        char out[272] = "untouched";
+        const bool formed = DigestQueryAddress(out, c.capacity, c.address, c.digest);
+        EXPECT_EQ(c.expected != nullptr, formed) << c.address << " " << c.capacity;
+        EXPECT_STREQ(c.expected != nullptr ? c.expected : "untouched", out) << c.address;
+    }
+}
+
 }  // namespace

@@ -84,6 +84,26 @@ TEST(PackCommand, ExitStatusAndOutputOfEachCommand)
 
     EXPECT_EQ(2, Pack(scratch, "verify " + Quoted(scratch / "absent")).status);
 
+    // An online package published into a site, then the site pruned.
+    ASSERT_TRUE(BuildRelease(scratch, scratch / "online", "Fern"));
+    fs::create_directories(scratch / "site");
+    ToolOutcome published =
+        Pack(scratch, "publish " + Quoted(scratch / "online") + " " + Quoted(scratch / "site"));
+    EXPECT_EQ(0, published.status) << published.err;
+    const std::string order = "upload in this order";
+    ASSERT_NE(std::string::npos, published.out.find(order)) << published.out;
+    EXPECT_EQ("  " + SourceOf(scratch / "online", "data\\a.dat") +
+                  "\n  readme.txt\n  MD5.txt\n  update.qdv\n",
+              published.out.substr(published.out.find('\n', published.out.find(order)) + 1));
+    ToolOutcome pruned = Pack(scratch, "prune " + Quoted(scratch / "site"));
+    EXPECT_EQ(0, pruned.status) << pruned.err;
+    EXPECT_EQ("", pruned.out);
+    EXPECT_EQ(
+        "1 definitions read, 1 files listed, 0 files (0 bytes) unlisted; --delete removes them\n",
+        pruned.err);
+    EXPECT_EQ(1, Pack(scratch, "publish " + package + " " + Quoted(scratch / "site")).status)
+        << "an offline package does not verify as an online one";
+
     ToolOutcome digest = Pack(scratch, "digest " + Quoted(scratch / "new/data/a.dat"));
     EXPECT_EQ(0, digest.status);
     EXPECT_EQ(Md5Of("alpha") + "  " + Utf8OfPath(scratch / "new/data/a.dat") + "\n", digest.out);

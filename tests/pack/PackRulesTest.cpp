@@ -4,6 +4,7 @@
 
 #include "tests/pack/PackTestFiles.h"
 #include "tools/pack/CommandLine.h"
+#include "tools/pack/ContentAddress.h"
 #include "tools/pack/DefinitionText.h"
 #include "tools/pack/InstalledLog.h"
 #include "tools/pack/NameRules.h"
@@ -304,6 +305,16 @@ TEST(CommandLine, ReadsEachCommandAndRefusesWhatItDoesNotKnow)
     EXPECT_EQ("game", request.status.game);
     EXPECT_EQ("https://h/", request.status.package);
 
+    ASSERT_TRUE(ParseCommandLine({"publish", "pkg", "site", "--threads=2"}, &request, &error))
+        << error;
+    EXPECT_EQ(PackCommand::Publish, request.command);
+    EXPECT_EQ("pkg", Utf8OfPath(request.publish.package));
+    EXPECT_EQ("site", Utf8OfPath(request.publish.site));
+    ASSERT_TRUE(ParseCommandLine({"prune", "site"}, &request, &error)) << error;
+    EXPECT_FALSE(request.prune.remove) << "a dry run unless told";
+    ASSERT_TRUE(ParseCommandLine({"prune", "--delete", "site"}, &request, &error)) << error;
+    EXPECT_TRUE(request.prune.remove);
+
     struct Refusal {
         std::vector<std::string> arguments;
         const char* error;
@@ -324,6 +335,10 @@ TEST(CommandLine, ReadsEachCommandAndRefusesWhatItDoesNotKnow)
         {{"digest"}, "at least one file"},
         {{"digest", "--sha1", "a"}, "does not know --sha1"},
         {{"build", "stray", "--files", "a"}, "does not know stray"},
+        {{"publish", "pkg"}, "a package folder and the site folder"},
+        {{"publish", "--force", "pkg", "site"}, "does not know --force"},
+        {{"prune"}, "one site folder"},
+        {{"prune", "--delete=yes", "site"}, "does not know --delete"},
     };
     for (const Refusal& refusal : refusals) {
         EXPECT_FALSE(ParseCommandLine(refusal.arguments, &request, &error))
@@ -331,4 +346,45 @@ TEST(CommandLine, ReadsEachCommandAndRefusesWhatItDoesNotKnow)
         EXPECT_NE(std::string::npos, error.find(refusal.error))
             << "expected \"" << refusal.error << "\", got \"" << error << "\"";
     }
+}
+
+TEST(ContentAddresses, DigestFolderThenTheNameCutToFit)
+{
+    unsigned char sha256[32];
+    for (int i = 0; i < 32; ++i)
+        sha256[i] = static_cast<unsigned char>(0x10 * (i % 16) + 0x0F - i % 16);
+    const std::string digest = "0f1e2d3c4b5a6978";
+    struct Case {
+        std::string prefix;
+        std::string name;  // UTF-8
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"files/", "map01.dat", "files/" + digest + "/map01.dat"},
+        {"", "a b.txt", digest + "/a%20b.txt"},
+        {"files/", u8"マップ.dat", "files/" + digest + "/%E3%83%9E%E3%83%83%E3%83%97.dat"},
+        // 40 bytes are left for the name under files/: the stem gives way.
+        {"files/", std::string(45, 'n') + ".pak",
+         "files/" + digest + "/" + std::string(36, 'n') + ".pak"},
+        {"files/", u8"ああああああ.dat", "files/" + digest + "/" + std::string(36, '?') + ".dat"},
+        // All extension, or an extension too long to keep: the name is cut as a whole.
+        {"files/", "." + std::string(50, 'e'), "files/" + digest + "/." + std::string(39, 'e')},
+        {"files/", "n." + std::string(50, 'e'), "files/" + digest + "/n." + std::string(38, 'e')},
+        {std::string(44, 'p') + "/", "x.dat", std::string(44, 'p') + "/" + digest + "/x"},
+        {std::string(45, 'p') + "/", "x.dat", ""},
+    };
+    for (const Case& c : cases) {
+        std::string expected = c.expected;
+        // Rows that cut two-byte characters name them by escapes.
+        const std::string a = "%E3%81%82";
+        for (size_t at = expected.find(std::string(9, '?')); at != std::string::npos;
+             at = expected.find(std::string(9, '?')))
+            expected.replace(at, 9, a);
+        EXPECT_EQ(expected, ContentAddress(c.prefix, sha256, c.name)) << c.name;
+        EXPECT_LE(ContentAddress(c.prefix, sha256, c.name).size(), 63u) << c.name;
+    }
+    EXPECT_TRUE(IsContentFolderName(digest));
+    EXPECT_FALSE(IsContentFolderName("0F1E2D3C4B5A6978")) << "upper case";
+    EXPECT_FALSE(IsContentFolderName("0f1e2d3c4b5a697")) << "15 digits";
+    EXPECT_FALSE(IsContentFolderName("0f1e2d3c4b5a697g"));
 }

@@ -12,6 +12,8 @@
 #endif
 
 #include "support/CMd5.h"
+#include "support/PlatformCrypto.h"
+#include "tools/pack/ContentAddress.h"
 #include "tools/pack/HttpClient.h"
 #include "tools/pack/PackageBuilder.h"
 #include "tools/pack/PackagePaths.h"
@@ -95,6 +97,33 @@ std::string Sjis(const std::string& utf8)
     std::string sjis;
     EXPECT_TRUE(Utf8ToShiftJis(utf8, &sjis)) << utf8;
     return sjis;
+}
+
+std::string AddressOf(const std::string& content, const std::string& utf8Name,
+                      const std::string& prefix)
+{
+    unsigned char sha256[kSha256Size];
+    EXPECT_TRUE(Sha256Of(content.data(), static_cast<uint32_t>(content.size()), sha256));
+    return ContentAddress(prefix, sha256, utf8Name);
+}
+
+std::string SourceOf(const fs::path& package, const std::string& sjisTarget)
+{
+    const std::string definition = ReadBytes(package / "update.qdv");
+    const size_t at = definition.find("," + sjisTarget + ",");
+    if (at == std::string::npos)
+        return std::string();
+    const size_t start = definition.rfind('=', at) + 1;
+    return definition.substr(start, at - start);
+}
+
+fs::path CopyOf(const fs::path& package, const std::string& sjisTarget)
+{
+    fs::path copy;
+    const std::string source = SourceOf(package, sjisTarget);
+    EXPECT_FALSE(source.empty()) << sjisTarget << " is not listed";
+    EXPECT_TRUE(source.empty() || ServedFilePath(package, source, &copy)) << source;
+    return copy;
 }
 
 std::string Joined(const std::vector<std::string>& lines)

@@ -41,6 +41,17 @@ std::vector<std::string> Listing(const std::filesystem::path& folder, bool recur
 // Shift-JIS form of UTF-8 text; fails the test when there is none.
 std::string Sjis(const std::string& utf8);
 
+// The address build gives a file of these bytes and this last name (UTF-8)
+// under prefix.
+std::string AddressOf(const std::string& content, const std::string& utf8Name,
+                      const std::string& prefix = "files/");
+
+// The source path that the package's update.qdv lists for the target path
+// (Shift-JIS, "\\" between folders), and where that file lies in the package
+// folder; empty when none is listed.
+std::string SourceOf(const std::filesystem::path& package, const std::string& sjisTarget);
+std::filesystem::path CopyOf(const std::filesystem::path& package, const std::string& sjisTarget);
+
 // Lines joined with "\n" after each, for comparisons that print well.
 std::string Joined(const std::vector<std::string>& lines);
 

@@ -83,28 +83,40 @@ TEST(PackBuild, OnlinePackageHoldsTheDefinitionAndEveryFileUnderItsSourcePath)
     EXPECT_EQ(4u, result.listed);
     EXPECT_EQ(73004u, result.bytes);
 
+    // Each file at the address its bytes give: the first 16 hexadecimal
+    // digits of their SHA-256, then the file's last name.
     fs::path package = scratch / "pkg";
-    std::vector<std::string> expectedListing = {"MD5.txt",           "files",
-                                                "files/data",        "files/data/map01.dat",
-                                                u8"files/data/表示", u8"files/data/表示/マップ.dat",
-                                                "files/empty.txt",   u8"files/ソフト.txt",
-                                                "readme.txt",        "update.qdv"};
+    const std::string map = AddressOf(files[0].content, "map01.dat");
+    const std::string kanji = AddressOf(files[1].content, u8"マップ.dat");
+    const std::string empty = AddressOf("", "empty.txt");
+    const std::string soft = AddressOf("soft", u8"ソフト.txt");
+    EXPECT_EQ("files/e3b0c44298fc1c14/empty.txt", empty) << "SHA-256 of nothing: e3b0c442...";
+    std::vector<std::string> expectedListing = {"MD5.txt", "files", "readme.txt", "update.qdv"};
+    for (const std::string& address : {map, kanji, empty, soft}) {
+        std::string decoded;
+        ASSERT_TRUE(DecodeAddressPath(address, &decoded));
+        expectedListing.push_back(decoded.substr(0, decoded.rfind('/')));
+        expectedListing.push_back(decoded);
+    }
     std::sort(expectedListing.begin(), expectedListing.end());
     EXPECT_EQ(Joined(expectedListing), Joined(Listing(package, true)));
 
     // Source paths in ASCII (UTF-8 escaped), target paths in Shift-JIS.
-    std::string definition =
-        Head("1.01") + Line(1, "files/data/map01.dat", "data\\map01.dat", files[0].content) +
-        Line(2, "files/data/%E8%A1%A8%E7%A4%BA/%E3%83%9E%E3%83%83%E3%83%97.dat",
-             Sjis(u8"data\\表示\\マップ.dat"), files[1].content) +
-        Line(3, "files/empty.txt", "empty.txt", "") +
-        Line(4, "files/%E3%82%BD%E3%83%95%E3%83%88.txt", Sjis(u8"ソフト.txt"), "soft");
+    std::string definition = Head("1.01") + Line(1, map, "data\\map01.dat", files[0].content) +
+                             Line(2, kanji, Sjis(u8"data\\表示\\マップ.dat"), files[1].content) +
+                             Line(3, empty, "empty.txt", "") +
+                             Line(4, soft, Sjis(u8"ソフト.txt"), "soft");
+    EXPECT_EQ("files/" + kanji.substr(6, 16) + "/%E3%83%9E%E3%83%83%E3%83%97.dat", kanji);
     EXPECT_EQ(definition, ReadBytes(package / "update.qdv"));
     EXPECT_EQ(Md5Of(definition), ReadBytes(package / "MD5.txt"));
     EXPECT_EQ(Md5Of(definition), result.digest);
     EXPECT_EQ(Sjis(u8"説明です。\r\n"), ReadBytes(package / "readme.txt"));
-    for (const ReleaseFile& file : files)
-        EXPECT_TRUE(ReadBytes(scratch / ("pkg/files/" + file.name)) == file.content) << file.name;
+    const std::string addresses[] = {map, kanji, empty, soft};
+    for (size_t i = 0; i < files.size(); ++i) {
+        fs::path copy;
+        ASSERT_TRUE(ServedFilePath(package, addresses[i], &copy));
+        EXPECT_TRUE(ReadBytes(copy) == files[i].content) << files[i].name;
+    }
 
     VerifyResult verified = Verify(package, false);
     EXPECT_EQ("", Joined(verified.problems));
@@ -163,7 +175,7 @@ TEST(PackBuild, PreviousReleaseLeavesOutUnchangedFilesAndGuardsFolders)
     EXPECT_EQ(1u, result.notes.size()) << Joined(result.notes);
     std::string definition = ReadBytes(scratch / "pkg/update.qdv");
     EXPECT_EQ(std::string::npos, definition.find("map01")) << Readable(definition);
-    EXPECT_NE(std::string::npos, definition.find("FILE003=files/%E3%82%BD"))
+    EXPECT_NE(std::string::npos, definition.find("FILE003=" + AddressOf("soft", u8"ソフト.txt")))
         << Readable(definition);
     EXPECT_EQ("", Joined(Verify(scratch / "pkg", false).problems));
 
@@ -220,6 +232,47 @@ TEST(PackBuild, SameLastNameIsFineWhenTheBytesAreTheSame)
     EXPECT_EQ("", Joined(Verify(scratch / "pkg", true).problems));
 }
 
+TEST(PackBuild, AddressesFollowTheBytesAndStayWithinTheDefinitionsLimit)
+{
+    CScratchFolder scratch("addresses");
+    const std::string longName = u8"とても長い名前の地図データファイル.dat";
+    WriteRelease(scratch, "new",
+                 {{"a/same.dat", "one"},
+                  {"b/same.dat", "one"},
+                  {"md5.TXT", "x"},
+                  {"data/" + longName, "long"}});
+    BuildOptions options = Options(scratch);
+    options.prefix = "";
+    BuildResult result;
+    ASSERT_TRUE(BuildPackage(options, &result)) << Joined(result.errors);
+    const std::string definition = ReadBytes(scratch / "pkg/update.qdv");
+    // The same bytes under the same name are one address, listed twice.
+    const std::string same = AddressOf("one", "same.dat", "");
+    const std::vector<std::string> listing = Listing(scratch / "pkg", true);
+    EXPECT_EQ(1, std::count_if(listing.begin(), listing.end(),
+                               [](const std::string& name) {
+                                   return name.size() > 9 &&
+                                          name.substr(name.size() - 9) == "/same.dat";
+                               }))
+        << Joined(listing);
+    EXPECT_NE(std::string::npos, definition.find("FILE001=" + same + ",a\\same.dat"));
+    EXPECT_NE(std::string::npos, definition.find("FILE002=" + same + ",b\\same.dat"));
+    // Without a prefix no address meets the package's own files.
+    EXPECT_NE(std::string::npos, definition.find(AddressOf("x", "md5.TXT", "") + ",md5.TXT"));
+    // A long name is cut by whole characters, its extension kept: 17 bytes
+    // of digest and "/", four characters of nine escaped bytes, ".dat".
+    const std::string cut = AddressOf("long", longName, "");
+    EXPECT_EQ(AddressOf("long", u8"とても長.dat", ""), cut);
+    EXPECT_NE(std::string::npos, definition.find("FILE003=" + cut + ","));
+    EXPECT_EQ("", Joined(Verify(scratch / "pkg", false).problems));
+
+    // Built again, the package is the same, address for address.
+    options.output = scratch / "again";
+    ASSERT_TRUE(BuildPackage(options, &result)) << Joined(result.errors);
+    EXPECT_EQ(definition, ReadBytes(scratch / "again/update.qdv"));
+    EXPECT_EQ(Joined(Listing(scratch / "pkg", true)), Joined(Listing(scratch / "again", true)));
+}
+
 TEST(PackBuild, RefusesWhatThePlayersUpdateWouldTripOverAndWritesNothing)
 {
     struct Case {
@@ -243,7 +296,13 @@ TEST(PackBuild, RefusesWhatThePlayersUpdateWouldTripOverAndWritesNothing)
         {"long target", {{"data/" + std::string(55, 'x') + ".dat", "a"}}, none, "64 bytes"},
         {"comma", {{"a,b.dat", "a"}}, none, "would end the field"},
         {"wave dash", {{u8"〜.dat", "a"}}, none, "cannot be written exactly in Shift-JIS"},
-        {"long source", {{u8"ああああああああ.dat", "a"}}, none, "the source path"},
+        {"long source offline",
+         {{"data/" + std::string(50, 'x') + ".dat", "a"}},
+         [](const CScratchFolder&, BuildOptions* o) { o->offline = true; },
+         "the source path"},
+        {"no room for a name", oneFile,
+         [](const CScratchFolder&, BuildOptions* o) { o->prefix = std::string(46, 'p') + "/"; },
+         "--prefix leaves no room for a name"},
         {"work folder",
          {{"a/same.dat", "1"}, {"b/same.dat", "2"}},
          none,
@@ -256,12 +315,17 @@ TEST(PackBuild, RefusesWhatThePlayersUpdateWouldTripOverAndWritesNothing)
          {{"readme.txt", "game's own"}},
          [](const CScratchFolder&, BuildOptions* o) { o->offline = true; },
          "package's own readme.txt"},
-        {"empty prefix",
+        {"empty prefix offline",
          {{"md5.TXT", "x"}},
-         [](const CScratchFolder&, BuildOptions* o) { o->prefix = ""; },
+         [](const CScratchFolder&, BuildOptions* o) {
+             o->prefix = "";
+             o->offline = true;
+         },
          "package's own md5.TXT"},
+        // Addresses follow the bytes: only a file of the same bytes, named as
+        // the index, lies where it goes.
         {"a file where a block index goes",
-         {{"big.pak", std::string(1 << 20, 'b')}, {"big.pak.fbi", "x"}},
+         {{"big.pak", std::string(1 << 20, 'b')}, {"big.pak.fbi", std::string(1 << 20, 'b')}},
          none,
          "big.pak.fbi: lies where the block index of big.pak is published"},
         {"bad prefix", oneFile, [](const CScratchFolder&, BuildOptions* o) { o->prefix = "/abs/"; },
@@ -321,13 +385,18 @@ TEST(PackBuild, FilesOfAMiBAndMoreGetTheirBlockIndexBesideThemOnline)
                   {u8"data/表示/大.pak", bigger},
                   {"data/small.pak", Pattern((1 << 20) - 1, 42)}});
     ASSERT_TRUE(BuildRelease(scratch, scratch / "pkg", kTitle));
-    EXPECT_EQ(BlockIndexOf(big), ReadBytes(scratch / "pkg/files/data/big.pak.fbi"));
-    EXPECT_EQ(BlockIndexOf(bigger), ReadBytes(scratch / u8"pkg/files/data/表示/大.pak.fbi"));
-    EXPECT_EQ(Joined({"MD5.txt", "files", "files/data", "files/data/big.pak",
-                      "files/data/big.pak.fbi", "files/data/small.pak", u8"files/data/表示",
-                      u8"files/data/表示/大.pak", u8"files/data/表示/大.pak.fbi", "readme.txt",
-                      "update.qdv"}),
-              Joined(Listing(scratch / "pkg", true)));
+    // Beside each copy, at its address and ".fbi", whatever the address.
+    auto indexOf = [&](const std::string& utf8Target) {
+        fs::path path = CopyOf(scratch / "pkg", Sjis(utf8Target));
+        return path.empty() ? std::string("<not listed>") : ReadBytes(path += ".fbi");
+    };
+    EXPECT_EQ(BlockIndexOf(big), indexOf("data\\big.pak"));
+    EXPECT_EQ(BlockIndexOf(bigger), indexOf(u8"data\\表示\\大.pak"));
+    EXPECT_EQ("<missing>", indexOf("data\\small.pak"));
+    size_t indexes = 0;
+    for (const std::string& name : Listing(scratch / "pkg", true))
+        indexes += name.size() > 4 && name.compare(name.size() - 4, 4, ".fbi") == 0 ? 1 : 0;
+    EXPECT_EQ(2u, indexes);
     VerifyResult verified = Verify(scratch / "pkg", false);
     EXPECT_EQ("", Joined(verified.problems));
     EXPECT_EQ(2u, verified.indexes);

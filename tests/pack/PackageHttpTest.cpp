@@ -2,6 +2,9 @@
 // loopback (the pack_nginx fixture): libcurl natively, WinINet under Wine.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "tests/pack/PackTestFiles.h"
 #include "tools/pack/HttpClient.h"
 #include "tools/pack/PackageBuilder.h"
@@ -71,7 +74,9 @@ TEST(PackHttp, VerifiesAServedPackageAndReportsWhatTheServerLacks)
     EXPECT_EQ(3u, result.files);
 
     fs::path served = ServedFolder() / "www" / "verify";
-    fs::remove(served / PathOfUtf8(u8"files/data/表示/マップ.dat"));
+    const std::string target = Sjis(u8"data\\表示\\マップ.dat");
+    const std::string source = SourceOf(served, target);
+    fs::remove(CopyOf(served, target));
     WriteBytes(served / "MD5.txt", std::string(32, 'f'));
     fs::remove(served / "readme.txt");
     result = VerifyAt(base);
@@ -81,9 +86,7 @@ TEST(PackHttp, VerifiesAServedPackageAndReportsWhatTheServerLacks)
         "readme.txt: missing (HTTP status 404); the program would take the server's error "
         "page for it",
         result.problems[1]);
-    EXPECT_EQ(base +
-                  "files/data/%E8%A1%A8%E7%A4%BA/%E3%83%9E%E3%83%83%E3%83%97.dat answered with "
-                  "HTTP status 404",
+    EXPECT_EQ(base + source + " answered with HTTP status 404",
               result.problems[2].substr(result.problems[2].find("http://")));
 }
 
@@ -116,6 +119,52 @@ TEST(PackHttp, StatusFetchesAsTheProgramDoes)
         << "without a URL the program fetches \"update.qdv\" alone";
 }
 
+TEST(PackHttp, StatusFetchesASetOfTwoReleasesOnceMoreAfterItsWait)
+{
+    CScratchFolder scratch("http-mixed");
+    Publish(scratch, "mixed");
+    const std::string base = BaseAddress("mixed");
+    WriteLog(scratch, base);
+    const fs::path served = ServedFolder() / "www" / "mixed";
+    const std::string digest = ReadBytes(served / "MD5.txt");
+    const std::string newer =
+        "タイトル　：フェルンの冒険\n公開日　　：2026/11/01 -> 2026/12/07\n"
+        "バージョン：1.00 -> 1.01\n新しい修正ファイルがあります。\n";
+
+    // The MD5.txt of the release before, as a cache may still hand it out,
+    // until the first set has been fetched (its update.sig asked for, by the
+    // server's log); then the one of this release.
+    WriteBytes(served / "MD5.txt", Md5Of("the release before"));
+    const fs::path log = ServedFolder() / "access.log";
+    const size_t logStart = ReadBytes(log).size();
+    std::thread cache([&] {
+        for (int i = 0; i < 2000; ++i) {
+            if (ReadBytes(log).find("GET /mixed/update.sig", logStart) != std::string::npos) {
+                WriteBytes(served / "MD5.txt", digest);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    StatusResult result = Status(scratch, base);
+    cache.join();
+    EXPECT_TRUE(result.fetchedAgain);
+    EXPECT_EQ(Readable(newer), Readable(Joined(result.lines)));
+    EXPECT_TRUE(result.offerUpdate);
+
+    // Of two releases at the second fetch as well: refused as before.
+    WriteBytes(served / "MD5.txt", Md5Of("the release before"));
+    result = Status(scratch, base);
+    EXPECT_TRUE(result.fetchedAgain);
+    EXPECT_EQ(Readable(std::string(kFetching) + kNotFetched), Readable(Joined(result.lines)));
+
+    // Of one release: fetched once.
+    WriteBytes(served / "MD5.txt", digest);
+    result = Status(scratch, base);
+    EXPECT_FALSE(result.fetchedAgain);
+    EXPECT_EQ(Readable(newer), Readable(Joined(result.lines)));
+}
+
 TEST(PackHttp, BlockIndexesAreCheckedAndCountedAsTheProgramUsesThem)
 {
     CScratchFolder scratch("http-blocks");
@@ -125,7 +174,8 @@ TEST(PackHttp, BlockIndexesAreCheckedAndCountedAsTheProgramUsesThem)
     const fs::path served = ServedFolder() / "www" / "blocks";
     ASSERT_TRUE(BuildRelease(scratch, served, u8"フェルンの冒険"));
     const std::string base = BaseAddress("blocks");
-    const fs::path index = served / "files/data/big.pak.fbi";
+    fs::path index = CopyOf(served, "data\\big.pak");
+    index += ".fbi";
     const std::string published = ReadBytes(index);
     const uint64_t indexSize = published.size();
     ASSERT_EQ(28u + 5 * 512, indexSize);

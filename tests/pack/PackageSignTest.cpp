@@ -47,7 +47,7 @@ TEST(PackSign, ASignedPackageVerifiesAndEachRefusalIsNamed)
 
     // A file with the listed size and MD5 but other bytes: only the SHA-256
     // that the signature binds tells them apart.
-    WriteBytes(scratch / "pkg/files/data/map01.dat", Md5CollisionBlock(1));
+    WriteBytes(CopyOf(scratch / "pkg", "data\\map01.dat"), Md5CollisionBlock(1));
     const std::vector<std::string> problems = VerifyWithKey(scratch, "keys/publisher.pub");
     ASSERT_EQ(1u, problems.size()) << Joined(problems);
     EXPECT_NE(std::string::npos, problems[0].find("FILE001")) << problems[0];
@@ -56,7 +56,7 @@ TEST(PackSign, ASignedPackageVerifiesAndEachRefusalIsNamed)
     EXPECT_EQ("", Joined(Verify(scratch / "pkg", false).problems))
         << "without --key, MD5 alone passes it";
 
-    WriteBytes(scratch / "pkg/files/data/map01.dat", Md5CollisionBlock(0));
+    WriteBytes(CopyOf(scratch / "pkg", "data\\map01.dat"), Md5CollisionBlock(0));
     WriteBytes(scratch / "pkg/readme.txt", "swapped");
     EXPECT_EQ("update.sig: readme.txt is not the signed one; the program refuses the package\n",
               Joined(VerifyWithKey(scratch, "keys/publisher.pub")));

@@ -81,16 +81,16 @@ TEST(PackVerify, ReportsEachBreakageOnceAndOnlyIt)
         {"wrong size", [](const fs::path& p) { EditDefinition(p, ",5000,", ",5001,"); }, 1,
          "is 5000 bytes; the definition says 5001"},
         {"one byte more",
-         [](const fs::path& p) { WriteBytes(p / "files/data/map02.dat", Pattern(101, 2)); }, 1,
+         [](const fs::path& p) { WriteBytes(CopyOf(p, "data\\map02.dat"), Pattern(101, 2)); }, 1,
          "map02.dat is 101 bytes; the definition says 100"},
         {"much longer",
-         [](const fs::path& p) { WriteBytes(p / "files/data/map02.dat", Pattern(4000, 2)); }, 1,
+         [](const fs::path& p) { WriteBytes(CopyOf(p, "data\\map02.dat"), Pattern(4000, 2)); }, 1,
          "map02.dat is longer than the 100 bytes the definition says"},
         {"wrong digest",
          [](const fs::path& p) { EditDefinition(p, Md5Of(Pattern(100, 2)), Md5Of("other")); }, 1,
          "FILE002 (data\\map02.dat): "},
         {"changed file",
-         [](const fs::path& p) { WriteBytes(p / "files/data/map01.dat", Pattern(5000, 9)); }, 1,
+         [](const fs::path& p) { WriteBytes(CopyOf(p, "data\\map01.dat"), Pattern(5000, 9)); }, 1,
          "FILE001 (data\\map01.dat): "},
         {"upper-case digest",
          [](const fs::path& p) {
@@ -108,8 +108,9 @@ TEST(PackVerify, ReportsEachBreakageOnceAndOnlyIt)
          1, "the target path is 64 bytes in Shift-JIS; at most 63 fit"},
         {"64-byte source",
          [](const fs::path& p) {
-             fs::rename(p / "files/data/map02.dat", p / ("files/" + std::string(58, 's')));
-             EditDefinition(p, "files/data/map02.dat", "files/" + std::string(58, 's'));
+             const std::string source = SourceOf(p, "data\\map02.dat");
+             fs::rename(CopyOf(p, "data\\map02.dat"), p / ("files/" + std::string(58, 's')));
+             EditDefinition(p, source, "files/" + std::string(58, 's'));
          },
          1, "is 64 bytes; at most 63 fit"},
         {"outside the game folder",
@@ -118,7 +119,7 @@ TEST(PackVerify, ReportsEachBreakageOnceAndOnlyIt)
         {"same work-folder name",
          [](const fs::path& p) { EditDefinition(p, "data\\map02.dat", "other\\MAP01.dat"); }, 1,
          "ends in the same name as FILE001 (data\\map01.dat)"},
-        {"missing file", [](const fs::path& p) { fs::remove(p / "files/data/map02.dat"); }, 1,
+        {"missing file", [](const fs::path& p) { fs::remove(CopyOf(p, "data\\map02.dat")); }, 1,
          "map02.dat does not exist"},
         {"LF line ends",
          [](const fs::path& p) {

@@ -15,7 +15,7 @@ fail() {
 
 private=$(mktemp -d)
 state=$private/state
-trap 'bash "$launcher" stop "$state" >/dev/null 2>&1; rm -rf "$private"' EXIT
+trap 'bash "$launcher" stop "$private/cache" >/dev/null 2>&1; bash "$launcher" stop "$state" >/dev/null 2>&1; rm -rf "$private"' EXIT
 chmod 0700 "$private"
 mkdir -p "$private/www/pkg"
 head -c 300000 /dev/urandom > "$private/www/pkg/data.bin"
@@ -42,6 +42,33 @@ bash "$launcher" stop "$state"
 for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$pid" 2>/dev/null && fail "nginx (PID $pid) still runs after stop"
 [ -e "$state/port" ] && fail "the port file outlived the server"
+
+# A caching proxy in front of a server that sends docs/hosting.md's lines: it
+# keeps what the server allows, whatever the client asks, and keys on the
+# query string.
+mkdir -p "$private/www/files/0123456789abcdef"
+echo one > "$private/www/update.qdv"
+echo two > "$private/www/files/0123456789abcdef/a.bin"
+if read -r origin _ < <(bash "$launcher" start "$state" "$private/www" --cache-headers) &&
+    read -r cache _ < <(bash "$launcher" start "$private/cache" --cache-of "$origin"); then
+  header() {
+    curl -s -D - -o /dev/null -H "Cache-Control: no-cache" "http://127.0.0.1:$cache/$1" |
+      tr -d '\r' | sed -n "s/^$2: //Ip"
+  }
+  [ "$(header update.qdv Cache-Control)" = "public, max-age=1" ] || fail "update.qdv not kept 1 s"
+  [ "$(header files/0123456789abcdef/a.bin Cache-Control)" = "public, max-age=31536000, immutable" ] ||
+    fail "a digest's file not kept a year"
+  [ "$(header pkg/data.bin Cache-Control)" = "public, max-age=86400" ] || fail "other files not kept a day"
+  [ "$(header files/0123456789abcdef/a.bin X-Cache)" = HIT ] || fail "the proxy did not keep a file"
+  [ "$(header "files/0123456789abcdef/a.bin?md5=x" X-Cache)" = MISS ] ||
+    fail "the proxy did not key on the query string"
+  asked=$(grep -c "GET /files/0123456789abcdef/a.bin " "$state/access.log")
+  [ "$asked" = 1 ] || fail "the server was asked $asked times for a kept file"
+else
+  fail "the launcher did not start a server and a cache in front of it"
+fi
+bash "$launcher" stop "$private/cache"
+bash "$launcher" stop "$state"
 
 # HTTPS, with a certificate from a CA of the test's own.
 certs=$private/certs

@@ -332,6 +332,36 @@ TEST_F(FernupTaskTest, FetchPhaseFailureLeavesGameFolderAsItWas)
     }
 }
 
+TEST_F(FernupTaskTest, ADownloadThatFailsItsCheckIsFetchedOnceMoreByItsDigest)
+{
+    // /a.dat is what a cache kept from the release before; under the query
+    // that names the listed digest the server's own file comes.
+    const std::string stale = Pattern(3000, 42), fresh = Pattern(3000, 43), b = Pattern(500, 44);
+    const std::string query = "/a.dat?md5=" + Md5Of(fresh);
+    m_server.SetReply("/a.dat", CannedHttpServer::Ok(stale));
+    m_server.SetReply(query, CannedHttpServer::Ok(fresh));
+    m_server.SetReply("/b.dat", CannedHttpServer::Ok(b));
+    EntryChain entries;
+    entries.Add("a.dat", "data\\a.dat", 3000, Md5Of(fresh));
+    entries.Add("b.dat", "data\\b.dat", 500, Md5Of(b));
+    EXPECT_EQ(Done(), Update(m_server.Address("/"), entries, false));
+    EXPECT_TRUE(InstalledAre({{"data\\a.dat", fresh}, {"data\\b.dat", b}}));
+    Lines asked;
+    for (const std::string& request : m_server.Requests())
+        asked.push_back(request.substr(0, request.find(" HTTP/")));
+    EXPECT_EQ((Lines{"GET /a.dat", "GET " + query, "GET /b.dat"}), asked)
+        << "one more request for the file that failed, none for the other";
+
+    // The server's own file fails as well: the update fails as it always
+    // did, after that one more request.
+    m_server.SetReply(query, CannedHttpServer::Ok(stale));
+    ASSERT_TRUE(WriteBytes(m_game / "data\\a.dat", "older"));
+    const size_t before = m_server.Requests().size();
+    EXPECT_EQ(Failed(5, kBadDownload), Update(m_server.Address("/"), entries, false));
+    EXPECT_EQ(2u, m_server.Requests().size() - before) << "b.dat is installed already";
+    EXPECT_TRUE(InstalledAre({{"data\\a.dat", "older"}, {"data\\b.dat", b}}));
+}
+
 TEST_F(FernupTaskTest, UnsafePathRefusedBeforeAnything)
 {
     const std::string bytes = "payload";
@@ -558,22 +588,23 @@ TEST_F(FernupTaskTest, InstallFailureKeepsEarlierFilesAndRecordsNothing)
     EXPECT_EQ(kStateNotBegun, entries.At(2)->transferState);
 }
 
-TEST_F(FernupTaskTest, SharedWorkFileNameFailsBeforeAnythingIsInstalled)
+// Two files of one name for two folders each get a work-folder copy of their
+// own, whether their bytes differ or not.
+TEST_F(FernupTaskTest, FilesOfOneNameForTwoFoldersEachHaveTheirOwnCopy)
 {
     const std::string first = Pattern(1500, 60), second = Pattern(1500, 61);
     m_server.SetReply("/first.dat", CannedHttpServer::Ok(first));
     m_server.SetReply("/second.dat", CannedHttpServer::Ok(second));
     ASSERT_TRUE(CreateDirectoryA((m_game / "other").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((m_game / "third").c_str(), nullptr));
     EntryChain entries;
     entries.Add("first.dat", "data\\same.dat", 1500, Md5Of(first));
     entries.Add("second.dat", "other\\same.dat", 1500, Md5Of(second));
-    Outcome outcome = Update(m_server.Address("/"), entries, false);
-    // A copy is never made over another: the second cannot be had.
-    EXPECT_EQ(Failed(21, kCannotOpen), outcome);
-    EXPECT_FALSE(PathExists(m_game / "data\\same.dat"));
-    EXPECT_FALSE(PathExists(m_game / "other\\same.dat"));
-    EXPECT_EQ(kLog, Installed("update.log"));
-    EXPECT_FALSE(PathExists(m_workFolder)) << "work folder left";
+    entries.Add("first.dat", "third\\SAME.dat", 1500, Md5Of(first));
+    EXPECT_EQ(Done(), Update(m_server.Address("/"), entries, false));
+    EXPECT_TRUE(InstalledAre(
+        {{"data\\same.dat", first}, {"other\\same.dat", second}, {"third\\SAME.dat", first}}));
+    EXPECT_EQ(Lines{}, WorkFoldersLeft());
 }
 
 TEST_F(FernupTaskTest, EmptyFileListGoesStraightToRecord)

@@ -5,8 +5,13 @@
 #include <mmsystem.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "core/ReleaseAgreement.h"
+#include "core/SignedPackage.h"
+#include "support/ByteArea.h"
+#include "support/PlatformCrypto.h"
 #include "tests/common/CannedHttpServer.h"
 #include "tests/common/TaskTestSupport.h"
 #include "updater/CInitUpdateTask.h"
@@ -25,10 +30,17 @@ const char* const kBrokenOff = "定義ファイルの取得が中断されまし
 
 class InitUpdateTaskTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_server.Start()); }
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_server.Start());
+        // Files of two releases are fetched once more after this wait; the
+        // tests that are not about it keep it short.
+        g_disagreementWaitMs = 300;
+    }
     void TearDown() override
     {
         m_server.Stop();
+        g_disagreementWaitMs = kDisagreementWaitMs;
         g_attemptConnect = InternetAttemptConnect;
         g_internetOpen = InternetOpenA;
         g_httpTimeoutMs = 30000;
@@ -154,8 +166,9 @@ TEST_F(InitUpdateTaskTest, MissingFilesFailWithCodeTwo)
     };
     Serve(definition, Md5Of(definition), "readme");
     const Case cases[] = {
-        // The server's error page is taken as MD5.txt and is not 32 bytes.
-        {"no MD5.txt on the server", m_server.Address("/nodigest/update.qdv"), 3},
+        // The server's error page is taken as MD5.txt and is not 32 bytes,
+        // as MD5.txt of another release is not: the three once more.
+        {"no MD5.txt on the server", m_server.Address("/nodigest/update.qdv"), 6},
         {"server refuses", RefusedAddress("/pkg/update.qdv"), 0},
         {"address without a slash", "update.qdv", 0},
     };
@@ -196,6 +209,74 @@ TEST_F(InitUpdateTaskTest, FetchesInOrderWithFernupAgent)
         EXPECT_EQ(0u, requests[i].find(paths[i])) << requests[i];
         EXPECT_NE(std::string::npos, requests[i].find("\r\nUser-Agent: Fernup\r\n")) << requests[i];
     }
+}
+
+// update.sig's text for a definition and a readme; only its DEFINITION and
+// README lines matter to the fetch, so the signature is left zero.
+std::string SignatureFor(const std::string& definition, const std::string& readme)
+{
+    SignedFacts* facts = AllocSignedFacts();
+    Sha256Of(definition.data(), static_cast<uint32_t>(definition.size()), facts->definitionHash);
+    Sha256Of(readme.data(), static_cast<uint32_t>(readme.size()), facts->readmeHash);
+    std::string text(kSignatureTextCapacity, '\0');
+    const unsigned char signature[kSignatureSize] = {};
+    const uint32_t length = AppendSignatureLine(
+        signature, &text[0], WriteSignedPart(*facts, &text[0], kSignatureTextCapacity),
+        kSignatureTextCapacity);
+    FreeArea(facts);
+    text.resize(length);
+    return text;
+}
+
+TEST_F(InitUpdateTaskTest, FilesOfTwoReleasesAreFetchedOnceMoreAfterTheWait)
+{
+    const std::string old = "[UPDATE_VER]\r\nVER=1.01\r\n", now = "[UPDATE_VER]\r\nVER=1.02\r\n";
+    struct Case {
+        const char* what;
+        bool fetchSignature;
+        const char* stalePath;  // what the server hands out of the release before at first
+        std::string stale, fresh;
+    };
+    const Case cases[] = {
+        {"MD5.txt of the release before", false, "/pkg/MD5.txt", Md5Of(old), Md5Of(now)},
+        {"update.sig of the release before", true, "/pkg/update.sig", SignatureFor(old, "readme"),
+         SignatureFor(now, "readme")},
+    };
+    for (const Case& c : cases) {
+        const size_t files = c.fetchSignature ? 4 : 3;
+        m_fetchSignature = c.fetchSignature ? 1 : 0;
+        Serve(now, Md5Of(now), "readme");
+        m_server.SetReply("/pkg/update.sig", CannedHttpServer::Ok(SignatureFor(now, "readme")));
+        m_server.SetReply(c.stalePath, CannedHttpServer::Ok(c.stale));
+        // Once the first set has been asked for, the server's own file, as
+        // from a cache whose copy has run out.
+        const size_t before = m_server.Requests().size();
+        std::thread cache([&] {
+            for (int i = 0; i < 1000 && m_server.Requests().size() < before + files; ++i)
+                Sleep(10);
+            m_server.SetReply(c.stalePath, CannedHttpServer::Ok(c.fresh));
+        });
+        Outcome outcome = Fetch(m_server.Address("/pkg/update.qdv"));
+        cache.join();
+        EXPECT_EQ(0, outcome.code) << c.what;
+        EXPECT_EQ(Lines{kFetching}, outcome.lines) << c.what;
+        EXPECT_TRUE(outcome.definition == now) << c.what;
+        EXPECT_EQ(2 * files, m_server.Requests().size() - before) << c.what;
+
+        // Still of two releases the second time: refused as before.
+        m_server.SetReply(c.stalePath, CannedHttpServer::Ok(c.stale));
+        const size_t again = m_server.Requests().size();
+        outcome = Fetch(m_server.Address("/pkg/update.qdv"));
+        EXPECT_EQ(c.fetchSignature ? 0 : 2, outcome.code)
+            << c.what << ": the dialog's signature check refuses it";
+        EXPECT_EQ(2 * files, m_server.Requests().size() - again) << c.what;
+    }
+    // One release: fetched once.
+    m_fetchSignature = 1;
+    m_server.SetReply("/pkg/update.sig", CannedHttpServer::Ok(SignatureFor(now, "readme")));
+    const size_t before = m_server.Requests().size();
+    EXPECT_EQ(0, Fetch(m_server.Address("/pkg/update.qdv")).code);
+    EXPECT_EQ(4u, m_server.Requests().size() - before);
 }
 
 DWORD WINAPI NotConnected(DWORD)

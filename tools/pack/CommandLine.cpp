@@ -280,6 +280,43 @@ bool ParseKeygen(const std::vector<std::string>& arguments, PackRequest* request
     return true;
 }
 
+bool ParsePublish(const std::vector<std::string>& arguments, PackRequest* request,
+                  std::string* error)
+{
+    CArgumentWalk walk(arguments);
+    std::string name;
+    while (walk.NextOption(&name)) {
+        if (name != "--threads")
+            return walk.Unknown("publish", error);
+        if (!walk.ThreadCount(&request->publish.threads, error))
+            return false;
+    }
+    if (walk.Words().size() != 2) {
+        *error = "publish needs a package folder and the site folder it goes into";
+        return false;
+    }
+    request->publish.package = PathOfUtf8(walk.Words()[0]);
+    request->publish.site = PathOfUtf8(walk.Words()[1]);
+    return true;
+}
+
+bool ParsePrune(const std::vector<std::string>& arguments, PackRequest* request, std::string* error)
+{
+    CArgumentWalk walk(arguments);
+    std::string name;
+    while (walk.NextOption(&name)) {
+        if (name != "--delete" || !walk.IsSwitch())
+            return walk.Unknown("prune", error);
+        request->prune.remove = true;
+    }
+    if (walk.Words().size() != 1) {
+        *error = "prune needs one site folder";
+        return false;
+    }
+    request->prune.site = PathOfUtf8(walk.Words()[0]);
+    return true;
+}
+
 bool ParseHelp(const std::vector<std::string>&, PackRequest*, std::string*)
 {
     return true;
@@ -303,6 +340,8 @@ const CommandWord kCommandWords[] = {
     {"keygen", PackCommand::Keygen, ParseKeygen},
     {"sign",   PackCommand::Sign,   ParseSign},
     {"digest", PackCommand::Digest, ParseDigest},
+    {"publish", PackCommand::Publish, ParsePublish},
+    {"prune",  PackCommand::Prune,  ParsePrune},
 };
 // clang-format on
 
@@ -335,8 +374,10 @@ const char* UsageText()
            "                    [--threads N] [--sign KEY [--expires YYYY-MM-DD]]\n"
            "      Writes a package: update.qdv, MD5.txt, readme.txt and the files. With\n"
            "      --previous, only files whose bytes differ from that release are listed.\n"
-           "      Online packages keep the files under --prefix (default files/); --offline\n"
-           "      puts each file beside the definition under the last part of its name.\n"
+           "      Online packages keep each file under --prefix (default files/) at an\n"
+           "      address its bytes give (16 hex digits of its SHA-256, then its name), so\n"
+           "      an address never changes its bytes; --offline puts each file beside the\n"
+           "      definition under the last part of its name.\n"
            "      --sign writes update.sig with the key file KEY (see sign).\n"
            "  fernup-pack keygen NAME\n"
            "      Writes a new key pair: NAME.key (private, readable by you only; never\n"
@@ -359,6 +400,14 @@ const char* UsageText()
            "      package: the URL of the game's update.log), and on standard error how\n"
            "      many files and bytes an update of that folder would fetch. Exit status\n"
            "      0 when the program would offer the update, 1 when not.\n"
+           "  fernup-pack publish [--threads N] PACKAGE SITE\n"
+           "      Copies a verified online package into SITE, the folder served at the\n"
+           "      base address: new files first, none replaced, then readme.txt,\n"
+           "      update.sig, MD5.txt and update.qdv, each by rename. Prints the order to\n"
+           "      upload in to a remote store.\n"
+           "  fernup-pack prune [--delete] SITE\n"
+           "      Lists the files under SITE's digest folders that no update.qdv under\n"
+           "      SITE lists any more; --delete removes them. Run it a day after a publish.\n"
            "  fernup-pack digest [--threads N] FILE...\n"
            "      Prints MD5 digests like md5sum, several files at once.\n"
            "Exit status 2: the command line or an input could not be used.";

@@ -4,13 +4,15 @@
 #include <vector>
 
 #include "tools/pack/PackageBuilder.h"
+#include "tools/pack/PackagePublisher.h"
 #include "tools/pack/PackageSigner.h"
 #include "tools/pack/PackageVerifier.h"
+#include "tools/pack/SitePruner.h"
 #include "tools/pack/StatusReport.h"
 
 // The command line of fernup-pack: a command and its options.
 
-enum class PackCommand { Help, Build, Verify, Status, Digest, Keygen, Sign };
+enum class PackCommand { Help, Build, Verify, Status, Digest, Keygen, Sign, Publish, Prune };
 
 struct PackRequest {
     PackCommand command = PackCommand::Help;
@@ -18,6 +20,8 @@ struct PackRequest {
     VerifyOptions verify;
     StatusOptions status;
     SignOptions sign;
+    PublishOptions publish;
+    PruneOptions prune;
     std::filesystem::path keyBase;         // keygen: NAME of NAME.key and NAME.pub
     std::vector<std::string> digestFiles;  // UTF-8 paths
     unsigned threads = 0;

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "core/ReleaseAgreement.h"
 #include "tools/pack/CommandLine.h"
 #include "tools/pack/FileDigest.h"
 #include "tools/pack/HttpClient.h"
@@ -124,6 +125,10 @@ int RunStatus(const StatusOptions& options)
     std::string error;
     if (!TellStatus(options, &result, &error))
         return Unusable(error);
+    if (result.fetchedAgain)
+        PrintLine(stderr, "the definition files were of two releases; fetched again after " +
+                              std::to_string(kDisagreementWaitMs / 1000) +
+                              " s, as the program does");
     for (const std::string& line : result.lines)
         PrintLine(stdout, Readable(line));
     if (result.counted)
@@ -137,6 +142,48 @@ int RunStatus(const StatusOptions& options)
                                          std::to_string(result.blockRequests) + " requests)") +
                               (result.signedHashes ? " (update.sig's SHA-256 compared too)" : ""));
     return result.offerUpdate ? kFine : kRefused;
+}
+
+int RunPublish(const PublishOptions& options)
+{
+    PublishResult result;
+    if (!PublishPackage(options, &result)) {
+        for (const std::string& error : result.errors)
+            PrintLine(stderr, "error: " + error);
+        Fail("the site was left as it was");
+        return kRefused;
+    }
+    PrintLine(stdout, "published " + Utf8OfPath(options.package) + " into " +
+                          Utf8OfPath(options.site) + ": " + std::to_string(result.added.size()) +
+                          " files added, " + std::to_string(result.kept.size()) + " already there");
+    if (result.removedSignature)
+        PrintLine(stderr, "note: the package is not signed; the site's update.sig was removed");
+    PrintLine(stdout,
+              "To a remote store, upload in this order (each file whole before the next; "
+              "never replace a file under files/):");
+    for (const std::string& name : UploadOrder(result))
+        PrintLine(stdout, "  " + name);
+    if (result.removedSignature)
+        PrintLine(stdout, "  then delete update.sig");
+    return kFine;
+}
+
+int RunPrune(const PruneOptions& options)
+{
+    PruneResult result;
+    const bool pruned = PruneSite(options, &result);
+    for (const std::string& error : result.errors)
+        PrintLine(stderr, "error: " + error);
+    if (!pruned && result.unlisted.empty())
+        return kRefused;
+    for (const std::string& name : result.unlisted)
+        PrintLine(stdout, (options.remove ? "removed " : "would remove ") + name);
+    PrintLine(stderr, std::to_string(result.definitions) + " definitions read, " +
+                          std::to_string(result.kept) + " files listed, " +
+                          std::to_string(result.unlisted.size()) + " files (" +
+                          std::to_string(result.unlistedBytes) + " bytes) " +
+                          (options.remove ? "removed" : "unlisted; --delete removes them"));
+    return pruned ? kFine : kRefused;
 }
 
 int RunDigest(const std::vector<std::string>& files, unsigned threads)
@@ -174,6 +221,8 @@ int main(int argc, char** argv)
     case PackCommand::Digest: return RunDigest(request.digestFiles, request.threads);
     case PackCommand::Keygen: return RunKeygen(request.keyBase);
     case PackCommand::Sign: return RunSign(request.sign);
+    case PackCommand::Publish: return RunPublish(request.publish);
+    case PackCommand::Prune: return RunPrune(request.prune);
     case PackCommand::Verify:
     case PackCommand::Status: break;
     }

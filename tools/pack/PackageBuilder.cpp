@@ -9,6 +9,7 @@
 #include "core/DefinitionCheck.h"
 #include "support/CMd5.h"
 #include "support/TextRoutines.h"
+#include "tools/pack/ContentAddress.h"
 #include "tools/pack/DefinitionText.h"
 #include "tools/pack/FileDigest.h"
 #include "tools/pack/NameRules.h"
@@ -33,10 +34,17 @@ struct ScannedFile {
 struct ReleaseFile {
     ScannedFile file;
     std::string target;  // Shift-JIS, "\" between folders
-    std::string source;
+    std::string source;  // online: its length only, until the bytes are digested
     bool changed;
     std::string md5;
+    std::string blockIndex;  // online, of a file of kBlockIndexLeastFileSize and more
 };
+
+// The last component of a "/"-separated UTF-8 path.
+std::string LastUtf8Name(const std::string& relative)
+{
+    return relative.substr(relative.rfind('/') + 1);
+}
 
 // Every file and folder under root, files sorted by their relative path.
 bool ScanFolder(const fs::path& root, const char* what, std::vector<ScannedFile>* files,
@@ -146,17 +154,26 @@ bool NameFile(const ScannedFile& file, const BuildOptions& options, ReleaseFile*
         errors->push_back(file.relative + ": the target path " + fault);
         return false;
     }
-    named->source = options.offline ? OfflineSourcePath(options.prefix, sjis)
-                                    : EncodeSourcePath(options.prefix, file.relative);
+    // Online the address follows from the bytes, read later; every digest
+    // writes as many digits, so a zero one already gives its length.
+    const unsigned char noDigest[kSha256Size] = {};
+    named->source = options.offline
+                        ? OfflineSourcePath(options.prefix, sjis)
+                        : ContentAddress(options.prefix, noDigest, LastUtf8Name(file.relative));
+    if (named->source.empty()) {
+        errors->push_back(file.relative + ": --prefix leaves no room for a name in the address");
+        return false;
+    }
     fault = SourcePathFault(named->source);
     if (!fault.empty()) {
         errors->push_back(file.relative + ": the source path " + Readable(named->source) + " " +
                           fault);
         return false;
     }
-    std::string clash =
-        options.offline ? LastComponent(named->target) : sjis.substr(0, sjis.find('/'));
-    if ((options.offline || options.prefix.empty()) && IsPackageName(clash)) {
+    // Online every address begins with a digest's folder, which no name of
+    // the package's own is.
+    std::string clash = LastComponent(named->target);
+    if (options.offline && IsPackageName(clash)) {
         errors->push_back(file.relative + ": would lie where the package's own " + Readable(clash) +
                           " lies");
         return false;
@@ -306,56 +323,64 @@ void CheckWorkFolderNames(const std::vector<ReleaseFile>& files, BuildResult* re
     }
 }
 
-// The block index of a listed file beside its copy, under the file's address
-// and kBlockIndexSuffix, so that it follows wherever the file is published.
-void WriteBlockIndex(const fs::path& package, const ReleaseFile& file, const std::string& index,
-                     BuildResult* result)
+// The block index of each large file beside its copy, under the file's
+// address and kBlockIndexSuffix, so that it follows wherever the file is
+// published.
+void WriteBlockIndexes(const fs::path& package, const std::vector<ReleaseFile>& files,
+                       BuildResult* result)
 {
-    fs::path path;
-    std::string error = "its block index could not be made";
-    if (index.empty() || !ServedFilePath(package, file.source + kBlockIndexSuffix, &path) ||
-        !WriteLocalFile(path, index, &error)) {
-        result->errors.push_back(file.file.relative + ": " + error);
-        return;
+    for (const ReleaseFile& file : files) {
+        if (!file.changed || file.blockIndex.empty())
+            continue;
+        fs::path path;
+        std::string error = "its block index could not be written";
+        if (!ServedFilePath(package, file.source + kBlockIndexSuffix, &path) ||
+            !WriteLocalFile(path, file.blockIndex, &error)) {
+            result->errors.push_back(file.file.relative + ": " + error);
+            continue;
+        }
+        ++result->indexes;
+        result->indexBytes += file.blockIndex.size();
     }
-    ++result->indexes;
-    result->indexBytes += index.size();
 }
 
 // A block index lies at its file's address and a suffix: no listed file may
-// lie there.
-void CheckIndexAddresses(const BuildOptions& options, const std::vector<ReleaseFile>& files,
-                         BuildResult* result)
+// lie there (with addresses of the files' digests, only a file of a large
+// file's bytes named as its index could).
+void CheckIndexAddresses(const std::vector<ReleaseFile>& files, BuildResult* result)
 {
-    if (options.offline)
-        return;
     std::map<std::string, const ReleaseFile*> bySource;
     for (const ReleaseFile& file : files)
         if (file.changed)
             bySource[file.source] = &file;
     for (const ReleaseFile& file : files) {
-        if (!file.changed || file.file.size < kBlockIndexLeastFileSize)
+        if (!file.changed || file.blockIndex.empty())
             continue;
         auto found = bySource.find(file.source + kBlockIndexSuffix);
         if (found != bySource.end())
-            result->errors.push_back(found->second->file.relative + ": lies where the block index of " +
-                                     file.file.relative + " is published; rename it");
+            result->errors.push_back(found->second->file.relative +
+                                     ": lies where the block index of " + file.file.relative +
+                                     " is published; rename it");
     }
 }
 
-// Copies every listed file into the package while digesting it.
+// Copies every listed file into the package while digesting it. Online a
+// copy is written under a name of its own and then moved to the address its
+// SHA-256 gives: two files of the same bytes and name share one address.
+// A large file's block index is made in the same pass.
 void CopyListedFiles(const BuildOptions& options, const fs::path& package,
                      std::vector<ReleaseFile>* files, BuildResult* result)
 {
     std::vector<DigestJob> jobs;
     std::vector<ReleaseFile*> copied;
     std::set<std::string> offlineNames;
+    const fs::path incoming = package / ".incoming";
     for (ReleaseFile& file : *files) {
         if (!file.changed)
             continue;
-        fs::path copy;
-        bool placed = options.offline ? DiskPathOfName(package, LastComponent(file.target), &copy)
-                                      : ServedFilePath(package, file.source, &copy);
+        fs::path copy = incoming / std::to_string(copied.size());
+        bool placed =
+            !options.offline || DiskPathOfName(package, LastComponent(file.target), &copy);
         // Offline, files of the same name are one file; the first is copied and
         // the others only digested, to be compared with it.
         if (options.offline && !offlineNames.insert(FoldedName(LastComponent(file.target))).second)
@@ -368,7 +393,7 @@ void CopyListedFiles(const BuildOptions& options, const fs::path& package,
             continue;
         }
         jobs.push_back(LocalDigestJob(file.file.path, copy, file.file.size + 1));
-        // A large file online gets its block index, made in the same pass.
+        jobs.back().wantSha256 = !options.offline;
         if (!options.offline && file.file.size >= kBlockIndexLeastFileSize &&
             file.file.size <= static_cast<uint64_t>(kMaxFileSize)) {
             jobs.back().blockShift = BlockShiftFor(static_cast<uint32_t>(file.file.size));
@@ -386,9 +411,25 @@ void CopyListedFiles(const BuildOptions& options, const fs::path& package,
             continue;
         }
         file.md5 = jobs[i].md5;
-        if (jobs[i].blockShift != 0)
-            WriteBlockIndex(package, file, jobs[i].blockIndex, result);
+        if (options.offline)
+            continue;
+        file.blockIndex.swap(jobs[i].blockIndex);
+        if (jobs[i].blockShift != 0 && file.blockIndex.empty())
+            result->errors.push_back(file.file.relative + ": its block index could not be made");
+        file.source =
+            ContentAddress(options.prefix, jobs[i].sha256, LastUtf8Name(file.file.relative));
+        fs::path address;
+        std::error_code code;
+        if (ServedFilePath(package, file.source, &address))
+            fs::create_directories(address.parent_path(), code);
+        if (!address.empty() && !code)
+            fs::rename(jobs[i].copyTo, address, code);
+        if (address.empty() || code)
+            result->errors.push_back(file.file.relative + ": cannot place its copy at " +
+                                     file.source);
     }
+    std::error_code code;
+    fs::remove_all(incoming, code);
 }
 
 }  // namespace
@@ -448,7 +489,6 @@ bool BuildPackage(const BuildOptions& options, BuildResult* result)
         estimate.push_back({file.source, file.target, static_cast<uint32_t>(file.file.size),
                             std::string(32, '0')});
     }
-    CheckIndexAddresses(options, release, result);
     if (listed > static_cast<size_t>(kMaxFileLines))
         errors.push_back(std::to_string(listed) + " files to list; a definition holds at most 999");
     size_t definitionSize = ComposeDefinition(head, estimate).size();
@@ -467,6 +507,10 @@ bool BuildPackage(const BuildOptions& options, BuildResult* result)
     CopyListedFiles(options, staging.Path(), &release, result);
     if (errors.empty())
         CheckWorkFolderNames(release, result);
+    if (errors.empty())
+        CheckIndexAddresses(release, result);
+    if (errors.empty())
+        WriteBlockIndexes(staging.Path(), release, result);
     if (!errors.empty())
         return false;
 

@@ -1,8 +1,10 @@
 #include "tools/pack/StatusReport.h"
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "core/BlockIndex.h"
@@ -12,6 +14,7 @@
 #include "core/DefinitionPackage.h"
 #include "core/EntryDigest.h"
 #include "core/MessageLines.h"
+#include "core/ReleaseAgreement.h"
 #include "core/SignedPackage.h"
 #include "core/UpdateFileEntry.h"
 #include "support/ByteArea.h"
@@ -229,25 +232,66 @@ bool Fetch(const std::string& address, uint32_t capacity, PackageBody* body, Sta
     return true;
 }
 
+// The files the program fetches for a package, update.sig as the program
+// with keys fetches it.
+struct FetchedSet {
+    PackageBody definition;
+    PackageBody digest;
+    PackageBody readme;
+    PackageBody signature;
+};
+
+bool FetchSet(const std::string& address, FetchedSet* set, StatusResult* result)
+{
+    if (!Fetch(address, kDefinitionAreaSize, &set->definition, result) ||
+        !Fetch(Companion(address, "MD5.txt"), kDigestAreaSize, &set->digest, result) ||
+        !Fetch(Companion(address, "readme.txt"), kReadmeAreaSize, &set->readme, result))
+        return false;
+    set->signature =
+        FetchBody(RequestAddress(Companion(address, "update.sig"), ""), kSignatureTextCapacity);
+    return true;
+}
+
+// The program's rule for a set of two releases. A package without update.sig
+// is judged as the program without keys judges it, which does not fetch one.
+bool OfOneRelease(const FetchedSet& set)
+{
+    const bool signedPackage =
+        set.signature.outcome == BodyOutcome::Done && set.signature.httpStatus == 200;
+    const PackageTexts texts = {
+        set.definition.bytes.data(),
+        static_cast<uint32_t>(set.definition.bytes.size()),
+        set.digest.bytes.data(),
+        static_cast<uint32_t>(set.digest.bytes.size()),
+        set.readme.bytes.data(),
+        static_cast<uint32_t>(set.readme.bytes.size()),
+        signedPackage ? set.signature.bytes.data() : nullptr,
+        static_cast<uint32_t>(set.signature.bytes.size()),
+    };
+    return TextsOfOneRelease(texts);
+}
+
 void TellOnline(const fs::path& game, const std::string& baseAddress,
                 const InstalledState& installed, StatusResult* result)
 {
     result->lines.push_back(kLineFetchingDefinition);
     std::string address = baseAddress + "update.qdv";
-    PackageBody definition, digest, readme;
-    if (!Fetch(address, kDefinitionAreaSize, &definition, result) ||
-        !Fetch(Companion(address, "MD5.txt"), kDigestAreaSize, &digest, result) ||
-        !Fetch(Companion(address, "readme.txt"), kReadmeAreaSize, &readme, result))
+    FetchedSet set;
+    if (!FetchSet(address, &set, result))
         return;
-    if (!DigestMatches(definition.bytes, digest)) {
+    if (!OfOneRelease(set)) {
+        result->fetchedAgain = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kDisagreementWaitMs));
+        if (!FetchSet(address, &set, result))
+            return;
+    }
+    if (!DigestMatches(set.definition.bytes, set.digest)) {
         result->lines.push_back(kLineDefinitionNotFetched);
         return;
     }
-    PackageLocation location = {true, baseAddress, fs::path(), false};
-    const PackageBody signature = ReadPackageBody(location, "update.sig", kSignatureTextCapacity);
-    UpdateFileEntry* entries = Judge(definition.bytes, installed, signature, result);
+    UpdateFileEntry* entries = Judge(set.definition.bytes, installed, set.signature, result);
     if (result->counted)
-        CountFetch(game, baseAddress, entries, signature, result);
+        CountFetch(game, baseAddress, entries, set.signature, result);
     FreeEntryChain(entries);
 }
 

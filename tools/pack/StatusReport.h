@@ -32,6 +32,9 @@ struct StatusResult {
     // Fernup.exe built with keys compares them (one without keys would fetch
     // no more than counted here).
     bool signedHashes = false;
+    // The files fetched first were of two releases (ReleaseAgreement.h), so
+    // the program's rule fetched them once more after its wait.
+    bool fetchedAgain = false;
 };
 
 // False (with *error) when the program would not get as far as a message:
