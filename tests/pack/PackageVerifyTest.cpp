@@ -118,7 +118,7 @@ TEST(PackVerify, ReportsEachBreakageOnceAndOnlyIt)
          "is not a plain relative path inside the game folder"},
         {"same work-folder name",
          [](const fs::path& p) { EditDefinition(p, "data\\map02.dat", "other\\MAP01.dat"); }, 1,
-         "ends in the same name as FILE001 (data\\map01.dat)"},
+         "and FILE001 (data\\map01.dat) end in the same name and differ"},
         {"missing file", [](const fs::path& p) { fs::remove(CopyOf(p, "data\\map02.dat")); }, 1,
          "map02.dat does not exist"},
         {"LF line ends",

@@ -3,31 +3,28 @@
 #include <cstring>
 
 #include "core/DefinitionCheck.h"
+#include "core/DefinitionPackage.h"
 #include "support/ByteArea.h"
-#include "support/FormatText.h"
 #include "support/ProfileText.h"
-
-namespace {
 
 std::string FileKey(int number)
 {
-    char key[16];
-    FormatText(key, sizeof key, "FILE%z3", number);
+    char key[kFileKeyCapacity];
+    FormatFileKey(key, number);
     return key;
 }
 
-// The program's reader takes its text in an area of its own allocator.
 bool LoadIntoReader(const std::string& text)
 {
     char* area = static_cast<char*>(AllocArea(static_cast<uint32_t>(text.size())));
-    if (area == nullptr)
+    if (area == nullptr) {
+        ProfileText::LoadText(nullptr, 0);
         return false;
+    }
     std::memcpy(area, text.data(), text.size());
     ProfileText::LoadText(area, static_cast<uint32_t>(text.size()));
     return true;
 }
-
-}  // namespace
 
 std::string ComposeDefinition(const DefinitionHead& head, const std::vector<PackEntry>& entries)
 {

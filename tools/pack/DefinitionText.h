@@ -22,6 +22,15 @@ struct PackEntry {
     std::string md5;
 };
 
+// The key of the numberth file line, as the program reads it: FILE001 onward.
+std::string FileKey(int number);
+
+// Loads text into the program's reader (ProfileText, program-wide), which
+// takes it in an area of the program's allocator; the caller releases it with
+// ProfileText::ReleaseText. False, with an empty text loaded, when there is
+// no memory for it.
+bool LoadIntoReader(const std::string& text);
+
 std::string ComposeDefinition(const DefinitionHead& head, const std::vector<PackEntry>& entries);
 
 // Reads text back with the program's own reader and judging code, as a player

@@ -7,6 +7,7 @@
 
 #include "core/BlockIndex.h"
 #include "core/DefinitionCheck.h"
+#include "core/DefinitionPackage.h"
 #include "support/CMd5.h"
 #include "support/TextRoutines.h"
 #include "tools/pack/ContentAddress.h"
@@ -22,8 +23,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-const char* const kPackageNames[] = {"update.qdv", "MD5.txt", "readme.txt"};
 
 struct ScannedFile {
     fs::path path;
@@ -100,14 +99,6 @@ bool HeadText(const std::string& utf8, const char* option, bool isVersion, std::
     return true;
 }
 
-bool IsPackageName(const std::string& sjisName)
-{
-    for (const char* name : kPackageNames)
-        if (FoldedName(sjisName) == FoldedName(name))
-            return true;
-    return false;
-}
-
 // Offline the source path is never fetched; it only names the file in the
 // program's list, so it stays readable, with just the bytes escaped that
 // would make it no path under an address.
@@ -173,7 +164,7 @@ bool NameFile(const ScannedFile& file, const BuildOptions& options, ReleaseFile*
     // Online every address begins with a digest's folder, which no name of
     // the package's own is.
     std::string clash = LastComponent(named->target);
-    if (options.offline && IsPackageName(clash)) {
+    if (options.offline && IsPackageFileName(clash.c_str())) {
         errors->push_back(file.relative + ": would lie where the package's own " + Readable(clash) +
                           " lies");
         return false;
@@ -302,24 +293,17 @@ void CompareWithPrevious(const BuildOptions& options, std::vector<ReleaseFile>* 
                                 "update cannot delete files");
 }
 
-// Two listed files whose targets end in the same name share one work-folder
-// copy: the later download replaces the earlier, so unless they hold the same
-// bytes the earlier file fails its check after it was installed.
-void CheckWorkFolderNames(const std::vector<ReleaseFile>& files, BuildResult* result)
+// Two listed files of one copy name must hold the same bytes (CopyName).
+void CheckCopyNames(const std::vector<ReleaseFile>& files, BuildResult* result)
 {
     std::map<std::string, const ReleaseFile*> firstByName;
     for (const ReleaseFile& file : files) {
         if (!file.changed)
             continue;
-        std::string name = FoldedName(LastComponent(file.target));
-        auto found = firstByName.find(name);
-        if (found == firstByName.end()) {
-            firstByName[name] = &file;
-        } else if (found->second->md5 != file.md5) {
-            result->errors.push_back(file.file.relative + " and " + found->second->file.relative +
-                                     " end in the same name and differ; the program keeps one "
-                                     "copy per name in its work folder");
-        }
+        auto first = firstByName.emplace(CopyName(file.target), &file).first;
+        if (first->second->md5 != file.md5)
+            result->errors.push_back(file.file.relative + " and " + first->second->file.relative +
+                                     " " + kOneNameTwoFiles);
     }
 }
 
@@ -383,7 +367,7 @@ void CopyListedFiles(const BuildOptions& options, const fs::path& package,
             !options.offline || DiskPathOfName(package, LastComponent(file.target), &copy);
         // Offline, files of the same name are one file; the first is copied and
         // the others only digested, to be compared with it.
-        if (options.offline && !offlineNames.insert(FoldedName(LastComponent(file.target))).second)
+        if (options.offline && !offlineNames.insert(CopyName(file.target)).second)
             copy.clear();
         std::error_code code;
         if (placed && !copy.empty())
@@ -432,88 +416,78 @@ void CopyListedFiles(const BuildOptions& options, const fs::path& package,
     fs::remove_all(incoming, code);
 }
 
-}  // namespace
-
-bool BuildPackage(const BuildOptions& options, BuildResult* result)
+// The options, the files folder and the readme, before anything is read
+// whole: the head, the release's files named, the readme's bytes.
+void CheckInputs(const BuildOptions& options, DefinitionHead* head,
+                 std::vector<ReleaseFile>* release, std::string* readme,
+                 std::vector<std::string>* errors)
 {
-    *result = BuildResult();
-    std::vector<std::string>& errors = result->errors;
-    DefinitionHead head;
-    HeadText(options.title, "--title", false, &head.title, &errors);
-    HeadText(options.version, "--version", true, &head.version, &errors);
-    HeadText(options.day, "--day", false, &head.day, &errors);
-    CheckPrefix(options.prefix, &errors);
+    HeadText(options.title, "--title", false, &head->title, errors);
+    HeadText(options.version, "--version", true, &head->version, errors);
+    HeadText(options.day, "--day", false, &head->day, errors);
+    CheckPrefix(options.prefix, errors);
 
     std::string files = GenericUtf8OfPath(WholePath(options.files)) + "/";
     std::string output = GenericUtf8OfPath(WholePath(options.output)) + "/";
     if (output.compare(0, files.size(), files) == 0)
-        errors.push_back("the output folder must not lie inside the files folder");
+        errors->push_back("the output folder must not lie inside the files folder");
 
     std::vector<ScannedFile> scanned;
-    ScanFolder(options.files, "files", &scanned, nullptr, &errors);
+    ScanFolder(options.files, "files", &scanned, nullptr, errors);
     // Every file, listed or left out as unchanged: the folder itself may be
     // uploaded or packed again later.
     for (const ScannedFile& file : scanned)
         if (IsKeyFile(file.path))
-            errors.push_back(PublishedKeyFault(file.path));
-    std::vector<ReleaseFile> release(scanned.size());
+            errors->push_back(PublishedKeyFault(file.path));
+    release->resize(scanned.size());
     for (size_t i = 0; i < scanned.size(); ++i)
-        NameFile(scanned[i], options, &release[i], &errors);
+        NameFile(scanned[i], options, &(*release)[i], errors);
 
-    std::string readme;
-    if (!options.readme.empty()) {
-        PackageBody body = ReadLocalBody(options.readme, kMaxReadmeSize);
-        if (body.outcome != BodyOutcome::Done)
-            errors.push_back("--readme " + Utf8OfPath(options.readme) + ": " + body.error);
-        else if (body.totalSize > kMaxReadmeSize)
-            errors.push_back("--readme " + Utf8OfPath(options.readme) + " is " +
-                             std::to_string(body.totalSize) +
-                             " bytes; the program shows at most 32768");
-        readme = body.bytes;
-    }
-    if (!errors.empty())
-        return false;
+    if (options.readme.empty())
+        return;
+    PackageBody body = ReadLocalBody(options.readme, kMaxReadmeSize);
+    if (body.outcome != BodyOutcome::Done)
+        errors->push_back("--readme " + Utf8OfPath(options.readme) + ": " + body.error);
+    else if (body.totalSize > kMaxReadmeSize)
+        errors->push_back("--readme " + Utf8OfPath(options.readme) + " is " +
+                          std::to_string(body.totalSize) + " bytes; the program shows at most " +
+                          std::to_string(kMaxReadmeSize));
+    *readme = body.bytes;
+}
 
-    if (!options.previous.empty())
-        CompareWithPrevious(options, &release, result);
-    size_t listed = 0;
+// What the program takes at most, before a byte is copied: each file's size,
+// the number of files and the definition's size (every digest is 32
+// characters, so it is known before hashing).
+void CheckLimits(const BuildOptions& options, const DefinitionHead& head,
+                 const std::vector<ReleaseFile>& release, std::vector<std::string>* errors)
+{
     std::vector<PackEntry> estimate;
     for (const ReleaseFile& file : release) {
         if (!file.changed)
             continue;
-        ++listed;
         if (file.file.size > static_cast<uint64_t>(kMaxFileSize))
-            errors.push_back(file.file.relative + ": " + std::to_string(file.file.size) +
-                             " bytes; the program handles files below 2 GiB");
-        // Every digest is 32 characters, so the size is known before hashing.
+            errors->push_back(file.file.relative + ": " + std::to_string(file.file.size) +
+                              " bytes; the program handles files below 2 GiB");
         estimate.push_back({file.source, file.target, static_cast<uint32_t>(file.file.size),
-                            std::string(32, '0')});
+                            std::string(CMd5::kHexLength, '0')});
     }
-    if (listed > static_cast<size_t>(kMaxFileLines))
-        errors.push_back(std::to_string(listed) + " files to list; a definition holds at most 999");
+    if (estimate.size() > static_cast<size_t>(kMaxFileLines))
+        errors->push_back(std::to_string(estimate.size()) +
+                          " files to list; a definition holds at most " +
+                          std::to_string(kMaxFileLines));
     size_t definitionSize = ComposeDefinition(head, estimate).size();
     if (!options.offline && definitionSize > kMaxDefinitionSize)
-        errors.push_back("update.qdv would be " + std::to_string(definitionSize) +
-                         " bytes; the program fetches at most 65536");
-    if (!errors.empty())
-        return false;
+        errors->push_back("update.qdv would be " + std::to_string(definitionSize) +
+                          " bytes; the program fetches at most " +
+                          std::to_string(kMaxDefinitionSize));
+}
 
-    CStagingFolder staging;
-    std::string error;
-    if (!staging.Begin(options.output, &error)) {
-        errors.push_back(error);
-        return false;
-    }
-    CopyListedFiles(options, staging.Path(), &release, result);
-    if (errors.empty())
-        CheckWorkFolderNames(release, result);
-    if (errors.empty())
-        CheckIndexAddresses(release, result);
-    if (errors.empty())
-        WriteBlockIndexes(staging.Path(), release, result);
-    if (!errors.empty())
-        return false;
-
+// The definition of the copied files, read back with the program's reader,
+// and the package's own files beside them; then the staging folder becomes
+// the package.
+bool WriteDefinition(const DefinitionHead& head, const std::vector<ReleaseFile>& release,
+                     const std::string& readme, CStagingFolder* staging, BuildResult* result)
+{
     std::vector<PackEntry> entries;
     for (const ReleaseFile& file : release) {
         if (!file.changed) {
@@ -525,18 +499,18 @@ bool BuildPackage(const BuildOptions& options, BuildResult* result)
         result->bytes += file.file.size;
     }
     std::string definition = ComposeDefinition(head, entries);
-    std::string readBack = ReadBackFault(definition, head, entries);
-    if (!readBack.empty())
-        errors.push_back("update.qdv does not read back as written: " + readBack);
-    if (!errors.empty())
+    std::string error = ReadBackFault(definition, head, entries);
+    if (!error.empty()) {
+        result->errors.push_back("update.qdv does not read back as written: " + error);
         return false;
-
+    }
     char digest[CMd5::kHexSize];
     Md5Hex(definition.data(), static_cast<uint32_t>(definition.size()), digest);
-    if (!WriteLocalFile(staging.Path() / "update.qdv", definition, &error) ||
-        !WriteLocalFile(staging.Path() / "MD5.txt", digest, &error) ||
-        !WriteLocalFile(staging.Path() / "readme.txt", readme, &error) || !staging.Commit(&error)) {
-        errors.push_back(error);
+    if (!WriteLocalFile(staging->Path() / kDefinitionFileName, definition, &error) ||
+        !WriteLocalFile(staging->Path() / kDigestFileName, digest, &error) ||
+        !WriteLocalFile(staging->Path() / kReadmeFileName, readme, &error) ||
+        !staging->Commit(&error)) {
+        result->errors.push_back(error);
         return false;
     }
     result->listed = entries.size();
@@ -546,4 +520,39 @@ bool BuildPackage(const BuildOptions& options, BuildResult* result)
             "the definition lists no files; the update only records the new "
             "version");
     return true;
+}
+
+}  // namespace
+
+bool BuildPackage(const BuildOptions& options, BuildResult* result)
+{
+    *result = BuildResult();
+    std::vector<std::string>& errors = result->errors;
+    DefinitionHead head;
+    std::vector<ReleaseFile> release;
+    std::string readme;
+    CheckInputs(options, &head, &release, &readme, &errors);
+    if (!errors.empty())
+        return false;
+
+    if (!options.previous.empty())
+        CompareWithPrevious(options, &release, result);
+    CheckLimits(options, head, release, &errors);
+    if (!errors.empty())
+        return false;
+
+    CStagingFolder staging;
+    std::string error;
+    if (!staging.Begin(options.output, &error)) {
+        errors.push_back(error);
+        return false;
+    }
+    CopyListedFiles(options, staging.Path(), &release, result);
+    if (errors.empty())
+        CheckCopyNames(release, result);
+    if (errors.empty())
+        CheckIndexAddresses(release, result);
+    if (errors.empty())
+        WriteBlockIndexes(staging.Path(), release, result);
+    return errors.empty() && WriteDefinition(head, release, readme, &staging, result);
 }

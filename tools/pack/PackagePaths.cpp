@@ -232,6 +232,15 @@ std::string LastComponent(const std::string& sjisTarget)
     return LastComponent(sjisTarget.c_str());
 }
 
+const char kOneNameTwoFiles[] =
+    "end in the same name and differ; offline they would be one file, and earlier "
+    "builds of the program keep one copy per name in their work folder";
+
+std::string CopyName(const std::string& sjisTarget)
+{
+    return FoldedName(LastComponent(sjisTarget));
+}
+
 std::string FoldedName(const std::string& sjis)
 {
     std::string folded = sjis;

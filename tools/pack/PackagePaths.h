@@ -68,3 +68,12 @@ std::string LastComponent(const std::string& sjisTarget);
 // two-byte Latin, Greek and Cyrillic letters of code page 932 in upper case.
 // Two names with the same folded form are one file in a game or work folder.
 std::string FoldedName(const std::string& sjis);
+
+// The name under which a listed file's copy is made: its target's last
+// component, folded. Two files of one such name and different bytes cannot
+// both be had: offline they would be one file beside update.qdv, and a
+// program of an earlier build keeps one copy per name in its work folder, so
+// the earlier file would fail its check once installed. kOneNameTwoFiles
+// tells the publisher so.
+std::string CopyName(const std::string& sjisTarget);
+extern const char kOneNameTwoFiles[];

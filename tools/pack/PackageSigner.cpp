@@ -15,8 +15,10 @@
 #endif
 
 #include "core/DefinitionCheck.h"
+#include "core/DefinitionPackage.h"
 #include "support/ByteArea.h"
 #include "support/ProfileText.h"
+#include "tools/pack/DefinitionText.h"
 #include "tools/pack/FileDigest.h"
 #include "tools/pack/NameRules.h"
 #include "tools/pack/PackagePaths.h"
@@ -225,17 +227,14 @@ bool ReadPublicKeyFile(const fs::path& path, std::vector<PublicKey>* keys, std::
     return true;
 }
 
-bool SignPackageFolder(const SignOptions& options, size_t* files, std::string* error)
+namespace {
+
+// The whole folder is uploaded, not only what update.qdv lists: a key file
+// anywhere in it would be published.
+bool HoldsNoKeyFile(const fs::path& package, std::string* error)
 {
-    *files = 0;
-    if (IsInside(options.key, options.package)) {
-        *error =
-            Utf8OfPath(options.key) + " lies inside the package; it would be published with it";
-        return false;
-    }
-    // The whole folder is uploaded, not only what update.qdv lists.
     std::error_code walked;
-    for (fs::recursive_directory_iterator walk(options.package, walked);
+    for (fs::recursive_directory_iterator walk(package, walked);
          !walked && walk != fs::recursive_directory_iterator(); walk.increment(walked)) {
         std::error_code kind;
         if (walk->is_regular_file(kind) && IsKeyFile(walk->path())) {
@@ -243,29 +242,22 @@ bool SignPackageFolder(const SignOptions& options, size_t* files, std::string* e
             return false;
         }
     }
-    PrivateKey key;
-    if (!ReadKeyFile(options.key, &key, error))
-        return false;
-    std::string definition, readme;
-    if (!ReadWhole(options.package / "update.qdv", kMaxDefinitionSize, &definition, error))
-        return false;
-    std::error_code ignored;
-    // Offline, a missing readme is read as an empty one, as the program does.
-    if ((!options.offline || fs::exists(options.package / "readme.txt", ignored)) &&
-        !ReadWhole(options.package / "readme.txt", kMaxReadmeSize, &readme, error))
-        return false;
+    return true;
+}
 
-    // The files as the program lists them, with the program's own reader.
-    char* area = static_cast<char*>(AllocArea(static_cast<uint32_t>(definition.size())));
-    if (area != nullptr)
-        std::memcpy(area, definition.data(), definition.size());
-    ProfileText::LoadText(area, area != nullptr ? static_cast<uint32_t>(definition.size()) : 0);
+// A digest job for each file that the definition lists, as the program reads
+// the list, with the MD5 the list gives it in md5s.
+bool ListedFileJobs(const SignOptions& options, const std::string& definition,
+                    std::vector<DigestJob>* jobs, std::vector<std::string>* md5s,
+                    std::string* error)
+{
+    if (!LoadIntoReader(definition)) {
+        *error = "out of memory";
+        return false;
+    }
     bool complete = false;
     UpdateFileEntry* chain = ReadLoadedFileList(&complete);
     ProfileText::ReleaseText();
-
-    std::vector<DigestJob> jobs;
-    std::vector<std::string> names;
     bool placed = complete;
     for (const UpdateFileEntry* entry = chain; entry != nullptr && placed; entry = entry->next) {
         fs::path path;
@@ -277,22 +269,25 @@ bool SignPackageFolder(const SignOptions& options, size_t* files, std::string* e
                      (options.offline ? entry->targetPath : entry->sourcePath);
             break;
         }
-        jobs.push_back(LocalDigestJob(path, fs::path(), static_cast<uint64_t>(entry->size) + 1));
-        jobs.back().wantSha256 = true;
-        names.push_back(entry->md5);
+        jobs->push_back(LocalDigestJob(path, fs::path(), static_cast<uint64_t>(entry->size) + 1));
+        jobs->back().wantSha256 = true;
+        md5s->push_back(entry->md5);
     }
     FreeEntryChain(chain);
-    if (!placed) {
-        if (error->empty())
-            *error = "update.qdv's file list cannot be read whole";
-        return false;
-    }
-    if (jobs.size() > static_cast<size_t>(kMaxSignedFiles)) {
+    if (!placed && error->empty())
+        *error = "update.qdv's file list cannot be read whole";
+    if (placed && jobs->size() > static_cast<size_t>(kMaxSignedFiles)) {
         *error = "more files than a signature binds";
         return false;
     }
-    RunDigestJobs(&jobs, DigestThreadCount(options.threads));
+    return placed;
+}
 
+// The signature text over the definition, the readme and the digested files.
+bool SignedText(const SignOptions& options, const PrivateKey& key, const std::string& definition,
+                const std::string& readme, const std::vector<DigestJob>& jobs,
+                const std::vector<std::string>& md5s, std::string* text, std::string* error)
+{
     SignedFacts* facts = AllocSignedFacts();
     if (facts == nullptr) {
         *error = "out of memory";
@@ -304,7 +299,7 @@ bool SignPackageFolder(const SignOptions& options, size_t* files, std::string* e
     for (size_t i = 0; i < jobs.size(); ++i) {
         // Bound only as the definition lists it: a file that the players'
         // check would refuse anyway is not signed.
-        if (!jobs[i].done || names[i] != jobs[i].md5) {
+        if (!jobs[i].done || md5s[i] != jobs[i].md5) {
             *error = Utf8OfPath(jobs[i].source) +
                      (jobs[i].done ? " does not match its MD5 in update.qdv" : " " + jobs[i].error);
             FreeArea(facts);
@@ -313,16 +308,54 @@ bool SignPackageFolder(const SignOptions& options, size_t* files, std::string* e
         std::memcpy(facts->fileHashes[i], jobs[i].sha256, kSha256Size);
     }
     facts->fileCount = static_cast<int32_t>(jobs.size());
-    std::string text(kSignatureTextCapacity, '\0');
-    const uint32_t length = SignPackage(facts, key, &text[0], kSignatureTextCapacity);
+    text->assign(kSignatureTextCapacity, '\0');
+    const uint32_t length = SignPackage(facts, key, &(*text)[0], kSignatureTextCapacity);
     FreeArea(facts);
-    std::memset(&key, 0, sizeof key);
     if (length == 0) {
         *error = "the platform's provider did not sign";
         return false;
     }
-    text.resize(length);
-    std::ofstream output(options.package / "update.sig", std::ios::binary | std::ios::trunc);
+    text->resize(length);
+    return true;
+}
+
+}  // namespace
+
+bool SignPackageFolder(const SignOptions& options, size_t* files, std::string* error)
+{
+    *files = 0;
+    if (IsInside(options.key, options.package)) {
+        *error =
+            Utf8OfPath(options.key) + " lies inside the package; it would be published with it";
+        return false;
+    }
+    if (!HoldsNoKeyFile(options.package, error))
+        return false;
+    PrivateKey key;
+    if (!ReadKeyFile(options.key, &key, error))
+        return false;
+    std::string definition, readme;
+    if (!ReadWhole(options.package / kDefinitionFileName, kMaxDefinitionSize, &definition, error))
+        return false;
+    std::error_code ignored;
+    // Offline, a missing readme is read as an empty one, as the program does.
+    if ((!options.offline || fs::exists(options.package / kReadmeFileName, ignored)) &&
+        !ReadWhole(options.package / kReadmeFileName, kMaxReadmeSize, &readme, error))
+        return false;
+
+    std::vector<DigestJob> jobs;
+    std::vector<std::string> md5s;
+    if (!ListedFileJobs(options, definition, &jobs, &md5s, error)) {
+        std::memset(&key, 0, sizeof key);
+        return false;
+    }
+    RunDigestJobs(&jobs, DigestThreadCount(options.threads));
+    std::string text;
+    const bool signedText = SignedText(options, key, definition, readme, jobs, md5s, &text, error);
+    std::memset(&key, 0, sizeof key);
+    if (!signedText)
+        return false;
+    std::ofstream output(options.package / kSignatureFileName, std::ios::binary | std::ios::trunc);
     output << text;
     if (!output.flush()) {
         *error = "update.sig cannot be written";

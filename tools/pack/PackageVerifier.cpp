@@ -27,37 +27,19 @@ namespace {
 
 constexpr uint32_t kDefinitionKeep = 4u << 20;  // far beyond anything the program reads
 
-// The four fields of a file line as they stand: split at "," outside two-byte
-// characters, the fourth the whole rest.
+// The four fields of a file line as the program splits them.
 struct RawFields {
     std::string field[4];
 };
 
-RawFields SplitRaw(const std::string& value)
+RawFields SplitRaw(const char* value)
 {
+    FieldSpan spans[4];
+    SplitFileLineFields(value, spans);
     RawFields raw;
-    size_t start = 0;
-    for (int f = 0; f < 3; ++f) {
-        size_t end = start;
-        while (end < value.size() && value[end] != ',')
-            end += IsLeadByte(static_cast<unsigned char>(value[end])) && end + 1 < value.size() ? 2
-                                                                                                : 1;
-        if (end > value.size())
-            end = value.size();
-        raw.field[f] = value.substr(start, end - start);
-        if (end >= value.size())
-            return raw;
-        start = end + 1;
-    }
-    raw.field[3] = value.substr(start);
+    for (int f = 0; f < 4; ++f)
+        raw.field[f].assign(spans[f].begin, spans[f].length);
     return raw;
-}
-
-std::string FileKey(int number)
-{
-    char key[16];
-    FormatText(key, sizeof key, "FILE%z3", number);
-    return key;
 }
 
 // The package's view of one listed file.
@@ -89,12 +71,10 @@ public:
         if (!m_keys.empty())
             CheckSignature(definition, readme);
         CheckLineEnds(definition);
-        // The program's reader holds one text, program-wide, and takes over an
-        // area of the program's allocator; released below.
-        char* area = static_cast<char*>(AllocArea(static_cast<uint32_t>(definition.size())));
-        if (area != nullptr)
-            std::memcpy(area, definition.data(), definition.size());
-        ProfileText::LoadText(area, area != nullptr ? static_cast<uint32_t>(definition.size()) : 0);
+        if (!LoadIntoReader(definition)) {
+            Problem("update.qdv: no memory to read it");
+            return;
+        }
         CheckHead();
         ReadFileLines();
         ProfileText::ReleaseText();
@@ -132,8 +112,8 @@ private:
 
     bool ReadDefinition(std::string* definition)
     {
-        PackageBody body = ReadPackageBody(m_location, "update.qdv", kDefinitionKeep);
-        if (!Reached("update.qdv", body, true))
+        PackageBody body = ReadPackageBody(m_location, kDefinitionFileName, kDefinitionKeep);
+        if (!Reached(kDefinitionFileName, body, true))
             return false;
         if (body.totalSize > kDefinitionKeep) {
             Problem("update.qdv: " + std::to_string(body.totalSize) +
@@ -142,15 +122,16 @@ private:
         }
         if (OnlineLayout() && body.totalSize > kMaxDefinitionSize)
             Problem("update.qdv: " + std::to_string(body.totalSize) +
-                    " bytes; the program fetches at most 65536 and would refuse it");
+                    " bytes; the program fetches at most " + std::to_string(kMaxDefinitionSize) +
+                    " and would refuse it");
         *definition = body.bytes;
         return true;
     }
 
     void CheckDigestText(const std::string& definition)
     {
-        PackageBody body = ReadPackageBody(m_location, "MD5.txt", kDigestAreaSize);
-        if (!Reached("MD5.txt", body, true))
+        PackageBody body = ReadPackageBody(m_location, kDigestFileName, kDigestAreaSize);
+        if (!Reached(kDigestFileName, body, true))
             return;
         if (body.totalSize == body.bytes.size() &&
             DigestTextAccepts(definition.data(), static_cast<uint32_t>(definition.size()),
@@ -182,13 +163,13 @@ private:
     // The readme's bytes as the program keeps them.
     std::string CheckReadme()
     {
-        PackageBody body = ReadPackageBody(m_location, "readme.txt", kMaxReadmeSize);
+        PackageBody body = ReadPackageBody(m_location, kReadmeFileName, kMaxReadmeSize);
         // Offline, the program does without a readme; online it fetches one.
-        if (!Reached("readme.txt", body, OnlineLayout()))
+        if (!Reached(kReadmeFileName, body, OnlineLayout()))
             return std::string();
         if (body.totalSize > kMaxReadmeSize)
             Problem("readme.txt: " + std::to_string(body.totalSize) +
-                    " bytes; the program keeps only the first 32768");
+                    " bytes; the program keeps only the first " + std::to_string(kMaxReadmeSize));
         return body.bytes;
     }
 
@@ -196,8 +177,8 @@ private:
     // files it binds are compared in CheckFiles.
     void CheckSignature(const std::string& definition, const std::string& readme)
     {
-        PackageBody body = ReadPackageBody(m_location, "update.sig", kSignatureTextCapacity);
-        if (!Reached("update.sig", body, true))
+        PackageBody body = ReadPackageBody(m_location, kSignatureFileName, kSignatureTextCapacity);
+        if (!Reached(kSignatureFileName, body, true))
             return;
         m_signed = AllocSignedFacts();
         if (m_signed == nullptr)
@@ -329,19 +310,12 @@ private:
             file.fetch = m_options.offline ? !workName.empty() : sourceSound;
             if (!targetSound)
                 continue;
-            if (m_options.offline && (FoldedName(workName) == FoldedName("update.qdv") ||
-                                      FoldedName(workName) == FoldedName("MD5.txt") ||
-                                      FoldedName(workName) == FoldedName("readme.txt")))
+            if (m_options.offline && IsPackageFileName(workName.c_str()))
                 Problem(Where(file) + ": its offline copy would be the package's own " +
                         Readable(workName));
-            auto found = byWorkName.find(FoldedName(workName));
-            if (found == byWorkName.end())
-                byWorkName[FoldedName(workName)] = &file;
-            else if (found->second->raw.field[3] != md5 ||
-                     found->second->declaredSize != file.declaredSize)
-                Problem(Where(file) + ": ends in the same name as " + Where(*found->second) +
-                        " and differs from it; the program keeps one copy per name in its work "
-                        "folder, so one of them would fail after installing");
+            const ListedFile* first = byWorkName.emplace(CopyName(target), &file).first->second;
+            if (first->raw.field[3] != md5 || first->declaredSize != file.declaredSize)
+                Problem(Where(file) + " and " + Where(*first) + " " + kOneNameTwoFiles);
         }
     }
 

@@ -8,6 +8,7 @@
 #include "support/ByteArea.h"
 #include "support/ProfileText.h"
 #include "tools/pack/ContentAddress.h"
+#include "tools/pack/DefinitionText.h"
 #include "tools/pack/PackagePaths.h"
 #include "tools/pack/PackageReader.h"
 
@@ -27,11 +28,12 @@ bool ListedPaths(const fs::path& site, const fs::path& definition, std::set<std:
         errors->push_back(Utf8OfPath(definition) + ": " + body.error);
         return false;
     }
-    char* area = static_cast<char*>(AllocArea(static_cast<uint32_t>(body.bytes.size())));
-    if (area != nullptr)
-        std::memcpy(area, body.bytes.data(), body.bytes.size());
-    // The program's reader, as the program reads the file list.
-    ProfileText::LoadText(area, area != nullptr ? static_cast<uint32_t>(body.bytes.size()) : 0);
+    // The program's reader, as the program reads the file list. Without it
+    // nothing is known to be listed, and nothing may go.
+    if (!LoadIntoReader(body.bytes)) {
+        errors->push_back(Utf8OfPath(definition) + ": no memory to read it");
+        return false;
+    }
     bool complete = true;
     UpdateFileEntry* entries = ReadLoadedFileList(&complete);
     ProfileText::ReleaseText();

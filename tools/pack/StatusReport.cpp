@@ -21,6 +21,7 @@
 #include "support/CMd5.h"
 #include "support/PlatformCrypto.h"
 #include "support/ProfileText.h"
+#include "tools/pack/DefinitionText.h"
 #include "tools/pack/FileDigest.h"
 #include "tools/pack/HttpClient.h"
 #include "tools/pack/InstalledLog.h"
@@ -66,11 +67,9 @@ UpdateFileEntry* Judge(const std::string& definition, const InstalledState& inst
         Sha256Of(definition.data(), static_cast<uint32_t>(definition.size()), sha256))
         otherDefinition = IsOtherDefinition(installed.definitionSha256, sha256);
     FreeArea(signedFacts);
-    char* area = static_cast<char*>(AllocArea(static_cast<uint32_t>(definition.size())));
-    if (area != nullptr)
-        std::memcpy(area, definition.data(), definition.size());
-    // Loading takes the area over; the lines are released below.
-    ProfileText::LoadText(area, area != nullptr ? static_cast<uint32_t>(definition.size()) : 0);
+    // Without memory the reader holds nothing, and the definition is judged as
+    // the program judges an empty one.
+    LoadIntoReader(definition);
     InstalledFacts facts = {installed.title, installed.version, installed.day,
                             installed.versionNumber, otherDefinition};
     DefinitionVerdict verdict;
