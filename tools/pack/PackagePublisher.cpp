@@ -2,14 +2,9 @@
 
 #include <fstream>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "tools/pack/PackagePaths.h"
 #include "tools/pack/PackageVerifier.h"
+#include "tools/pack/StagingFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -25,15 +20,6 @@ bool IsDefinitionFile(const std::string& relative)
         if (relative == name)
             return true;
     return false;
-}
-
-unsigned long ProcessId()
-{
-#ifdef _WIN32
-    return GetCurrentProcessId();
-#else
-    return static_cast<unsigned long>(getpid());
-#endif
 }
 
 bool SameBytes(const fs::path& a, const fs::path& b)
@@ -60,9 +46,7 @@ bool CopyIntoPlace(const fs::path& source, const fs::path& target, std::string* 
 {
     std::error_code code;
     fs::create_directories(target.parent_path(), code);
-    const fs::path partial =
-        target.parent_path() / PathOfUtf8("." + Utf8OfPath(target.filename()) + ".publishing-" +
-                                          std::to_string(ProcessId()));
+    const fs::path partial = OwnNameBeside(target, "publishing");
     if (!code)
         fs::copy_file(source, partial, fs::copy_options::overwrite_existing, code);
     if (!code)

@@ -29,6 +29,12 @@ bool IsEmptyFolder(const fs::path& path)
 
 }  // namespace
 
+fs::path OwnNameBeside(const fs::path& path, const char* word)
+{
+    return path.parent_path() / PathOfUtf8("." + Utf8OfPath(path.filename()) + "." + word + "-" +
+                                           std::to_string(ProcessId()));
+}
+
 CStagingFolder::~CStagingFolder()
 {
     if (m_pending) {
@@ -54,8 +60,7 @@ bool CStagingFolder::Begin(const fs::path& finalPath, std::string* error)
         *error = "the folder " + Utf8OfPath(parent) + " does not exist";
         return false;
     }
-    m_temporary = parent / PathOfUtf8("." + Utf8OfPath(m_final.filename()) + ".partial-" +
-                                      std::to_string(ProcessId()));
+    m_temporary = OwnNameBeside(m_final, "partial");
     fs::remove_all(m_temporary, code);
     if (!fs::create_directory(m_temporary, code) || code) {
         *error = "cannot create " + Utf8OfPath(m_temporary) + ": " + code.message();

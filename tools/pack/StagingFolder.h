@@ -5,6 +5,10 @@
 
 #include "support/NoCopy.h"
 
+// A name of this process's own beside path, ".<its name>.<word>-<process id>":
+// for what is written there and then renamed into path once it is whole.
+std::filesystem::path OwnNameBeside(const std::filesystem::path& path, const char* word);
+
 // A folder that appears whole or not at all: written under a temporary name
 // beside its final place, then renamed into place. One that is never committed
 // is removed, with everything in it, by the destructor.
