@@ -25,6 +25,20 @@ stop_wine_on_exit() {
   on_exit sh -c '[ -d "$1" ] && WINEPREFIX="$1" wineserver -k' sh "$1"
 }
 
+# Ends the process whose id the file holds (one this project started),
+# waits up to 5 s for it to go, and removes the file.
+end_process_in() {
+  [ -f "$1" ] || return 0
+  local pid
+  pid=$(cat "$1")
+  kill "$pid" 2>/dev/null || true
+  for _ in $(seq 1 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  rm -f "$1"
+}
+
 # A private Xvfb as DISPLAY, stopped on exit; with "if-none", only when
 # there is no display yet.
 use_private_display() {

@@ -32,6 +32,7 @@
 # them to "nobody", who cannot read a folder of mode 0700 such as root's home
 # or a private temporary folder, and every request would be answered 403.
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
 
 usage() {
   echo "usage: nginx-serve.sh start DIR [ROOT] [--tls CERT KEY] [--cache-headers|--cache-of PORT]" >&2
@@ -44,14 +45,8 @@ dir=$(realpath -m "$2")
 
 stop() {
   [ -f "$dir/nginx.pid" ] || return 0
-  local pid
-  pid=$(cat "$dir/nginx.pid")
-  kill "$pid" 2>/dev/null || true
-  for _ in $(seq 1 50); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  rm -f "$dir/nginx.pid" "$dir/port" "$dir/scheme"
+  end_process_in "$dir/nginx.pid"
+  rm -f "$dir/port" "$dir/scheme"
 }
 
 free_port() {

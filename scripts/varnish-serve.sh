@@ -12,6 +12,7 @@
 # out an expired copy while it fetches a new one) is turned off: a publisher
 # who caches the definition files 1 s means 1 s.
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
 
 usage() {
   echo "usage: varnish-serve.sh start DIR ORIGIN_PORT | stop DIR" >&2
@@ -23,14 +24,8 @@ dir=$(realpath -m "$2")
 
 stop() {
   [ -f "$dir/varnish.pid" ] || return 0
-  local pid
-  pid=$(cat "$dir/varnish.pid")
-  kill "$pid" 2>/dev/null || true
-  for _ in $(seq 1 50); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  rm -f "$dir/varnish.pid" "$dir/port"
+  end_process_in "$dir/varnish.pid"
+  rm -f "$dir/port"
 }
 
 free_port() {
