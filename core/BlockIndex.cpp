@@ -25,27 +25,11 @@ void StoreWord(unsigned char* bytes, uint32_t value)
         bytes[i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 }  // namespace
 
 bool DigestTextBytes(const char* text, unsigned char* out)
 {
-    for (int i = 0; i < 16; ++i) {
-        const int high = HexValue(text[2 * i]);
-        const int low = high < 0 ? -1 : HexValue(text[2 * i + 1]);
-        if (low < 0)
-            return false;
-        out[i] = static_cast<unsigned char>(high << 4 | low);
-    }
-    return text[32] == '\0';
+    return ReadLowerHex(text, std::strlen(text), out, CMd5::kHexLength / 2);
 }
 
 uint32_t BlockShiftFor(uint32_t fileSize)
@@ -82,8 +66,8 @@ bool ReadBlockIndex(const unsigned char* bytes, uint32_t length, BlockIndexView*
 {
     if (bytes == nullptr || length < kBlockIndexHeaderSize ||
         std::memcmp(bytes, kMagic, sizeof kMagic) != 0 || bytes[4] != kBlockIndexFormat ||
-        bytes[5] < kLeastBlockShift || bytes[5] > kMostBlockShift ||
-        bytes[6] != kBlockWeakBytes || bytes[7] != kBlockStrongBytes)
+        bytes[5] < kLeastBlockShift || bytes[5] > kMostBlockShift || bytes[6] != kBlockWeakBytes ||
+        bytes[7] != kBlockStrongBytes)
         return false;
     const uint32_t shift = bytes[5];
     const uint32_t fileSize = LoadWord(bytes + 8);
@@ -146,17 +130,19 @@ void StrongOf(const unsigned char* bytes, uint32_t length, unsigned char* out)
 {
     char text[CMd5::kHexSize];
     Md5Hex(bytes, length, text);
-    for (uint32_t i = 0; i < kBlockStrongBytes; ++i) {
-        const int high = HexValue(text[2 * i]);
-        const int low = HexValue(text[2 * i + 1]);
-        // An MD5 without memory has no text: a hash that is all zeros, which
-        // then matches as seldom as any other.
-        out[i] = high < 0 || low < 0 ? 0 : static_cast<unsigned char>(high << 4 | low);
-    }
+    // An MD5 without memory has no text: a hash that is all zeros, which then
+    // matches as seldom as any other.
+    if (!ReadLowerHex(text, 2 * kBlockStrongBytes, out, kBlockStrongBytes))
+        std::memset(out, 0, kBlockStrongBytes);
 }
 
 CBlockIndexWriter::CBlockIndexWriter()
-    : m_block(nullptr), m_records(nullptr), m_shift(0), m_fileSize(0), m_filled(0), m_blocks(0),
+    : m_block(nullptr),
+      m_records(nullptr),
+      m_shift(0),
+      m_fileSize(0),
+      m_filled(0),
+      m_blocks(0),
       m_fed(0)
 {
 }
@@ -177,8 +163,8 @@ bool CBlockIndexWriter::Begin(uint32_t fileSize, uint32_t shift)
     m_blocks = 0;
     m_fed = 0;
     m_block = static_cast<unsigned char*>(AllocArea(1u << shift));
-    m_records = static_cast<unsigned char*>(
-        AllocArea(kBlockRecordSize * BlockCountOf(fileSize, shift)));
+    m_records =
+        static_cast<unsigned char*>(AllocArea(kBlockRecordSize * BlockCountOf(fileSize, shift)));
     return m_block != nullptr && m_records != nullptr;
 }
 

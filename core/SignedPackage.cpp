@@ -7,6 +7,7 @@
 #include "support/ByteArea.h"
 #include "support/FormatText.h"
 #include "support/ProfileText.h"
+#include "support/TextRoutines.h"
 
 namespace {
 
@@ -18,35 +19,11 @@ constexpr uint32_t kSignatureHexLength = 2 * kSignatureSize;
 constexpr uint32_t kDateLength = 10;  // YYYY-MM-DD
 constexpr uint32_t kValueLimit = 160;
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-// Exactly 2 * count lower-case digits.
-bool ReadHex(const char* text, uint32_t textLength, unsigned char* out, uint32_t count)
-{
-    if (textLength != 2 * count)
-        return false;
-    for (uint32_t i = 0; i < count; ++i) {
-        const int high = HexDigit(text[2 * i]);
-        const int low = HexDigit(text[2 * i + 1]);
-        if (high < 0 || low < 0)
-            return false;
-        out[i] = static_cast<unsigned char>(high * 16 + low);
-    }
-    return true;
-}
-
 bool ReadHexValue(const char* key, unsigned char* out, uint32_t count)
 {
     char value[kValueLimit + 1];
     const uint32_t length = ProfileText::GetValue(kSection, key, "", value, kValueLimit);
-    return ReadHex(value, length, out, count);
+    return ReadLowerHex(value, length, out, count);
 }
 
 bool IsLeapYear(uint32_t year)
@@ -183,7 +160,7 @@ int32_t ReadPublicKeys(const char* text, PublicKey* keys, uint32_t capacity)
             const char c = at[length];
             lower[length] = (c >= 'A' && c <= 'F') ? static_cast<char>(c - 'A' + 'a') : c;
         }
-        if (count >= capacity || !ReadHex(lower, length, keys[count].bytes, kPublicKeySize))
+        if (count >= capacity || !ReadLowerHex(lower, length, keys[count].bytes, kPublicKeySize))
             return -1;
         ++count;
         at += length;
@@ -259,8 +236,8 @@ SignatureVerdict ReadSignatureText(const char* text, uint32_t length, SignedFact
     const uint32_t lineLength = length - 2 - lineStart;
     if (lineLength != kSignaturePrefixLength + kSignatureHexLength ||
         std::memcmp(text + lineStart, kSignaturePrefix, kSignaturePrefixLength) != 0 ||
-        !ReadHex(text + lineStart + kSignaturePrefixLength, kSignatureHexLength, facts->signature,
-                 kSignatureSize))
+        !ReadLowerHex(text + lineStart + kSignaturePrefixLength, kSignatureHexLength,
+                      facts->signature, kSignatureSize))
         return kSignatureMalformed;
 
     // The signed part, read as the program reads its other profile texts.

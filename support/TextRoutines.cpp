@@ -212,3 +212,31 @@ int32_t ReadDecimal(const char* text)
     }
     return static_cast<int32_t>(value);
 }
+
+namespace {
+
+int LowerHexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+}  // namespace
+
+bool ReadLowerHex(const char* text, size_t textLength, unsigned char* out, uint32_t count)
+{
+    if (textLength != 2 * static_cast<size_t>(count))
+        return false;
+    for (uint32_t i = 0; i < count; ++i) {
+        // Nothing past a character that ends the digits is read.
+        const int high = LowerHexValue(text[2 * i]);
+        const int low = high < 0 ? -1 : LowerHexValue(text[2 * i + 1]);
+        if (low < 0)
+            return false;
+        out[i] = static_cast<unsigned char>(high << 4 | low);
+    }
+    return true;
+}

@@ -44,3 +44,7 @@ bool AppendText(char* dest, size_t capacity, const char* source);
 // skipped, an optional sign, digits up to the first other character, 0 when
 // there are none; held at the nearer limit of the signed 32-bit range.
 int32_t ReadDecimal(const char* text);
+
+// The count bytes written as exactly 2 * count lower-case hexadecimal digits
+// at text (textLength characters), into out; false for any other text.
+bool ReadLowerHex(const char* text, size_t textLength, unsigned char* out, uint32_t count);
