@@ -8,6 +8,7 @@
 #include "core/UpdateFileEntry.h"
 #include "framework/CWinThreadMaster.h"
 #include "support/ByteArea.h"
+#include "support/NoCopy.h"
 #include "support/TextRoutines.h"
 #include "updater/TestSeams.h"
 
@@ -44,13 +45,23 @@ void CloseAddress(const OpenedAddress& opened)
         InternetCloseHandle(opened.connection);
 }
 
+// An address that a fetch opened, closed when the fetch is done with it.
+class COpenedAddress : NoCopy {
+public:
+    explicit COpenedAddress(const OpenedAddress& opened) : m_opened(opened) {}
+    ~COpenedAddress() { CloseAddress(m_opened); }
+    HINTERNET Request() const { return m_opened.request; }
+
+private:
+    OpenedAddress m_opened;
+};
+
 // What InternetOpenUrlA does for an HTTP address, in its three steps, so that
 // the receive time-out can be put on the request before it is sent: Wine's
 // WinINet does not pass a session's receive time-out on to its requests, and
 // applies a request's only when it begins to read the response. Other schemes
 // are left to InternetOpenUrlA and the platform's time-outs.
-bool SendRequest(HINTERNET session, const char* address, const char* headers,
-                 OpenedAddress* opened)
+bool SendRequest(HINTERNET session, const char* address, const char* headers, OpenedAddress* opened)
 {
     opened->connection = nullptr;
     opened->request = nullptr;
@@ -332,38 +343,30 @@ FetchOutcome FetchToMemory(CWinThreadMaster* task, HINTERNET session, const char
     if (status != nullptr)
         *status = 0;
     const TimeBudget fetchBudget = {GetTickCount(), withinMs};
-    OpenedAddress opened;
-    if (!OpenAddress(session, address, "", fetchBudget, &opened))
+    OpenedAddress opening;
+    if (!OpenAddress(session, address, "", fetchBudget, &opening))
         return FetchCannotOpen;
-    HINTERNET request = opened.request;
+    const COpenedAddress opened(opening);
     if (status != nullptr)
-        *status = StatusOf(request);
+        *status = StatusOf(opened.Request());
 
-    // Both freed below except the destination, which goes to the caller.
-    char* destination = static_cast<char*>(AllocArea(capacity));
-    char* chunk = static_cast<char*>(AllocArea(kMemoryChunkSize));
-    if (destination == nullptr || chunk == nullptr) {
-        FreeArea(destination);
-        FreeArea(chunk);
-        CloseAddress(opened);
+    CByteArea destination(static_cast<char*>(AllocArea(capacity)), capacity);
+    const CByteArea chunk(static_cast<char*>(AllocArea(kMemoryChunkSize)), kMemoryChunkSize);
+    if (destination.Bytes() == nullptr || chunk.Bytes() == nullptr)
         return FetchCannotOpen;
-    }
 
     uint32_t count = 0;
-    const FetchOutcome outcome =
-        PumpBody(task, request, fetchBudget, chunk, kMemoryReadSize, [&](DWORD got) {
+    const FetchOutcome outcome = PumpBody(
+        task, opened.Request(), fetchBudget, chunk.Bytes(), kMemoryReadSize, [&](DWORD got) {
             // Whatever does not fit is dropped: a cut definition fails its
             // digest check, a cut readme is shown as far as it goes.
             uint32_t room = capacity - count;
             uint32_t kept = got < room ? got : room;
-            std::memcpy(destination + count, chunk, kept);
+            std::memcpy(destination.Bytes() + count, chunk.Bytes(), kept);
             count += kept;
             return count != capacity;
         });
-
-    CloseAddress(opened);
-    FreeArea(chunk);
-    *area = destination;
+    *area = destination.Release();
     *received = count;
     return outcome;
 }
@@ -374,31 +377,25 @@ FetchOutcome FetchToFile(CWinThreadMaster* task, HINTERNET session, const char* 
 {
     // No budget of its own: a large file on a slow but live line must finish.
     const TimeBudget unbounded = {0, kNoTimeLimit};
-    OpenedAddress opened;
-    if (!OpenAddress(session, address, "", unbounded, &opened))
+    OpenedAddress opening;
+    if (!OpenAddress(session, address, "", unbounded, &opening))
         return FetchCannotOpen;
-    HINTERNET request = opened.request;
+    const COpenedAddress opened(opening);
 
     StoreProgress(downloadState, kStateRunning);
-    auto* buffer = static_cast<unsigned char*>(AllocArea(kFileTransferSize));  // freed below
-    if (buffer == nullptr) {
-        CloseAddress(opened);
+    const CByteArea buffer(static_cast<char*>(AllocArea(kFileTransferSize)), kFileTransferSize);
+    if (buffer.Bytes() == nullptr)
         return FetchBrokenOff;
-    }
 
     uint32_t received = 0;
-    const FetchOutcome outcome =
-        PumpBody(task, request, unbounded, buffer, kFileTransferSize, [&](DWORD got) {
-            DWORD written = 0;
-            WriteFile(file, buffer, got, &written, nullptr);
-            received += got;
-            StoreProgress(downloadPercent, DownloadPercent(received, declaredSize));
-            return received < declaredSize;
-        });
-
-    CloseAddress(opened);
-    FreeArea(buffer);
-    return outcome;
+    return PumpBody(task, opened.Request(), unbounded, buffer.Bytes(), kFileTransferSize,
+                    [&](DWORD got) {
+                        DWORD written = 0;
+                        WriteFile(file, buffer.Bytes(), got, &written, nullptr);
+                        received += got;
+                        StoreProgress(downloadPercent, DownloadPercent(received, declaredSize));
+                        return received < declaredSize;
+                    });
 }
 
 FetchOutcome FetchRange(CWinThreadMaster* task, HINTERNET session, const char* address,
@@ -410,35 +407,32 @@ FetchOutcome FetchRange(CWinThreadMaster* task, HINTERNET session, const char* a
         return FetchRefused;
     // No budget of its own, as a whole file has none; the least pace holds.
     const TimeBudget unbounded = {0, kNoTimeLimit};
-    OpenedAddress opened;
-    if (!OpenAddress(session, address, headers, unbounded, &opened))
+    OpenedAddress opening;
+    if (!OpenAddress(session, address, headers, unbounded, &opening))
         return FetchCannotOpen;
+    const COpenedAddress opened(opening);
     // Anything but the range asked for ends here, before a byte of the body
     // is taken: a server that ignores Range answers 200 with the whole file.
     char contentRange[96];
     DWORD size = sizeof contentRange;
     LARGE_INTEGER at;
     at.QuadPart = offset;
-    if (StatusOf(opened.request) != HTTP_STATUS_PARTIAL_CONTENT ||
-        !HttpQueryInfoA(opened.request, HTTP_QUERY_CONTENT_RANGE, contentRange, &size, nullptr) ||
+    if (StatusOf(opened.Request()) != HTTP_STATUS_PARTIAL_CONTENT ||
+        !HttpQueryInfoA(opened.Request(), HTTP_QUERY_CONTENT_RANGE, contentRange, &size, nullptr) ||
         !ContentRangeAnswers(contentRange, offset, length, total) ||
-        !SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) {
-        CloseAddress(opened);
+        !SetFilePointerEx(file, at, nullptr, FILE_BEGIN))
         return FetchRefused;
-    }
-    auto* buffer = static_cast<unsigned char*>(AllocArea(kFileTransferSize));  // freed below
-    if (buffer == nullptr) {
-        CloseAddress(opened);
+    const CByteArea buffer(static_cast<char*>(AllocArea(kFileTransferSize)), kFileTransferSize);
+    if (buffer.Bytes() == nullptr)
         return FetchBrokenOff;
-    }
     uint32_t received = 0;
     bool written = true;
-    const FetchOutcome outcome =
-        PumpBody(task, opened.request, unbounded, buffer, kFileTransferSize, [&](DWORD got) {
+    const FetchOutcome outcome = PumpBody(
+        task, opened.Request(), unbounded, buffer.Bytes(), kFileTransferSize, [&](DWORD got) {
             // Bytes past the range are not the range's.
             const DWORD keep = got < length - received ? got : length - received;
             DWORD wrote = 0;
-            if (!WriteFile(file, buffer, keep, &wrote, nullptr) || wrote != keep) {
+            if (!WriteFile(file, buffer.Bytes(), keep, &wrote, nullptr) || wrote != keep) {
                 written = false;
                 return false;
             }
@@ -446,8 +440,6 @@ FetchOutcome FetchRange(CWinThreadMaster* task, HINTERNET session, const char* a
             StoreProgress(downloadPercent, DownloadPercent(assembled + received, total));
             return received < length;
         });
-    CloseAddress(opened);
-    FreeArea(buffer);
     if (outcome != FetchDone)
         return outcome;
     return written && received == length ? FetchDone : FetchRefused;
