@@ -10,9 +10,9 @@ RELEASE_FOLDER gets the new release's files as the game holds them. GAME_FOLDER
 gets an update.log at version 1.00 pointing at BASE_URL and the folders that
 the files lie in; with --installed also an older version of every file (as
 large, other bytes), so that the update replaces files as it would in a game.
---lists FOLDER gets what the reference pipeline reads: sums.txt ("md5  name"
-lines for md5sum -c, by the file's name alone) and urls.txt (a curl config
-fetching each file from BASE_URL under fernup-pack's default prefix, files/).
+--lists FOLDER gets sums.txt, what the reference pipeline checks with md5sum -c
+("md5  name" lines, by the file's name alone). Where each file is fetched
+from is for fernup-pack to say: its definition lists the addresses.
 
 --rows-only N writes N small files (1 byte to 16 KiB), for timing the dialog's
 file list: what a row costs does not depend on the size it shows.
@@ -24,7 +24,6 @@ import random
 
 TITLE = "Quill"
 CHUNK = 16 << 20
-PREFIX = "files/"
 
 
 def write_random(path, size, rng):
@@ -68,7 +67,6 @@ def main():
             files.append((f"s{n:03d}.bin", "data/small", rng.randint(1, 16 << 10)))
 
     sums = []
-    urls = []
     for name, folder, size in files:
         os.makedirs(os.path.join(args.release, folder), exist_ok=True)
         os.makedirs(os.path.join(args.game, folder), exist_ok=True)
@@ -78,14 +76,11 @@ def main():
         if args.installed:
             write_random(os.path.join(args.game, folder, name), size, rng)
         sums.append(f"{digest}  {name}")
-        urls.append(f'url = "{args.base_url}{PREFIX}{folder}/{name}"\noutput = "{name}"')
 
     if args.lists:
         os.makedirs(args.lists, exist_ok=True)
         with open(os.path.join(args.lists, "sums.txt"), "w") as out:
             out.write("\n".join(sums) + "\n")
-        with open(os.path.join(args.lists, "urls.txt"), "w") as out:
-            out.write("\n".join(urls) + "\n")
 
     with open(os.path.join(args.game, "update.log"), "wb") as out:
         out.write(

@@ -70,6 +70,12 @@ publish() {
 }
 publish "$release" "$pkg"
 publish "$release" "$offline" --offline
+# The reference fetches each file from the address the definition lists (a
+# folder of its digest), into a file of its name.
+tr -d '\r' < "$pkg/update.qdv" | sed -n 's/^FILE[0-9]*=\([^,]*\),\([^,]*\),.*/\1 \2/p' |
+  while read -r source target; do
+    printf 'url = "%s%s"\noutput = "%s"\n' "$base" "$source" "${target##*\\}"
+  done > "$lists/urls.txt"
 # Every figure below is worthless if the server cannot hand out the package.
 bash scripts/nginx-serve.sh check "$nginx_dir" pkg/update.qdv
 # Nothing listens on port 1: the dialog's fetch fails at once and leaves Browse.
