@@ -26,6 +26,12 @@ void FormatFileKey(char* key, int32_t number);
 constexpr uint32_t kDefinitionAreaSize = 65536;  // update.qdv
 constexpr uint32_t kDigestAreaSize = 8192;       // MD5.txt
 constexpr uint32_t kReadmeAreaSize = 32768;      // readme.txt
+// An offline update.qdv is read up to this, where the fetch would cut it at
+// kDefinitionAreaSize: the longest file list that the program reads (999
+// lines of 255 characters) takes about 260 KiB, and a package on disk made
+// for many files is not refused for a limit of the network's, while a huge
+// file in a chosen folder is still not read whole.
+constexpr uint32_t kOfflineDefinitionSize = 512 * 1024;
 
 // True when digestText (MD5.txt's bytes) is exactly the 32 lower-case
 // hexadecimal characters of the MD5 of the definition's bytes: no line end,

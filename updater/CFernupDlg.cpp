@@ -205,7 +205,7 @@ int CFernupDlg::OpenOfflineDefinition(const char* path)
     m_update.offline = 1;
 
     uint32_t length = 0;
-    char* text = ReadFileStart(path, kDefinitionAreaSize, &length);
+    char* text = ReadFileStart(path, kOfflineDefinitionSize, &length);
     CByteArea definition(text, length);
     m_update.definitionDigest[0] = '\0';
     if (definition.Bytes() != nullptr)

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "core/DefinitionPackage.h"
 #include "core/MessageLines.h"
 #include "framework/FinishedFlag.h"
 #include "support/NoCopy.h"
@@ -554,6 +555,11 @@ TEST(FernupDialog, OfflineRefusalsWithoutAMatchingDigestFile)
     ScratchFolder packages("packages");
     const std::string good = Definition("Quill", "1.02", {"a,a,1," + std::string(kDigestA)});
     const std::string goodPath = WritePackage(packages, "good", GoodPackage(good, "first readme"));
+    // Past the 64 KiB that a fetch takes, a package on disk is still read whole.
+    const std::string large = good + std::string(70000, ';');
+    run.Browse(WritePackage(packages, "large", GoodPackage(large, "r")));
+    EXPECT_EQ("UERB", run.Buttons());
+    EXPECT_EQ(1, run.Rows());
 
     std::string upper = Md5Of(good);
     for (char& c : upper)
@@ -568,9 +574,11 @@ TEST(FernupDialog, OfflineRefusalsWithoutAMatchingDigestFile)
         {"34 bytes: CR LF after the digest", {good, Md5Of(good) + "\r\n", "r", true}},
         {"upper-case digest", {good, upper, "r", true}},
         {"digest of other bytes", {good, Md5Of(good + " "), "r", true}},
-        // Read no further than a fetch would take it: its digest is of more.
-        {"a definition past its 64 KiB",
-         {good + std::string(65536, ';'), Md5Of(good + std::string(65536, ';')), "r", true}},
+        // Read no further than the most a definition on disk may take: its
+        // digest is of more.
+        {"a definition past what is read from disk",
+         {good + std::string(kOfflineDefinitionSize, ';'),
+          Md5Of(good + std::string(kOfflineDefinitionSize, ';')), "r", true}},
     };
     int n = 0;
     for (const Case& c : cases) {

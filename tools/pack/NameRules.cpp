@@ -45,6 +45,14 @@ std::string Quoted(unsigned char c)
 
 }  // namespace
 
+std::string DefinitionSizeFault(uint64_t size, bool offline)
+{
+    if (size <= MaxDefinitionSize(offline))
+        return std::string();
+    return std::to_string(size) + " bytes; the program " + (offline ? "reads" : "fetches") +
+           " at most " + std::to_string(MaxDefinitionSize(offline));
+}
+
 std::string TextValueFault(const std::string& value)
 {
     if (value.empty())

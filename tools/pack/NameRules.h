@@ -15,6 +15,17 @@ constexpr int64_t kMaxFileSize = 0x7FFFFFFF;          // the size field is a sig
 constexpr uint32_t kMaxReadmeSize = kReadmeAreaSize;  // the program's readme area
 constexpr uint32_t kMaxDefinitionSize = kDefinitionAreaSize;  // the program's definition area
 
+// The most of update.qdv that the program takes: what it fetches, or offline
+// what it reads from disk.
+inline uint32_t MaxDefinitionSize(bool offline)
+{
+    return offline ? kOfflineDefinitionSize : kMaxDefinitionSize;
+}
+
+// An update.qdv of size bytes: empty when the program takes it whole, else
+// "N bytes; the program fetches (offline: reads) at most M".
+std::string DefinitionSizeFault(uint64_t size, bool offline);
+
 // NAME, VER or DAY: not empty, at most 63 bytes, no control bytes, no double
 // quote (the reader drops quotes) and no blank at either end (update.log's
 // reader trims blanks, so the installed title could never equal it).

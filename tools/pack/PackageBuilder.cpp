@@ -475,11 +475,10 @@ void CheckLimits(const BuildOptions& options, const DefinitionHead& head,
         errors->push_back(std::to_string(estimate.size()) +
                           " files to list; a definition holds at most " +
                           std::to_string(kMaxFileLines));
-    size_t definitionSize = ComposeDefinition(head, estimate).size();
-    if (!options.offline && definitionSize > kMaxDefinitionSize)
-        errors->push_back("update.qdv would be " + std::to_string(definitionSize) +
-                          " bytes; the program fetches at most " +
-                          std::to_string(kMaxDefinitionSize));
+    const std::string fault =
+        DefinitionSizeFault(ComposeDefinition(head, estimate).size(), options.offline);
+    if (!fault.empty())
+        errors->push_back("update.qdv would be " + fault);
 }
 
 // The definition of the copied files, read back with the program's reader,

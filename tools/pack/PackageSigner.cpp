@@ -335,7 +335,8 @@ bool SignPackageFolder(const SignOptions& options, size_t* files, std::string* e
     if (!ReadKeyFile(options.key, &key, error))
         return false;
     std::string definition, readme;
-    if (!ReadWhole(options.package / kDefinitionFileName, kMaxDefinitionSize, &definition, error))
+    if (!ReadWhole(options.package / kDefinitionFileName, MaxDefinitionSize(options.offline),
+                   &definition, error))
         return false;
     std::error_code ignored;
     // Offline, a missing readme is read as an empty one, as the program does.

@@ -47,8 +47,8 @@ struct ListedFile {
     std::string key;
     RawFields raw;
     int64_t declaredSize;
-    bool fetch;  // its names are sound enough to look for the file
-    long job;    // index of its digest job, or -1
+    bool fetch;         // its names are sound enough to look for the file
+    long job;           // index of its digest job, or -1
     std::string index;  // its block index as published, when it reads as one
 };
 
@@ -120,10 +120,9 @@ private:
                     " bytes; far too large to be a definition");
             return false;
         }
-        if (OnlineLayout() && body.totalSize > kMaxDefinitionSize)
-            Problem("update.qdv: " + std::to_string(body.totalSize) +
-                    " bytes; the program fetches at most " + std::to_string(kMaxDefinitionSize) +
-                    " and would refuse it");
+        const std::string fault = DefinitionSizeFault(body.totalSize, m_options.offline);
+        if (!fault.empty())
+            Problem("update.qdv: " + fault + " and would refuse it");
         *definition = body.bytes;
         return true;
     }
@@ -417,16 +416,18 @@ private:
         if (body.totalSize > body.bytes.size() ||
             !ReadBlockIndex(reinterpret_cast<const unsigned char*>(body.bytes.data()),
                             static_cast<uint32_t>(body.bytes.size()), &view)) {
-            Problem(where + " is not a block index the program reads; it would fetch the "
-                            "whole file");
+            Problem(where +
+                    " is not a block index the program reads; it would fetch the "
+                    "whole file");
             return;
         }
         unsigned char md5[16];
         if (view.fileSize != static_cast<uint64_t>(file->declaredSize) ||
             !DigestTextBytes(file->raw.field[3].c_str(), md5) ||
             std::memcmp(md5, view.md5, sizeof md5) != 0) {
-            Problem(where + " is the index of another file (its size or MD5 differs); the "
-                            "program would fetch the whole file");
+            Problem(where +
+                    " is the index of another file (its size or MD5 differs); the "
+                    "program would fetch the whole file");
             return;
         }
         file->index = body.bytes;
