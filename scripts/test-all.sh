@@ -41,7 +41,13 @@ for preset in native win64 win32; do
     echo "!!! user code only), so $skipped of the $all win32 tests are not run; the build"
     echo "!!! and its $ran file checks are."
   fi
-  ctest --preset "$preset" -j "$jobs" "${only[@]}" | tee "$summary" || status=1
+  # A test that runs past its time-out is run once more: Wine under load has
+  # been seen to stop for good inside a test's own process (the Windows
+  # program test, once in five runs of this script, never when run alone).
+  # A test that hangs each time still fails, and one that fails is never
+  # run again.
+  ctest --preset "$preset" -j "$jobs" --repeat after-timeout:2 "${only[@]}" | tee "$summary" ||
+    status=1
   # "NN% tests passed, F tests failed out of T"
   f="" t=""
   read -r f t < <(sed -n 's/.*tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\).*/\1 \2/p' "$summary") || true
